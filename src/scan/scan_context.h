@@ -1,0 +1,58 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "report/stimazioni.h"
+#include "scan/window_port.h"
+
+namespace veldrano {
+
+struct ResultsNode;
+
+// The state of a scan, shared by the engine and the window. One instance for
+// the life of the process (ScanContext below); only the user-interface thread
+// touches it. A run resets it; its values stay after the run for the exports
+// and the summary.
+struct TScanContext {
+  bool Busy = false;           // a long operation runs; buttons and menus follow it
+  bool StopRequested = false;  // Stop was pressed during this run
+
+  std::int64_t FilesFound = 0;        // files seen by the counting pass
+  std::int64_t TotalBytes = 0;        // their sizes added up
+  std::int64_t FilesPending = 0;      // counted and not yet processed
+  std::int64_t BytesProcessed = 0;    // sizes handed to the processing pass so far
+  std::int64_t CurrentFileSize = 0;   // size of the file being visited
+  std::int64_t DuplicateFiles = 0;    // duplicates recorded in this run
+  std::int64_t RecoverableBytes = 0;  // their sizes added up
+
+  // Counters kept as extended floats; they only ever hold whole numbers.
+  long double WarningCount = 0;
+  long double ErrorCount = 0;
+
+  std::string LastOperation;  // what the run is doing at this moment
+
+  long double StoredFiles = 0;       // files entered into the size-keyed store
+  long double StoreEntries = 0;      // entry files created in the work directory
+  long double ReleaseRemaining = 0;  // entry files still to delete at the release
+
+  std::string WorkDirPath;   // this run's work directory, ending in ".~vesk/"
+  std::string TempDirLong;   // the system temporary directory
+  std::string TempDirLower;  // its lower-case form; the walk does not enter it
+  std::int32_t DigitsPerLevel = 0;  // size digits per directory level of the store
+
+  std::unique_ptr<TStimazioni> Estimator;  // remaining-time estimator of this run
+  std::array<long double, 4> PanelShownAt{};  // per status panel: tick of its last shown write
+  ResultsNode* ResultsRoot = nullptr;         // root of the results tree, or none
+
+  // The window the engine reports to; a run does not change it.
+  WindowPort* Window = nullptr;
+};
+
+inline TScanContext ScanContext;
+
+// The attached window, or one that ignores everything when none is attached.
+WindowPort& Window();
+
+}  // namespace veldrano

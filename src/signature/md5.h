@@ -1,0 +1,33 @@
+#pragma once
+#include <array>
+#include <cstdint>
+
+namespace veldrano {
+
+using MD5Digest = std::array<std::uint8_t, 16>;
+
+// The incremental state of one MD5 computation (RFC 1321).
+struct TMD5Context {
+  bool pending = false;             // the digest must be finished (again) by MD5Final
+  std::uint32_t bitCountLow = 0;    // bits fed since MD5Init, low word
+  std::uint32_t bitCountHigh = 0;   // and high word
+  std::uint32_t bufferedBytes = 0;  // 0..63 bytes of an incomplete block
+  std::uint8_t buffer[64] = {};
+  std::uint32_t state[4] = {};      // chaining values A, B, C, D
+  std::uint32_t digest[4] = {};     // the finished digest, valid while pending is clear
+};
+
+// The program's one MD5 context: one digest is computed at a time.
+inline TMD5Context MD5Context;
+
+// Starts a new message.
+void MD5Init();
+// Feeds length bytes. Whole blocks are read straight from data.
+void MD5Update(const void* data, std::uint32_t length);
+// The digest of everything fed since MD5Init. It works on a copy of the
+// state, so it may be called twice, and MD5Update may continue the message.
+MD5Digest MD5Final();
+// The compression function: folds one 64-byte block into words.
+void MD5Transform(std::uint32_t words[4], const std::uint8_t block[64]);
+
+}  // namespace veldrano

@@ -1,0 +1,24 @@
+#pragma once
+#include <gtest/gtest.h>
+
+#include "scan/scan_context.h"
+#include "support/recording_window.h"
+#include "support/temp_dir.h"
+
+namespace veldrano::testing {
+
+// Starts each test from a fresh ScanContext reporting to a recorder, with a
+// scratch directory of its own.
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ScanContext = TScanContext{};
+    ScanContext.Window = &window;
+  }
+  void TearDown() override { ScanContext = TScanContext{}; }
+
+  RecordingWindow window;
+  TempDir dir;
+};
+
+}  // namespace veldrano::testing
