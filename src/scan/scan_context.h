@@ -3,13 +3,13 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "report/stimazioni.h"
+#include "results/results_model.h"
 #include "scan/window_port.h"
 
 namespace veldrano {
-
-struct ResultsNode;
 
 // The state of a scan, shared by the engine and the window. One instance for
 // the life of the process (ScanContext below); only the user-interface thread
@@ -44,7 +44,11 @@ struct TScanContext {
 
   std::unique_ptr<TStimazioni> Estimator;  // remaining-time estimator of this run
   std::array<long double, 4> PanelShownAt{};  // per status panel: tick of its last shown write
-  ResultsNode* ResultsRoot = nullptr;         // root of the results tree, or none
+  // The results views' contents: the tree's root (none before a run has
+  // recorded or ended, and after Clear) and the selection list's rows in
+  // display order.
+  std::unique_ptr<ResultsNode> ResultsRoot;
+  std::vector<SelectionRow> Selection;
 
   // The window the engine reports to; a run does not change it.
   WindowPort* Window = nullptr;

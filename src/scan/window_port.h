@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -28,6 +29,33 @@ class WindowPort {
   virtual void SetProgressBar2(int position);
   // Appends a row at the end of the activity log and scrolls to it.
   virtual void AppendLogRow(const LogRow& row);
+  // The caption of the top strip ("Drag'n drop directories here...",
+  // "Working..." during a run).
+  virtual void SetTopCaption(std::string_view text);
+  // Shows or hides both progress bars.
+  virtual void SetProgressBarsVisible(bool visible);
+  enum class Button { Start, Stop, Reset };
+  virtual void SetButtonEnabled(Button button, bool enabled);
+
+  // The directory list: the directories a run walks, in list order.
+  virtual int DirectoryCount();
+  virtual std::string Directory(int index);
+  virtual void ClearDirectories();
+
+  // Empties the activity log.
+  virtual void ClearLog();
+
+  // The results (ScanContext.ResultsRoot and .Selection) changed; the
+  // window shows what the model now holds.
+  // Tree and list were emptied.
+  virtual void ResultsCleared();
+  // The root "VESK" was created.
+  virtual void ResultsRootCreated();
+  // A duplicate was recorded into group (a new group when newGroup: the
+  // group with its first two files), and one or two rows were appended to
+  // the selection list.
+  virtual void DuplicateRecorded(std::uint32_t group, bool newGroup);
+
   // Lets the window handle the events waiting for it (clicks on Stop,
   // repaints, timers) and returns.
   virtual void ProcessMessages();

@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace veldrano {
+
+// Writes the results tree to the file at path as a UTF-8 XML document: root
+// element Vesk, one element per signature group, one Filename element per
+// file. Sets Busy while it works and lets the window handle its events before
+// every group and file. A failure is logged as the error "Can not export to
+// XML file" and gives false.
+bool ExportResult2XML(const std::string& path);
+
+// The XML element name for a group caption: every character that is not an
+// ASCII letter, digit or "_" becomes "_", and a name that would begin with
+// "xml", "XML" or anything but a letter gets "_" in front.
+std::string XMLElementName(std::string_view text);
+
+}  // namespace veldrano

@@ -1,0 +1,89 @@
+#include "results/results_model.h"
+
+#include "report/formatting.h"
+#include "scan/scan_context.h"
+
+namespace veldrano {
+
+namespace {
+
+// Letters a-z as upper case, everything else as it is.
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
+    if (upper(a[i]) != upper(b[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+void EnsureResultsRoot() {
+  if (ScanContext.ResultsRoot) return;
+  ScanContext.ResultsRoot = std::make_unique<ResultsNode>();
+  Window().ResultsRootCreated();
+  Window().ProcessMessages();
+}
+
+void ClearResults() {
+  ScanContext.ResultsRoot.reset();
+  ScanContext.Selection.clear();
+  ScanContext.Selection.shrink_to_fit();
+  Window().ResultsCleared();
+}
+
+std::optional<std::uint32_t> FindSignatureGroup(std::string_view signature) {
+  if (!ScanContext.ResultsRoot) return std::nullopt;
+  Window().ProcessMessages();
+  const auto& index = ScanContext.ResultsRoot->GroupIndex;
+  const auto found = index.find(std::string(signature));
+  if (found == index.end()) return std::nullopt;
+  return found->second;
+}
+
+void RecordDuplicate(const std::string& signature, const std::string& path, const std::string& firstPath,
+                     std::int64_t size) {
+  ScanContext.DuplicateFiles += 1;
+  ScanContext.RecoverableBytes += size;
+  EnsureResultsRoot();
+  ResultsNode& root = *ScanContext.ResultsRoot;
+  auto& rows = ScanContext.Selection;
+
+  if (const auto group = FindSignatureGroup(signature)) {
+    SignatureGroup& g = root.Groups[*group];
+    g.Files.push_back(path);
+    rows.push_back({*group, static_cast<std::uint32_t>(g.Files.size() - 1), true});
+    Window().DuplicateRecorded(*group, false);
+    return;
+  }
+  const auto group = static_cast<std::uint32_t>(root.Groups.size());
+  root.Groups.push_back({signature, size, {firstPath, path}});
+  root.GroupIndex.emplace(signature, group);
+  rows.push_back({group, 0, false});
+  rows.push_back({group, 1, true});
+  Window().DuplicateRecorded(group, true);
+}
+
+std::optional<TreeNodeRef> FindTreeNode(std::string_view text) {
+  if (!ScanContext.ResultsRoot) return std::nullopt;
+  if (EqualsIgnoringAsciiCase(ResultsNode::Text, text)) return TreeNodeRef{0, 0, 0};
+  const auto& groups = ScanContext.ResultsRoot->Groups;
+  for (std::uint32_t g = 0; g < groups.size(); ++g) {
+    if (EqualsIgnoringAsciiCase(groups[g].Signature, text)) return TreeNodeRef{1, g, 0};
+    for (std::uint32_t f = 0; f < groups[g].Files.size(); ++f) {
+      if (EqualsIgnoringAsciiCase(groups[g].Files[f], text)) return TreeNodeRef{2, g, f};
+    }
+  }
+  return std::nullopt;
+}
+
+const SignatureGroup& GroupOf(const SelectionRow& row) { return ScanContext.ResultsRoot->Groups[row.Group]; }
+
+const std::string& PathOf(const SelectionRow& row) { return GroupOf(row).Files[row.File]; }
+
+std::string SizeTextOf(const SelectionRow& row) {
+  return FormatCount(' ', static_cast<long double>(GroupOf(row).Size));
+}
+
+}  // namespace veldrano

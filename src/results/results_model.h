@@ -1,0 +1,76 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace veldrano {
+
+// The contents of the two results views: the duplicates tree (root "VESK",
+// one group per signature, the files of each group) and the check-box
+// selection list (one row per file of the tree).
+//
+// Plain vectors, so that a million rows stay cheap: a path is held once, in
+// its group; a selection row only points at it.
+
+// Level 1 of the tree: the files that share one content signature.
+struct SignatureGroup {
+  std::string Signature;           // 32 upper-case hex digits
+  std::int64_t Size = 0;           // bytes, the same for every file
+  std::vector<std::string> Files;  // first stored file, then every duplicate in the order found
+};
+
+// Level 0 of the tree: the root "VESK" and its groups, in the order found.
+struct ResultsNode {
+  static constexpr std::string_view Text = "VESK";
+  std::vector<SignatureGroup> Groups;
+  // Signature -> index into Groups, so that finding a group does not grow
+  // with their number.
+  std::unordered_map<std::string, std::uint32_t> GroupIndex;
+};
+
+// One row of the selection list: columns MD5, Size and Path come from the
+// file it points at; the check box is the user's.
+struct SelectionRow {
+  std::uint32_t Group = 0;
+  std::uint32_t File = 0;
+  bool Checked = false;
+};
+
+// Records that path has the content (signature, size) of firstPath, which
+// was met earlier in the run; adds to the run's duplicate totals.
+void RecordDuplicate(const std::string& signature, const std::string& path, const std::string& firstPath,
+                     std::int64_t size);
+
+// Creates the tree's root "VESK" unless it exists.
+void EnsureResultsRoot();
+
+// Empties the tree (no root left) and the selection list.
+void ClearResults();
+
+// The group of a signature (exact, case-sensitive), or none.
+std::optional<std::uint32_t> FindSignatureGroup(std::string_view signature);
+
+// A node of the tree: level 0 the root, 1 a group, 2 a file of a group.
+struct TreeNodeRef {
+  int Level = 0;
+  std::uint32_t Group = 0;
+  std::uint32_t File = 0;
+  bool operator==(const TreeNodeRef&) const = default;
+};
+
+// The first node in tree order (each node before its children) whose text
+// equals text with the letters a-z taken as upper case; none if there is
+// none or the tree is empty.
+std::optional<TreeNodeRef> FindTreeNode(std::string_view text);
+
+// Accessors for the views and the exports.
+const SignatureGroup& GroupOf(const SelectionRow& row);
+const std::string& PathOf(const SelectionRow& row);
+// The Size column: the size with a blank between groups of three digits.
+std::string SizeTextOf(const SelectionRow& row);
+
+}  // namespace veldrano
