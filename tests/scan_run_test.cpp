@@ -1,1 +1,293 @@
-// (being written)
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "scan/scan_context.h"
+#include "scan/scan_driver.h"
+#include "support/scan_fixture.h"
+
+namespace veldrano {
+namespace {
+
+using ScanRun = testing::ScanTest;
+using Strings = std::vector<std::string>;
+
+constexpr const char* Empty = "D41D8CD98F00B204E9800998ECF8427E";
+constexpr const char* Hello = "B1946AC92492D2347C6235B4D2611184";  // "hello\n"
+
+std::vector<std::string> Paths(const std::vector<SelectionRow>& rows) {
+  std::vector<std::string> paths;
+  for (const SelectionRow& row : rows) paths.push_back(PathOf(row) + (row.Checked ? " [x]" : " [ ]"));
+  return paths;
+}
+
+TEST_F(ScanRun, WithoutDirectoriesWritesOneWarningAndEndsIdle) {
+  window.onPump = [](int) { ASSERT_TRUE(ScanContext.Busy); };
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(window.Informations(),
+            Strings{"Warning #1: No directory selected ; Please drag'n drop one or more directories to find "
+                    "duplicate files..."});
+  EXPECT_FALSE(ScanContext.ResultsRoot);
+  EXPECT_TRUE(ScanContext.Selection.empty());
+  EXPECT_FALSE(ScanContext.Busy);
+  EXPECT_EQ(window.topCaption, "Drag'n drop directories here...");
+  EXPECT_EQ(TmpEntries(), 0u);
+}
+
+TEST_F(ScanRun, OfAnEmptyDirectoryReportsNothingFound) {
+  List(tree);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(window.Informations(), (Strings{"Analysing...", "Files found: 0", "Total size: 0 byte", "Working...",
+                                            "Job: " + tree + "/", "Duplicate files: 0", "Ready!"}));
+  ASSERT_TRUE(ScanContext.ResultsRoot);  // the root alone
+  EXPECT_TRUE(ScanContext.ResultsRoot->Groups.empty());
+  EXPECT_EQ(window.Panel(3).back(), "Ready!");
+  EXPECT_FALSE(window.progressBarsVisible);
+  EXPECT_EQ(TmpEntries(), 0u);  // nothing stored, no reserved file left
+}
+
+TEST_F(ScanRun, FindsDuplicatesAndLeavesNothingOnDisk) {
+  // Written in reverse order: the walk goes by name all the same.
+  File("z/b", "hello\n");
+  File("c", "other\n");
+  File("a", "hello\n");
+  File("z/e2", "");
+  File("e1", "");
+  File("unique", "a size of its own");
+  List(tree);
+
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(window.Informations(),
+            (Strings{"Analysing...", "Files found: 6", "Total size: 35 bytes", "Working...", "Job: " + tree + "/",
+                     "Duplicate files: 2", "Recoverable disc space: 6 bytes", "Releasing resources...", "Ready!"}));
+  EXPECT_EQ(window.log[6].Comment, "6 Bytes");
+  for (const LogRow& row : window.log) EXPECT_EQ(row.Name, "");
+
+  const auto& groups = ScanContext.ResultsRoot->Groups;
+  ASSERT_EQ(groups.size(), 2u);
+  EXPECT_EQ(groups[0].Signature, Hello);
+  EXPECT_EQ(groups[0].Files, (Strings{tree + "/a", tree + "/z/b"}));
+  EXPECT_EQ(groups[1].Signature, Empty);
+  EXPECT_EQ(groups[1].Files, (Strings{tree + "/e1", tree + "/z/e2"}));
+  EXPECT_EQ(Paths(ScanContext.Selection),
+            (Strings{tree + "/a [ ]", tree + "/z/b [x]", tree + "/e1 [ ]", tree + "/z/e2 [x]"}));
+
+  EXPECT_EQ(ScanContext.FilesFound, 6);
+  EXPECT_EQ(ScanContext.TotalBytes, 35);
+  EXPECT_EQ(ScanContext.DuplicateFiles, 2);
+  EXPECT_EQ(ScanContext.RecoverableBytes, 6);
+  EXPECT_EQ(ScanContext.StoredFiles, 6);
+  EXPECT_EQ(ScanContext.StoreEntries, 3);  // sizes 0, 6 and 17
+  EXPECT_EQ(ScanContext.ReleaseRemaining, 0);
+  EXPECT_EQ(ScanContext.DigitsPerLevel, 8);
+  EXPECT_FALSE(ScanContext.Busy);
+  EXPECT_TRUE(ScanContext.LastOperation.empty());
+  EXPECT_EQ(window.progressBar1.back(), 0);
+  EXPECT_EQ(TmpEntries(), 0u);  // store released, reserved file removed
+}
+
+TEST_F(ScanRun, SecondRunStartsFromZeroAndKeepsTheLog) {
+  File("a", "hello\n");
+  File("b", "hello\n");
+  List(tree);
+  ASSERT_TRUE(sbStartClick());
+  const std::size_t firstRunRows = window.log.size();
+  const std::string firstWorkDir = ScanContext.WorkDirPath;
+  ASSERT_TRUE(sbStartClick());
+  EXPECT_EQ(window.log.size(), 2 * firstRunRows);
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(ScanContext.Selection.size(), 2u);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups.size(), 1u);
+  EXPECT_NE(ScanContext.WorkDirPath, firstWorkDir);
+}
+
+TEST_F(ScanRun, StopDuringTheCountingPassEmptiesTheProcessingPass) {
+  for (int i = 0; i < 5; ++i) File("d1/f" + std::to_string(i), "same");
+  File("d2/g", "same");
+  List(tree + "/d1");
+  List(tree + "/d2");
+  window.onPump = [&](int) {
+    if (ScanContext.FilesFound == 2 && !ScanContext.StopRequested) sbStopClick();
+  };
+  EXPECT_TRUE(sbStartClick());
+  const Strings info = window.Informations();
+  // The entry before which Stop was pressed is still counted.
+  EXPECT_EQ(info, (Strings{"Analysing...", "Stop button pressed...", "Files found: 3", "Total size: 12 bytes",
+                           "Working...", "Job: " + tree + "/d1/", "Job: " + tree + "/d2/",
+                           "Process stopped by the user", "Duplicate files: 0", "Ready!"}));
+  EXPECT_EQ(window.log[1].Comment, "Operation: Checking Size of file " + tree + "/d1/f1");
+  EXPECT_EQ(window.log[7].Comment, "Last operation: Checking Size of file " + tree + "/d1/f2");
+  EXPECT_EQ(ScanContext.StoredFiles, 0);
+  EXPECT_EQ(TmpEntries(), 0u);
+}
+
+TEST_F(ScanRun, StopDuringTheProcessingPassKeepsWhatWasFoundAndReleasesTheStore) {
+  for (int i = 0; i < 6; ++i) File("f" + std::to_string(i), "same");
+  List(tree);
+  window.onPump = [&](int) {
+    if (ScanContext.DuplicateFiles == 2 && !ScanContext.StopRequested) sbStopClick();
+  };
+  EXPECT_TRUE(sbStartClick());
+  const Strings info = window.Informations();
+  EXPECT_NE(std::find(info.begin(), info.end(), "Process stopped by the user"), info.end());
+  EXPECT_NE(std::find(info.begin(), info.end(), "Duplicate files: 2"), info.end());
+  EXPECT_NE(std::find(info.begin(), info.end(), "Recoverable disc space: 8 bytes"), info.end());
+  EXPECT_NE(std::find(info.begin(), info.end(), "Releasing resources..."), info.end());
+  EXPECT_EQ(ScanContext.Selection.size(), 3u);
+  EXPECT_EQ(TmpEntries(), 0u);
+}
+
+TEST_F(ScanRun, CountsAFileThatCannotBeOpenedAsAWarning) {
+  const std::string a = File("a", "x");
+  File("b", "y");
+  List(tree);
+  // The file goes away between the walk seeing it and the store opening it.
+  window.onPump = [&](int) {
+    if (ScanContext.LastOperation == "Processing file " + a) unlink(a.c_str());
+  };
+  EXPECT_TRUE(sbStartClick());
+  ASSERT_GE(window.log.size(), 7u);
+  EXPECT_EQ(window.log[5].Information, "Warning #1: Can not access to this file");
+  EXPECT_EQ(window.log[5].Name, a);
+  EXPECT_EQ(window.log[5].Comment, "[2] No such file or directory");
+  EXPECT_EQ(window.Informations()[window.log.size() - 2], "THERE ARE WARNINGS (1)... Please see logs above...");
+  EXPECT_EQ(window.log[window.log.size() - 2].ImageIndex, 2);
+  EXPECT_EQ(ScanContext.StoredFiles, 1);
+}
+
+TEST_F(ScanRun, ReportsADirectoryThatCannotBeListedInTheProcessingPass) {
+  File("keep/a", "1");
+  File("gone/b", "2");
+  List(tree);
+  // Gone between the passes: counted, then not listable.
+  window.onPump = [&](int) {
+    if (window.log.back().Information.starts_with("Job: ")) std::filesystem::remove_all(tree + "/gone");
+  };
+  EXPECT_TRUE(sbStartClick());
+  const auto found = std::find_if(window.log.begin(), window.log.end(),
+                                  [](const LogRow& r) { return r.Information == "Error #1: Error while scanning..."; });
+  ASSERT_NE(found, window.log.end());
+  EXPECT_EQ(found->Name, tree + "/gone/");
+  EXPECT_EQ(found->Comment, "No such file or directory");
+  EXPECT_EQ(window.Informations()[window.log.size() - 2], "THERE ARE ERRORS (1)... Please see logs above...");
+}
+
+TEST_F(ScanRun, FailureEndsTheRunButReleasesEverything) {
+  File("a", "1");
+  File("b", "22");
+  File("c", "333");
+  List(tree);
+  // Once the store exists, put a plain file in the place of its root: the
+  // next entry file cannot be written.
+  window.onPump = [&](int) {
+    const std::string root = ScanContext.WorkDirPath + "T";
+    if (ScanContext.StoreEntries == 1 && std::filesystem::is_directory(root)) {
+      std::filesystem::rename(root, ScanContext.WorkDirPath + "old");
+      std::ofstream(root) << "in the way";
+    }
+  };
+  EXPECT_FALSE(sbStartClick());
+  const LogRow& last = window.log.back();
+  EXPECT_TRUE(last.Information.starts_with("Warning #1: WARNING: Can not write the store file ")) << last.Information;
+  EXPECT_EQ(last.Comment, "Last operation: Processing file " + tree + "/b");
+  EXPECT_FALSE(ScanContext.Busy);
+  EXPECT_FALSE(ScanContext.Estimator);
+  EXPECT_FALSE(window.progressBarsVisible);
+  EXPECT_EQ(window.topCaption, "Drag'n drop directories here...");
+  EXPECT_TRUE(ScanContext.LastOperation.empty());
+  EXPECT_EQ(TmpEntries(), 0u);
+}
+
+TEST_F(ScanRun, FailureBeforeAnythingIsStoredWhenTheTemporaryDirectoryIsMissing) {
+  File("a", "1");
+  List(tree);
+  setenv("TMPDIR", (dir / "no-such-dir").c_str(), 1);
+  EXPECT_FALSE(sbStartClick());
+  ASSERT_EQ(window.log.size(), 1u);
+  EXPECT_TRUE(window.log[0].Information.starts_with("Warning #1: WARNING: Can not find the directory "));
+  EXPECT_FALSE(ScanContext.Busy);
+}
+
+TEST_F(ScanRun, LeavesOutItsTemporaryDirectoryButNotLookalikes) {
+  // The temporary directory inside the scanned tree, and two directories
+  // whose paths only resemble it.
+  const std::string inner = tree + "/t";
+  std::filesystem::create_directories(inner + "/sub");
+  setenv("TMPDIR", inner.c_str(), 1);
+  File("t/sub/hidden", "same");
+  File("t2/a", "same");
+  File("x/t/b", "same");
+  File("t/direct", "same");
+  List(tree);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.FilesFound, 2);
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{tree + "/t2/a", tree + "/x/t/b"}));
+
+  // Listed itself, the temporary directory gives its own files, none below.
+  window.directories = {inner + "/"};
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.TotalBytes, 4);  // "direct" (and the run's empty reserved file)
+}
+
+TEST_F(ScanRun, PassesOverLinksFifosAndOtherNonFiles) {
+  File("a", "same");
+  File("sub/b", "same");
+  ASSERT_EQ(symlink(".", (tree + "/loop1").c_str()), 0);
+  ASSERT_EQ(symlink(".", (tree + "/sub/loop2").c_str()), 0);
+  ASSERT_EQ(symlink("a", (tree + "/link-to-a").c_str()), 0);
+  ASSERT_EQ(mkfifo((tree + "/fifo").c_str(), 0600), 0);
+  List(tree);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.FilesFound, 2);
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{tree + "/a", tree + "/sub/b"}));
+}
+
+TEST_F(ScanRun, WalksAListedDirectoryThatIsALink) {
+  File("real/a", "same");
+  File("real/b", "same");
+  ASSERT_EQ(symlink((tree + "/real").c_str(), (dir / "link").c_str()), 0);
+  List(dir / "link");
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files[0], dir / "link/a");
+}
+
+TEST_F(ScanRun, KeepsNamesWithLineBreaksSemicolonsAndBytesThatAreNotUtf8) {
+  const std::string odd1 = File("line\nbreak;x", "same");
+  const std::string odd2 = File("caf\xE9\r", "same");
+  const std::string odd3 = File("back\\slash", "same");
+  List(tree);
+  EXPECT_TRUE(sbStartClick());
+  ASSERT_EQ(ScanContext.DuplicateFiles, 2);
+  Strings files = ScanContext.ResultsRoot->Groups[0].Files;
+  std::sort(files.begin(), files.end());
+  Strings expected{odd1, odd2, odd3};
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(files, expected);
+}
+
+TEST_F(ScanRun, ResetEmptiesListResultsAndLog) {
+  File("a", "same");
+  File("b", "same");
+  List(tree);
+  ASSERT_TRUE(sbStartClick());
+  sbResetClick();
+  EXPECT_TRUE(window.directories.empty());
+  EXPECT_FALSE(ScanContext.ResultsRoot);
+  EXPECT_TRUE(ScanContext.Selection.empty());
+  ASSERT_EQ(window.log.size(), 1u);
+  EXPECT_EQ(window.log[0].Information, "Ready!");
+  EXPECT_EQ(window.log[0].Name, std::string(40, ' '));
+  EXPECT_EQ(window.log[0].ImageIndex, 0);
+  EXPECT_FALSE(window.buttons[2]);
+  EXPECT_FALSE(ScanContext.Busy);
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);  // the counters stay
+}
+
+}  // namespace
+}  // namespace veldrano

@@ -1,1 +1,112 @@
-// (being written)
+#include "scan/directory_walk.h"
+
+#include <algorithm>
+
+#include "platform/directory_reader.h"
+#include "platform/system_error.h"
+#include "platform/tick_count.h"
+#include "report/activity_log.h"
+#include "report/formatting.h"
+#include "report/round_half_even.h"
+#include "scan/path_helpers.h"
+#include "scan/scan_context.h"
+#include "scan/size_store.h"
+
+namespace veldrano {
+
+namespace {
+
+using platform::DirectoryEntry;
+
+// The temporary directory (and with it the run's own store) is never
+// entered. It is recognised by the start of the path, which also keeps out
+// the subdirectories of a listed directory that lies inside it, and by its
+// identity, for when the walk reaches it under another name (through a
+// listed link, for instance).
+struct TempDirectory {
+  const std::string& path = ScanContext.TempDirLower;
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool known = !path.empty() && platform::IdentityOf(path, device, inode);
+
+  bool Holds(const std::string& subdirectory, const DirectoryEntry& entry) const {
+    if (!path.empty() && subdirectory.compare(0, path.size(), path) == 0) return true;
+    return known && entry.Device == device && entry.Inode == inode;
+  }
+};
+
+void CountFile(const std::string& full) {
+  ScanContext.FilesPending += 1;
+  ScanContext.FilesFound += 1;
+  ScanContext.LastOperation = "Checking Size of file " + full;
+  ScanContext.TotalBytes += ScanContext.CurrentFileSize;
+  ShowStatus(1, FormatCount(' ', static_cast<long double>(ScanContext.FilesFound)));
+}
+
+void HandOnFile(const std::string& full) {
+  TScanContext& ctx = ScanContext;
+  ctx.FilesPending -= 1;
+  ctx.LastOperation = "Creating MD5 signature of file " + full;
+  ctx.BytesProcessed += ctx.CurrentFileSize;
+  std::int64_t percent = 0;
+  if (ctx.TotalBytes > 0) {
+    percent = RoundHalfEven(static_cast<long double>(ctx.BytesProcessed) / static_cast<long double>(ctx.TotalBytes) * 100);
+    Window().SetProgressBar1(static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100)));
+  }
+  if (ctx.Estimator) {
+    ShowStatus(0, "Approx. time left: " +
+                      ctx.Estimator->Estimate(static_cast<long double>(ctx.FilesFound - ctx.FilesPending),
+                                              static_cast<long double>(ctx.FilesFound)));
+  }
+  ProcessFile(full, ctx.CurrentFileSize);
+  ShowStatus(1, FormatCount(' ', static_cast<long double>(ctx.FilesPending)));
+  if (ctx.TotalBytes > 0) ShowStatus(2, std::to_string(percent) + " %");
+}
+
+}  // namespace
+
+void ShowStatus(int slot, std::string_view text) {
+  const auto now = static_cast<long double>(platform::TickCount());
+  if (now - ScanContext.PanelShownAt[static_cast<std::size_t>(slot)] > 500) {
+    ScanContext.PanelShownAt[static_cast<std::size_t>(slot)] = now;
+    Window().SetStatusText(slot, text);
+    Window().ProcessMessages();
+  }
+}
+
+void ScanDirectory(const std::string& rawPath, bool countingPass) {
+  const std::string path = EnsureTrailingBackslash(rawPath);
+  platform::DirectoryReader reader(path);
+  if (!reader.IsOpen()) {
+    if (!countingPass) AddLogEntry(LogError, "Error while scanning...", path, SystemErrorText(reader.Error()));
+    return;
+  }
+  int stepError = 0;
+  const std::vector<DirectoryEntry> entries = reader.ReadAll(stepError);
+  const TempDirectory temp;
+  std::string lastFile;
+
+  for (const DirectoryEntry& entry : entries) {
+    if (ScanContext.StopRequested) return;
+    Window().ProcessMessages();
+    if (entry.Kind == DirectoryEntry::Type::Directory) {
+      if (!temp.Holds(path + entry.Name + "/", entry)) ScanDirectory(path + entry.Name, countingPass);
+    } else if (entry.Kind == DirectoryEntry::Type::File) {
+      const std::string full = path + entry.Name;
+      lastFile = full;
+      ShowStatus(3, full);
+      ScanContext.CurrentFileSize = static_cast<std::int64_t>(entry.Size);
+      if (countingPass) {
+        CountFile(full);
+      } else {
+        HandOnFile(full);
+      }
+    }
+  }
+  // Every entry was visited: the listing went as far as it could.
+  if (stepError != 0 && !countingPass) {
+    AddLogEntry(LogError, "Error while scanning...", lastFile, SystemErrorText(stepError));
+  }
+}
+
+}  // namespace veldrano

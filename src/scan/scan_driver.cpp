@@ -1,1 +1,175 @@
-// (being written)
+#include "scan/scan_driver.h"
+
+#include <unistd.h>
+
+#include <exception>
+
+#include "report/activity_log.h"
+#include "report/formatting.h"
+#include "results/results_model.h"
+#include "scan/directory_walk.h"
+#include "scan/failure_report.h"
+#include "scan/path_helpers.h"
+#include "scan/scan_context.h"
+#include "scan/work_dir.h"
+
+namespace veldrano {
+
+namespace {
+
+constexpr const char* WorkDirExtension = ".~vesk/";
+constexpr const char* IdleCaption = "Drag'n drop directories here...";
+
+using Button = WindowPort::Button;
+
+// Deletes what the run left on disk: the reserved temporary file, and the
+// work directory when the run ended before its release.
+void RemoveRunFiles(bool releaseWorkDir) {
+  TScanContext& ctx = ScanContext;
+  if (releaseWorkDir && IsDirectory(ctx.WorkDirPath)) {
+    ctx.ReleaseRemaining = ctx.StoreEntries;
+    ReleaseWorkDir(ctx.WorkDirPath);
+  }
+  const std::string reserved = ReservedFileOf(ctx.WorkDirPath, WorkDirExtension);
+  if (!reserved.empty()) unlink(reserved.c_str());
+}
+
+void ReturnToIdle() {
+  ScanContext.LastOperation.clear();
+  Window().SetTopCaption(IdleCaption);
+  ScanContext.Busy = false;
+}
+
+// The part of the run that can fail. workDirChosen tells the caller whether
+// a work directory (and its reserved file) belongs to this run.
+void Run(bool& workDirChosen) {
+  TScanContext& ctx = ScanContext;
+  ctx.TempDirLong = GetTempDirectory();
+  // A case-sensitive file system: the walk compares the exact bytes.
+  ctx.TempDirLower = EnsureTrailingBackslash(GetLongPath(ctx.TempDirLong));
+  ctx.WarningCount = 0;
+  ctx.ErrorCount = 0;
+  Window().SetButtonEnabled(Button::Start, false);
+  Window().SetButtonEnabled(Button::Stop, true);
+  Window().SetButtonEnabled(Button::Reset, false);
+  ctx.LastOperation.clear();
+  ClearResults();
+  ctx.FilesPending = 0;
+  ctx.DuplicateFiles = 0;
+
+  if (Window().DirectoryCount() == 0) {
+    AddLogEntry(LogWarning,
+                "No directory selected ; Please drag'n drop one or more directories to find duplicate files...");
+    return;
+  }
+
+  ctx.WorkDirPath = MakeWorkDirPath(WorkDirExtension);
+  workDirChosen = true;
+  ctx.DigitsPerLevel = GetFileSystemName(ctx.TempDirLong) == "NTFS" ? 4 : 8;
+  ctx.StoredFiles = 0;
+  ctx.ReleaseRemaining = 0;
+  ctx.StoreEntries = 0;
+  ctx.PanelShownAt = {};
+  Window().SetProgressBar1(0);
+  Window().SetProgressBar2(0);
+  Window().SetProgressBarsVisible(true);
+  ctx.Estimator = std::make_unique<TStimazioni>();
+  ctx.StopRequested = false;
+  ctx.TotalBytes = 0;
+  ctx.FilesFound = 0;
+
+  AddLogEntry(LogInfo, "Analysing...");
+  const int count = Window().DirectoryCount();
+  for (int i = 0; i < count; ++i) ScanDirectory(Window().Directory(i), true);
+
+  ctx.BytesProcessed = 0;
+  ctx.RecoverableBytes = 0;
+  AddLogEntry(LogInfo, "Files found: " + FormatCount(' ', static_cast<long double>(ctx.FilesFound)));
+  AddLogEntry(LogInfo, "Total size: " + FormatSize(static_cast<long double>(ctx.TotalBytes)));
+  AddLogEntry(LogInfo, "Working...");
+  for (int i = 0; i < Window().DirectoryCount(); ++i) {
+    const std::string directory = Window().Directory(i);
+    AddLogEntry(LogInfo, "Job: " + directory);
+    ScanDirectory(directory, false);
+  }
+
+  for (int panel = 0; panel < 3; ++panel) Window().SetStatusText(panel, "");
+  Window().SetProgressBar1(0);
+  EnsureResultsRoot();
+  ctx.Estimator.reset();
+
+  if (ctx.StopRequested) {
+    AddLogEntry(LogInfo, "Process stopped by the user", "", "Last operation: " + ctx.LastOperation);
+  }
+  AddLogEntry(LogInfo, "Duplicate files: " + FormatCount(' ', static_cast<long double>(ctx.DuplicateFiles)));
+  if (ctx.DuplicateFiles > 0) {
+    AddLogEntry(LogInfo, "Recoverable disc space: " + FormatSize(static_cast<long double>(ctx.RecoverableBytes)), "",
+                FormatCount(' ', static_cast<long double>(ctx.RecoverableBytes)) + " Bytes");
+  }
+  if (ctx.StoredFiles > 0) {
+    ctx.ReleaseRemaining = ctx.StoreEntries;
+    AddLogEntry(LogInfo, "Releasing resources...");
+    ReleaseWorkDir(ctx.WorkDirPath);
+  }
+  Window().SetStatusText(3, "Ready!");
+  Window().SetStatusText(2, "");
+  Window().SetStatusText(1, "");
+  if (ctx.WarningCount > 0) {
+    AddLogEntry(LogWarningSummary, "THERE ARE WARNINGS (" + FloatToText(ctx.WarningCount) + ")... Please see logs above...");
+  }
+  if (ctx.ErrorCount > 0) {
+    AddLogEntry(LogErrorSummary, "THERE ARE ERRORS (" + FloatToText(ctx.ErrorCount) + ")... Please see logs above...");
+  }
+  AddLogEntry(LogReady, "Ready!");
+  Window().SetProgressBarsVisible(false);
+}
+
+}  // namespace
+
+bool sbStartClick() {
+  TScanContext& ctx = ScanContext;
+  ctx.Busy = true;
+  Window().SetTopCaption("Working...");
+  bool workDirChosen = false;
+  bool reachedEnd = true;
+  try {
+    Run(workDirChosen);
+  } catch (const std::exception& failure) {
+    ReportFailure(failure.what());
+    reachedEnd = false;
+  } catch (...) {
+    ReportFailure("Unknown failure");
+    reachedEnd = false;
+  }
+  if (!reachedEnd) {
+    // Ended early: nothing of the run may stay behind.
+    ctx.Estimator.reset();
+    if (workDirChosen) RemoveRunFiles(true);
+    Window().SetProgressBarsVisible(false);
+  } else if (workDirChosen) {
+    RemoveRunFiles(false);
+  }
+  ReturnToIdle();
+  return reachedEnd;
+}
+
+void sbStopClick() {
+  ScanContext.StopRequested = true;
+  if (!ScanContext.LastOperation.empty()) {
+    AddLogEntry(LogInfo, "Stop button pressed...", "", "Operation: " + ScanContext.LastOperation);
+  } else {
+    AddLogEntry(LogInfo, "Stop button pressed...");
+  }
+}
+
+void sbResetClick() {
+  ScanContext.Busy = true;
+  Window().ClearDirectories();
+  ClearResults();
+  Window().ClearLog();
+  Window().SetButtonEnabled(Button::Reset, false);
+  AddLogEntry(LogReady, "Ready!", std::string(40, ' '), std::string(40, ' '));
+  ScanContext.Busy = false;
+}
+
+}  // namespace veldrano

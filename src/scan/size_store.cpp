@@ -1,1 +1,263 @@
-// (being written)
+#include "scan/size_store.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <optional>
+#include <stdexcept>
+
+#include "platform/read_only_file.h"
+#include "platform/system_error.h"
+#include "report/activity_log.h"
+#include "results/results_model.h"
+#include "scan/path_helpers.h"
+#include "scan/scan_context.h"
+#include "signature/file_signature.h"
+
+namespace veldrano {
+
+namespace {
+
+[[noreturn]] void ThrowStoreFailure(const std::string& what, const std::string& path, int error) {
+  throw std::runtime_error(what + " " + path + " (" + SystemErrorText(error) + ")");
+}
+
+// Closes a descriptor on every way out.
+struct Descriptor {
+  int fd;
+  ~Descriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+// The lines of an entry file, or none when it does not exist.
+std::optional<std::vector<std::string>> LoadEntryFile(const std::string& path) {
+  const Descriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) {
+    // ENOTDIR: a level of its directory is still an entry file (see below).
+    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+    ThrowStoreFailure("Can not read the store file", path, errno);
+  }
+  std::string content;
+  char buffer[16384];
+  for (;;) {
+    const ssize_t n = read(file.fd, buffer, sizeof buffer);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowStoreFailure("Can not read the store file", path, errno);
+    }
+    if (n == 0) break;
+    content.append(buffer, static_cast<std::size_t>(n));
+  }
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < content.size()) {
+    std::size_t end = content.find("\r\n", start);
+    if (end == std::string::npos) end = content.size();
+    lines.push_back(content.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+// Writes lines, each ending in CR LF, replacing the file's contents. When
+// the file cannot be created because its directory is missing (or a level of
+// it is still an entry file), gives false with the errno left in error;
+// every other failure throws.
+bool WriteEntryFile(const std::string& path, const std::vector<std::string>& lines, int& error) {
+  std::string content;
+  for (const std::string& line : lines) content.append(line).append("\r\n");
+  const Descriptor file{open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
+  if (file.fd < 0) {
+    error = errno;
+    if (error == ENOENT || error == ENOTDIR) return false;
+    ThrowStoreFailure("Can not write the store file", path, error);
+  }
+  std::size_t done = 0;
+  while (done < content.size()) {
+    const ssize_t n = write(file.fd, content.data() + done, content.size() - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ThrowStoreFailure("Can not write the store file", path, errno);
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void WriteEntryFile(const std::string& path, const std::vector<std::string>& lines) {
+  int error = 0;
+  if (!WriteEntryFile(path, lines, error)) ThrowStoreFailure("Can not write the store file", path, error);
+}
+
+// With DigitsPerLevel digits in its size text, an entry file T/d/d has the
+// path of a level directory of the sizes whose text begins with d twice
+// (1234 and 12341234 with four digits per level). Whichever comes second
+// must not fail: the entry file then lives inside that directory, under its
+// size text followed by "~", a name no level directory or other entry file
+// can have.
+std::string DisplacedEntryFile(const std::string& entryFile, const std::string& sizeText) {
+  return entryFile + "/" + sizeText + "~";
+}
+
+std::string EntryFilePath(const std::string& entryDir, const std::string& sizeText) {
+  const std::string entryFile = entryDir + sizeText;
+  if (sizeText.size() == static_cast<std::size_t>(ScanContext.DigitsPerLevel) && IsDirectory(entryFile)) {
+    return DisplacedEntryFile(entryFile, sizeText);
+  }
+  return entryFile;
+}
+
+// Creates entryDir with every missing level; on the first entry of a run
+// this also creates the work directory and its store root. An entry file
+// standing where a level of the store must go is moved into the new level
+// directory (see above). Failures are not reported here: writing the entry
+// file then fails.
+void CreateEntryDirectory(const std::string& storeRoot, const std::string& entryDir) {
+  for (std::size_t slash = entryDir.find('/', 1); slash != std::string::npos; slash = entryDir.find('/', slash + 1)) {
+    const std::string level = entryDir.substr(0, slash);
+    if (mkdir(level.c_str(), 0700) == 0 || errno != EEXIST) continue;
+    if (level.size() <= storeRoot.size()) continue;  // only levels of the store itself are ever moved
+    struct stat status {};
+    if (lstat(level.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    const std::string aside = level + "~moving";
+    if (rename(level.c_str(), aside.c_str()) != 0) continue;
+    if (mkdir(level.c_str(), 0700) == 0) {
+      const std::string name = level.substr(level.rfind('/') + 1);
+      rename(aside.c_str(), DisplacedEntryFile(level, name).c_str());
+    } else {
+      rename(aside.c_str(), level.c_str());
+    }
+  }
+}
+
+// The path after the first ";" of an entry line.
+std::string PathOfLine(const std::string& line) {
+  const std::size_t separator = line.find(';');
+  return UnescapeStoredPath(separator == std::string::npos ? std::string() : line.substr(separator + 1));
+}
+
+}  // namespace
+
+std::string SizeText(std::int64_t size) { return std::to_string(size); }
+
+std::string EscapeStoredPath(const std::string& path) {
+  std::string stored;
+  stored.reserve(path.size());
+  for (const char c : path) {
+    switch (c) {
+      case '\\': stored += "\\\\"; break;
+      case '\n': stored += "\\n"; break;
+      case '\r': stored += "\\r"; break;
+      default: stored += c;
+    }
+  }
+  return stored;
+}
+
+std::string UnescapeStoredPath(const std::string& stored) {
+  std::string path;
+  path.reserve(stored.size());
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (stored[i] == '\\' && i + 1 < stored.size()) {
+      const char next = stored[++i];
+      path += next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+    } else {
+      path += stored[i];
+    }
+  }
+  return path;
+}
+
+std::string CheckFileAccess(const std::string& path) {
+  const platform::ReadOnlyFile file(path);
+  if (file.IsOpen()) return {};
+  std::string result = "[";
+  result.append(std::to_string(file.Error())).append("] ").append(SystemErrorText(file.Error()));
+  return result;
+}
+
+std::string BuildEntryDirectory(const std::string& root, std::string sizeText) {
+  std::string result = root;
+  const auto digits = static_cast<std::size_t>(std::max(1, ScanContext.DigitsPerLevel));
+  while (!sizeText.empty()) {
+    const std::size_t n = std::min(digits, sizeText.size());
+    result.append(sizeText, 0, n).append("/");
+    sizeText.erase(0, n);
+  }
+  return result;
+}
+
+std::int64_t FindSignatureLine(const std::string& signature, const std::vector<std::string>& lines) {
+  std::int64_t result = -1;
+  std::int64_t low = 0;
+  std::int64_t high = static_cast<std::int64_t>(lines.size()) - 1;
+  do {
+    const std::int64_t mid = (low + high) / 2;
+    Window().ProcessMessages();
+    const std::string& line = lines[static_cast<std::size_t>(mid)];
+    const std::string_view key = std::string_view(line).substr(0, line.find(';'));
+    const int order = key.compare(signature);  // byte order: digits before capitals
+    if (order < 0) {
+      low = mid + 1;
+    } else if (order > 0) {
+      high = mid - 1;
+    } else {
+      result = mid;
+    }
+  } while (low <= high && result < 0);
+  return result;
+}
+
+void ProcessFile(const std::string& path, std::int64_t size) {
+  TScanContext& ctx = ScanContext;
+  ctx.LastOperation = "Processing file " + path;
+  Window().ProcessMessages();
+
+  const std::string access = CheckFileAccess(path);
+  if (!access.empty()) {
+    AddLogEntry(LogWarning, "Can not access to this file", path, access);
+    return;
+  }
+  ctx.StoredFiles += 1;
+
+  const std::string sizeText = SizeText(size);
+  const std::string storeRoot = ctx.WorkDirPath + "T/";
+  const std::string entryDir = BuildEntryDirectory(storeRoot, sizeText);
+  const std::string entryFile = EntryFilePath(entryDir, sizeText);
+
+  if (std::optional<std::vector<std::string>> lines = LoadEntryFile(entryFile)) {
+    if (lines->empty()) ThrowStoreFailure("Empty store file", entryFile, EIO);
+    if (lines->size() == 1) {
+      // The first file of this size has not been hashed (or only for
+      // comparisons that matched): hash it now.
+      const std::string onlyPath = PathOfLine((*lines)[0]);
+      (*lines)[0] = ComputeFileSignature(onlyPath) + ";" + EscapeStoredPath(onlyPath);
+    }
+    const std::string signature = ComputeFileSignature(path);
+    const std::int64_t index = FindSignatureLine(signature, *lines);
+    if (index < 0) {
+      lines->push_back(signature + ";" + EscapeStoredPath(path));
+      std::sort(lines->begin(), lines->end());
+      WriteEntryFile(entryFile, *lines);
+    } else {
+      RecordDuplicate(signature, path, PathOfLine((*lines)[static_cast<std::size_t>(index)]), size);
+    }
+    return;
+  }
+
+  // The first file of this size. The directories are created only when the
+  // write finds them missing: most sizes share a level directory already.
+  const std::vector<std::string> firstLine{EscapeStoredPath(path).insert(0, 1, ';')};
+  int error = 0;
+  if (!WriteEntryFile(entryFile, firstLine, error)) {
+    CreateEntryDirectory(storeRoot, entryDir);
+    WriteEntryFile(EntryFilePath(entryDir, sizeText), firstLine);
+  }
+  ctx.StoreEntries += 1;
+}
+
+}  // namespace veldrano

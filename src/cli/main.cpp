@@ -1,0 +1,134 @@
+// veldrano-scan: the scan of the desktop program without its window.
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/terminal_window.h"
+#include "export/csv_export.h"
+#include "export/xml_export.h"
+#include "scan/directory_list.h"
+#include "scan/path_helpers.h"
+#include "scan/scan_context.h"
+#include "scan/scan_driver.h"
+
+namespace {
+
+constexpr const char* Usage =
+    "Usage: veldrano-scan [OPTION]... DIR...\n"
+    "Finds identical files in the directories DIR by comparing their contents.\n"
+    "\n"
+    "Each activity-log entry is written to standard output as one line: the\n"
+    "columns Time, Information, Name and Comment joined by TAB (TAB, line breaks\n"
+    "and backslashes inside a column are written as \\t, \\n, \\r and \\\\).\n"
+    "Progress is shown on standard error when it is a terminal. Ctrl-C stops\n"
+    "the scan the way the Stop button does; the results found so far are kept.\n"
+    "\n"
+    "  --csv FILE           write every row of the results list to FILE\n"
+    "  --csv-selected FILE  write the ticked rows (every duplicate but the first\n"
+    "                       file of its group) to FILE\n"
+    "  --xml FILE           write the results tree to FILE as XML\n"
+    "  --help               show this help and exit\n"
+    "  --version            show the version and exit\n"
+    "\n"
+    "TMPDIR chooses the temporary directory (default /tmp); subdirectories inside\n"
+    "it are not scanned.\n"
+    "\n"
+    "Exit status: 0 when the scan reached its end, 1 when it ended on a failure\n"
+    "or an export could not be written, 2 for a usage error.\n";
+
+struct Options {
+  std::vector<std::string> directories;
+  std::string csv, csvSelected, xml;
+};
+
+int UsageError(const std::string& message) {
+  std::fprintf(stderr, "veldrano-scan: %s (try --help)\n", message.c_str());
+  return 2;
+}
+
+// Reads the command line; returns -1 to go on, else the exit status.
+int ParseArguments(int argc, char** argv, Options& options) {
+  bool optionsEnded = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+      options.directories.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      optionsEnded = true;
+      continue;
+    }
+    if (arg == "--help") {
+      std::fputs(Usage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::puts("veldrano-scan " VELDRANO_VERSION);
+      return 0;
+    }
+    std::string* target = nullptr;
+    std::string name = arg, value;
+    bool hasValue = false;
+    if (const auto equals = arg.find('='); equals != std::string::npos) {
+      name = arg.substr(0, equals);
+      value = arg.substr(equals + 1);
+      hasValue = true;
+    }
+    if (name == "--csv") target = &options.csv;
+    if (name == "--csv-selected") target = &options.csvSelected;
+    if (name == "--xml") target = &options.xml;
+    if (target == nullptr) return UsageError("unknown option: " + arg);
+    if (!hasValue) {
+      if (i + 1 >= argc) return UsageError("option " + name + " needs a file name");
+      value = argv[++i];
+    }
+    if (value.empty()) return UsageError("option " + name + " needs a file name");
+    *target = value;
+  }
+  if (options.directories.empty()) return UsageError("no directory to scan");
+  return -1;
+}
+
+// An absolute path without "." and ".." steps, as a file manager drops it.
+std::string AbsoluteDirectory(const std::string& name) {
+  std::error_code error;
+  const std::filesystem::path absolute = std::filesystem::absolute(name, error);
+  if (error) return name;
+  return absolute.lexically_normal().string();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const int status = ParseArguments(argc, argv, options); status >= 0) return status;
+
+  veldrano::cli::TerminalWindow window(stdout, stderr, isatty(fileno(stderr)) != 0);
+  veldrano::ScanContext.Window = &window;
+
+  bool anyDirectory = false;
+  for (const std::string& name : options.directories) {
+    const std::string directory = AbsoluteDirectory(name);
+    if (!veldrano::IsDirectory(directory)) {
+      std::fprintf(stderr, "veldrano-scan: not a directory, skipped: %s\n", name.c_str());
+      continue;
+    }
+    anyDirectory = true;
+    veldrano::AddDroppedDirectory(window.directories, directory);
+  }
+  if (!anyDirectory) {
+    veldrano::ScanContext.Window = nullptr;
+    return UsageError("no directory to scan");
+  }
+
+  bool ok = veldrano::sbStartClick();
+  if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
+  if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
+  if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
+  veldrano::ScanContext.Window = nullptr;
+  return ok ? 0 : 1;
+}

@@ -1,0 +1,95 @@
+#include "cli/terminal_window.h"
+
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+#include <csignal>
+
+#include "scan/scan_driver.h"
+
+namespace veldrano::cli {
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+
+void OnInterrupt(int) { interrupted = 1; }
+
+std::size_t TerminalWidth(std::FILE* stream) {
+  winsize size{};
+  if (ioctl(fileno(stream), TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
+
+}  // namespace
+
+TerminalWindow::TerminalWindow(std::FILE* log, std::FILE* status, bool showStatus)
+    : log_(log), status_(status), showStatus_(showStatus) {
+  struct sigaction action {};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESETHAND;  // the second Ctrl-C is not caught
+  sigaction(SIGINT, &action, nullptr);
+}
+
+TerminalWindow::~TerminalWindow() { ClearStatus(); }
+
+std::string TerminalWindow::EscapeColumn(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+      case '\\': out += "\\\\"; break;
+      case '\t': out += "\\t"; break;
+      case '\n': out += "\\n"; break;
+      case '\r': out += "\\r"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+void TerminalWindow::AppendLogRow(const LogRow& row) {
+  ClearStatus();
+  const std::string line = EscapeColumn(row.Time) + "\t" + EscapeColumn(row.Information) + "\t" +
+                           EscapeColumn(row.Name) + "\t" + EscapeColumn(row.Comment) + "\n";
+  std::fwrite(line.data(), 1, line.size(), log_);
+  std::fflush(log_);
+  DrawStatus();
+}
+
+void TerminalWindow::SetStatusText(int panel, std::string_view text) {
+  panels_[static_cast<std::size_t>(panel)] = text;
+  DrawStatus();
+}
+
+void TerminalWindow::ProcessMessages() {
+  if (interrupted) {
+    interrupted = 0;
+    sbStopClick();
+  }
+}
+
+void TerminalWindow::DrawStatus() {
+  if (!showStatus_) return;
+  std::string line;
+  for (const std::string& panel : panels_) {
+    if (panel.empty()) continue;
+    if (!line.empty()) line += " | ";
+    line += EscapeColumn(panel);
+  }
+  const std::size_t width = TerminalWidth(status_);
+  if (line.size() >= width) line = line.substr(0, width - 1);
+  std::fprintf(status_, "\r%s\x1b[K", line.c_str());
+  std::fflush(status_);
+  statusDrawn_ = !line.empty();
+}
+
+void TerminalWindow::ClearStatus() {
+  if (!showStatus_ || !statusDrawn_) return;
+  std::fputs("\r\x1b[K", status_);
+  std::fflush(status_);
+  statusDrawn_ = false;
+}
+
+}  // namespace veldrano::cli

@@ -1,0 +1,45 @@
+#pragma once
+#include <array>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "scan/window_port.h"
+
+namespace veldrano::cli {
+
+// The window of the headless scanner: the activity log goes to standard
+// output, one entry a line, its columns Time, Information, Name and Comment
+// joined by TAB; the four status panels are one refreshing line on standard
+// error when that is a terminal. Ctrl-C acts as the Stop button (a second
+// one ends the program at once).
+class TerminalWindow : public WindowPort {
+ public:
+  TerminalWindow(std::FILE* log, std::FILE* status, bool showStatus);
+  ~TerminalWindow() override;
+
+  std::vector<std::string> directories;
+
+  void AppendLogRow(const LogRow& row) override;
+  void SetStatusText(int panel, std::string_view text) override;
+  void ProcessMessages() override;
+  int DirectoryCount() override { return static_cast<int>(directories.size()); }
+  std::string Directory(int index) override { return directories[static_cast<std::size_t>(index)]; }
+  void ClearDirectories() override { directories.clear(); }
+
+  // A log column as written: TAB, line breaks and backslashes escaped as
+  // \t, \n, \r and \\, so that an entry is always one line of four columns.
+  static std::string EscapeColumn(std::string_view text);
+
+ private:
+  void DrawStatus();
+  void ClearStatus();
+
+  std::FILE* log_;
+  std::FILE* status_;
+  bool showStatus_;
+  bool statusDrawn_ = false;
+  std::array<std::string, 4> panels_;
+};
+
+}  // namespace veldrano::cli

@@ -1,0 +1,21 @@
+#pragma once
+#include <string>
+
+namespace veldrano::platform {
+
+// The name the kernel gives the file system of the volume that holds path
+// ("ext4", "tmpfs", "ntfs3", ...): the type of the mount whose mount point is
+// the longest leading part of path's real form. Empty when it cannot be told.
+std::string FileSystemNameOf(const std::string& path);
+
+// The real, absolute form of path: links and "." / ".." resolved. Empty, with
+// error set to errno, when path does not exist or cannot be resolved.
+std::string RealPath(const std::string& path, int& error);
+
+// Creates a new empty file in directory whose name is prefix, six random
+// characters and suffix, and returns its full path. Empty, with error set to
+// errno, when no file can be created there.
+std::string CreateUniqueFile(const std::string& directory, const std::string& prefix, const std::string& suffix,
+                             int& error);
+
+}  // namespace veldrano::platform

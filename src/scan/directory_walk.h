@@ -1,0 +1,22 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace veldrano {
+
+// Walks one directory tree depth first, entries of each directory in name
+// order. The counting pass counts the files and adds up their sizes; the
+// processing pass hands every file to ProcessFile and keeps the progress
+// bar, the status bar and the time left up to date. Before every entry it
+// lets the window handle its events and stops when Stop was pressed.
+//
+// Only regular files are files; symbolic links, FIFOs, sockets and devices
+// are passed over, and links are not followed. Subdirectories inside the
+// temporary directory are not entered.
+void ScanDirectory(const std::string& path, bool countingPass);
+
+// Shows text in status panel slot (0..3) unless that panel was written less
+// than 500 ms ago, in which case the text is dropped.
+void ShowStatus(int slot, std::string_view text);
+
+}  // namespace veldrano
