@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include "report/backslash_escape.h"
 #include "scan/scan_driver.h"
 
 namespace veldrano::cli {
@@ -34,20 +35,7 @@ TerminalWindow::TerminalWindow(std::FILE* log, std::FILE* status, bool showStatu
 
 TerminalWindow::~TerminalWindow() { ClearStatus(); }
 
-std::string TerminalWindow::EscapeColumn(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
+std::string TerminalWindow::EscapeColumn(std::string_view text) { return BackslashEscape(text, true); }
 
 void TerminalWindow::AppendLogRow(const LogRow& row) {
   ClearStatus();

@@ -1,28 +1,13 @@
 #include "export/csv_export.h"
 
-#include <cstdio>
-#include <memory>
 #include <string_view>
 
-#include "report/activity_log.h"
+#include "export/export_file.h"
 #include "scan/scan_context.h"
 
 namespace veldrano {
 
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using OutputFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Busy for as long as the export runs, whichever way it ends.
-struct BusyScope {
-  BusyScope() { ScanContext.Busy = true; }
-  ~BusyScope() { ScanContext.Busy = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-};
 
 // The path field of a line. Paths are written as they are, ";" and inner
 // quotes included: the signature never holds ";", so the first ";" of a line
@@ -45,11 +30,7 @@ void AppendPathField(std::string& line, std::string_view path) {
 
 // Writes the lines; false on the first failure, leaving the file as far as
 // it got.
-bool WriteRows(const std::string& path, bool onlySelected) {
-  if (path.find('\0') != std::string::npos) return false;  // no such name on Linux
-  OutputFile file(std::fopen(path.c_str(), "wbe"));
-  if (!file) return false;
-
+bool WriteRows(ExportFile& file, bool onlySelected) {
   std::string line;
   // The pump may tick, untick, sort or drop rows; every row is looked up
   // afresh after it, and a tick applies to the rows not yet written.
@@ -62,26 +43,16 @@ bool WriteRows(const std::string& path, bool onlySelected) {
     line += ';';
     AppendPathField(line, PathOf(row));
     line += "\r\n";
-    if (std::fwrite(line.data(), 1, line.size(), file.get()) != line.size()) return false;
+    if (!file.Write(line)) return false;
   }
-  // Closing flushes the last buffered lines: a full disc may only show here.
-  return std::fclose(file.release()) == 0;
+  return true;
 }
 
 }  // namespace
 
 bool ExportResult2CSV(const std::string& path, bool onlySelected) {
-  BusyScope busy;
-  bool written = false;
-  try {
-    written = WriteRows(path, onlySelected);
-  } catch (...) {
-    // Whatever goes wrong while writing (memory included) is the one export
-    // failure below; the window goes on.
-    written = false;
-  }
-  if (!written) AddLogEntry(LogError, "Can not export to CSV file", path, "Please check the destination");
-  return written;
+  return RunExport(path, "Can not export to CSV file",
+                   [onlySelected](ExportFile& file) { return WriteRows(file, onlySelected); });
 }
 
 }  // namespace veldrano

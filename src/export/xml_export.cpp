@@ -1,44 +1,20 @@
 #include "export/xml_export.h"
 
-#include <cstdio>
-#include <memory>
-
+#include "export/export_file.h"
 #include "export/xml_text.h"
-#include "report/activity_log.h"
 #include "scan/scan_context.h"
 
 namespace veldrano {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using OutputFile = std::unique_ptr<std::FILE, FileCloser>;
-
-// Busy for as long as the export runs, whichever way it ends.
-struct BusyScope {
-  BusyScope() { ScanContext.Busy = true; }
-  ~BusyScope() { ScanContext.Busy = false; }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-};
-
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool WriteText(std::FILE* file, std::string_view text) {
-  return std::fwrite(text.data(), 1, text.size(), file) == text.size();
-}
-
 // Writes the document; false on the first failure, leaving the file as far
 // as it got.
-bool WriteDocument(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return false;  // no such name on Linux
-  OutputFile file(std::fopen(path.c_str(), "wbe"));
-  if (!file) return false;
-
-  if (!WriteText(file.get(), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Vesk>\r\n")) return false;
+bool WriteDocument(ExportFile& file) {
+  if (!file.Write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Vesk>\r\n")) return false;
   std::string line;
   // The pump runs the window's handlers, so a group and its files are looked
   // up afresh after each pump rather than held across it; a group whose
@@ -52,7 +28,7 @@ bool WriteDocument(const std::string& path) {
     const SignatureGroup* group = groupAt(g);
     if (group == nullptr) break;
     const std::string name = XMLElementName(group->Signature);
-    if (!WriteText(file.get(), "\t<" + name + ">\r\n")) return false;
+    if (!file.Write("\t<" + name + ">\r\n")) return false;
     for (std::size_t f = 0; (group = groupAt(g)) != nullptr && f < group->Files.size(); ++f) {
       Window().ProcessMessages();
       group = groupAt(g);
@@ -60,30 +36,17 @@ bool WriteDocument(const std::string& path) {
       line = "\t\t<Filename>";
       line += XmlCharacterData(group->Files[f]);
       line += "</Filename>\r\n";
-      if (!WriteText(file.get(), line)) return false;
+      if (!file.Write(line)) return false;
     }
-    if (!WriteText(file.get(), "\t</" + name + ">\r\n")) return false;
+    if (!file.Write("\t</" + name + ">\r\n")) return false;
   }
-  if (!WriteText(file.get(), "</Vesk>\r\n")) return false;
-  // Closing flushes the buffered end of the document: a full disc may only
-  // show here.
-  return std::fclose(file.release()) == 0;
+  return file.Write("</Vesk>\r\n");
 }
 
 }  // namespace
 
 bool ExportResult2XML(const std::string& path) {
-  BusyScope busy;
-  bool written = false;
-  try {
-    written = WriteDocument(path);
-  } catch (...) {
-    // Whatever goes wrong while writing (memory included) is the one export
-    // failure below; the window goes on.
-    written = false;
-  }
-  if (!written) AddLogEntry(LogError, "Can not export to XML file", path, "Please check the destination");
-  return written;
+  return RunExport(path, "Can not export to XML file", WriteDocument);
 }
 
 std::string XMLElementName(std::string_view text) {

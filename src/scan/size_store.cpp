@@ -12,6 +12,7 @@
 #include "platform/read_only_file.h"
 #include "platform/system_error.h"
 #include "report/activity_log.h"
+#include "report/backslash_escape.h"
 #include "results/results_model.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
@@ -144,19 +145,7 @@ std::string PathOfLine(const std::string& line) {
 
 std::string SizeText(std::int64_t size) { return std::to_string(size); }
 
-std::string EscapeStoredPath(const std::string& path) {
-  std::string stored;
-  stored.reserve(path.size());
-  for (const char c : path) {
-    switch (c) {
-      case '\\': stored += "\\\\"; break;
-      case '\n': stored += "\\n"; break;
-      case '\r': stored += "\\r"; break;
-      default: stored += c;
-    }
-  }
-  return stored;
-}
+std::string EscapeStoredPath(const std::string& path) { return BackslashEscape(path, false); }
 
 std::string UnescapeStoredPath(const std::string& stored) {
   std::string path;
