@@ -159,6 +159,19 @@ TEST_F(SizeStore, KeepsSizesWhoseEntryFileAndLevelShareAPathInEitherOrder) {
   }
 }
 
+TEST_F(SizeStore, MovesAnEntryFileThatStandsWhereADeeperLevelMustGo) {
+  // 1234's entry file T/1234/1234 lies on the way to 123412345678's level
+  // T/1234/1234/5678/.
+  const std::string s1 = Sized("s1", 1234, 's'), s2 = Sized("s2", 1234, 's');
+  const std::string l1 = Sized("l1", 123412345678, 'l');
+  ProcessFile(s1, 1234);
+  ProcessFile(l1, 123412345678);
+  ProcessFile(s2, 1234);
+  EXPECT_TRUE(window.log.empty());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(Stored("T/1234/1234/5678/123412345678"), ";" + l1 + "\r\n");
+}
+
 TEST_F(SizeStore, FindsEveryLineByBinarySearch) {
   std::vector<std::string> lines;
   for (int i = 0; i < 37; ++i) {

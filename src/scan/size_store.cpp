@@ -118,20 +118,24 @@ std::string EntryFilePath(const std::string& entryDir, const std::string& sizeTe
 // directory (see above). Failures are not reported here: writing the entry
 // file then fails.
 void CreateEntryDirectory(const std::string& storeRoot, const std::string& entryDir) {
-  for (std::size_t slash = entryDir.find('/', 1); slash != std::string::npos; slash = entryDir.find('/', slash + 1)) {
-    const std::string level = entryDir.substr(0, slash);
-    if (mkdir(level.c_str(), 0700) == 0 || errno != EEXIST) continue;
-    if (level.size() <= storeRoot.size()) continue;  // only levels of the store itself are ever moved
-    struct stat status {};
-    if (lstat(level.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
-    const std::string aside = level + "~moving";
-    if (rename(level.c_str(), aside.c_str()) != 0) continue;
-    if (mkdir(level.c_str(), 0700) == 0) {
-      const std::string name = level.substr(level.rfind('/') + 1);
-      rename(aside.c_str(), DisplacedEntryFile(level, name).c_str());
-    } else {
-      rename(aside.c_str(), level.c_str());
-    }
+  // Deepest level first: most of the time only the last one is missing.
+  std::string level = entryDir;
+  while (!level.empty() && level.back() == '/') level.pop_back();
+  if (level.empty() || mkdir(level.c_str(), 0700) == 0) return;
+  if (errno == ENOENT || errno == ENOTDIR) {  // a level above is missing, or still an entry file
+    CreateEntryDirectory(storeRoot, level.substr(0, level.rfind('/') + 1));
+    mkdir(level.c_str(), 0700);
+    return;
+  }
+  if (errno != EEXIST || level.size() <= storeRoot.size()) return;  // only levels of the store itself are moved
+  struct stat status {};
+  if (lstat(level.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return;
+  const std::string aside = level + "~moving";
+  if (rename(level.c_str(), aside.c_str()) != 0) return;
+  if (mkdir(level.c_str(), 0700) == 0) {
+    rename(aside.c_str(), DisplacedEntryFile(level, level.substr(level.rfind('/') + 1)).c_str());
+  } else {
+    rename(aside.c_str(), level.c_str());
   }
 }
 
