@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "scan/entry_cache.h"
 #include "scan/size_store.h"
 #include "support/scan_fixture.h"
 
@@ -170,6 +171,33 @@ TEST_F(SizeStore, MovesAnEntryFileThatStandsWhereADeeperLevelMustGo) {
   EXPECT_TRUE(window.log.empty());
   EXPECT_EQ(ScanContext.DuplicateFiles, 1);
   EXPECT_EQ(Stored("T/1234/1234/5678/123412345678"), ";" + l1 + "\r\n");
+}
+
+TEST_F(SizeStore, KeepsLongEntriesInMemoryUntilTheyLeaveTheCache) {
+  // A signed line here is about 70 bytes: two are written at once, three stay
+  // unwritten; no more than about six are kept.
+  ScanContext.StoreCache = std::make_unique<EntryCache>(400, 150);
+  std::vector<std::string> paths;
+  for (const char* content : {"aa", "ab", "ac", "ad"}) paths.push_back(File(content, content));
+  for (const auto& p : paths) ProcessFile(p, 2);
+  // Two lines (about 80 bytes) were written through; four are only in memory.
+  const std::string early = Stored("T/2/2");
+  EXPECT_EQ(std::count(early.begin(), early.end(), '\n'), 2);
+
+  // Another long entry pushes this one out of the cache: now it is on disk.
+  for (const char* content : {"xxx", "xxy", "xxz", "xyx", "xyy"}) ProcessFile(File(content, content), 3);
+  const std::string stored = Stored("T/2/2");
+  EXPECT_EQ(std::count(stored.begin(), stored.end(), '\n'), 4);
+  std::vector<std::string> lines;
+  std::istringstream in(stored);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  EXPECT_TRUE(std::is_sorted(lines.begin(), lines.end()));
+
+  // Read back from disk, it still finds the first file of each content.
+  ProcessFile(File("copy-of-ac", "ac"), 2);
+  ASSERT_TRUE(ScanContext.ResultsRoot);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (std::vector<std::string>{paths[2], tree + "/copy-of-ac"}));
+  EXPECT_TRUE(window.log.empty());
 }
 
 TEST_F(SizeStore, FindsEveryLineByBinarySearch) {

@@ -7,6 +7,7 @@
 
 #include "report/stimazioni.h"
 #include "results/results_model.h"
+#include "scan/entry_cache.h"
 #include "scan/window_port.h"
 
 namespace veldrano {
@@ -41,6 +42,7 @@ struct TScanContext {
   std::string TempDirLong;   // the system temporary directory
   std::string TempDirLower;  // its lower-case form; the walk does not enter it
   std::int32_t DigitsPerLevel = 0;  // size digits per directory level of the store
+  std::unique_ptr<EntryCache> StoreCache;  // the store's entry files in use, during a processing pass
 
   std::unique_ptr<TStimazioni> Estimator;  // remaining-time estimator of this run
   std::array<long double, 4> PanelShownAt{};  // per status panel: tick of its last shown write

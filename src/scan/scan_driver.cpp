@@ -70,6 +70,7 @@ void Run(bool& workDirChosen) {
   ctx.ReleaseRemaining = 0;
   ctx.StoreEntries = 0;
   ctx.PanelShownAt = {};
+  ctx.StoreCache = std::make_unique<EntryCache>();
   Window().SetProgressBar1(0);
   Window().SetProgressBar2(0);
   Window().SetProgressBarsVisible(true);
@@ -93,6 +94,8 @@ void Run(bool& workDirChosen) {
     ScanDirectory(directory, false);
   }
 
+  // What the cache still holds unwritten goes with the store.
+  ctx.StoreCache.reset();
   for (int panel = 0; panel < 3; ++panel) Window().SetStatusText(panel, "");
   Window().SetProgressBar1(0);
   EnsureResultsRoot();
@@ -144,6 +147,7 @@ bool sbStartClick() {
   if (!reachedEnd) {
     // Ended early: nothing of the run may stay behind.
     ctx.Estimator.reset();
+    ctx.StoreCache.reset();
     if (workDirChosen) RemoveRunFiles(true);
     Window().SetProgressBarsVisible(false);
   } else if (workDirChosen) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 
@@ -14,6 +15,8 @@
 #include "report/activity_log.h"
 #include "report/backslash_escape.h"
 #include "results/results_model.h"
+#include "scan/entry_cache.h"
+#include "scan/entry_file.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "signature/file_signature.h"
@@ -21,78 +24,6 @@
 namespace veldrano {
 
 namespace {
-
-[[noreturn]] void ThrowStoreFailure(const std::string& what, const std::string& path, int error) {
-  throw std::runtime_error(what + " " + path + " (" + SystemErrorText(error) + ")");
-}
-
-// Closes a descriptor on every way out.
-struct Descriptor {
-  int fd;
-  ~Descriptor() {
-    if (fd >= 0) close(fd);
-  }
-};
-
-// The lines of an entry file, or none when it does not exist.
-std::optional<std::vector<std::string>> LoadEntryFile(const std::string& path) {
-  const Descriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (file.fd < 0) {
-    // ENOTDIR: a level of its directory is still an entry file (see below).
-    if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-    ThrowStoreFailure("Can not read the store file", path, errno);
-  }
-  std::string content;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t n = read(file.fd, buffer, sizeof buffer);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowStoreFailure("Can not read the store file", path, errno);
-    }
-    if (n == 0) break;
-    content.append(buffer, static_cast<std::size_t>(n));
-  }
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < content.size()) {
-    std::size_t end = content.find("\r\n", start);
-    if (end == std::string::npos) end = content.size();
-    lines.push_back(content.substr(start, end - start));
-    start = end + 2;
-  }
-  return lines;
-}
-
-// Writes lines, each ending in CR LF, replacing the file's contents. When
-// the file cannot be created because its directory is missing (or a level of
-// it is still an entry file), gives false with the errno left in error;
-// every other failure throws.
-bool WriteEntryFile(const std::string& path, const std::vector<std::string>& lines, int& error) {
-  std::string content;
-  for (const std::string& line : lines) content.append(line).append("\r\n");
-  const Descriptor file{open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600)};
-  if (file.fd < 0) {
-    error = errno;
-    if (error == ENOENT || error == ENOTDIR) return false;
-    ThrowStoreFailure("Can not write the store file", path, error);
-  }
-  std::size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = write(file.fd, content.data() + done, content.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowStoreFailure("Can not write the store file", path, errno);
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
-void WriteEntryFile(const std::string& path, const std::vector<std::string>& lines) {
-  int error = 0;
-  if (!WriteEntryFile(path, lines, error)) ThrowStoreFailure("Can not write the store file", path, error);
-}
 
 // With DigitsPerLevel digits in its size text, an entry file T/d/d has the
 // path of a level directory of the sizes whose text begins with d twice
@@ -117,19 +48,20 @@ std::string EntryFilePath(const std::string& entryDir, const std::string& sizeTe
 // standing where a level of the store must go is moved into the new level
 // directory (see above). Failures are not reported here: writing the entry
 // file then fails.
-void CreateEntryDirectory(const std::string& storeRoot, const std::string& entryDir) {
+void CreateEntryDirectory(const std::string& storeRoot, const std::string& entryDir, EntryCache& cache) {
   // Deepest level first: most of the time only the last one is missing.
   std::string level = entryDir;
   while (!level.empty() && level.back() == '/') level.pop_back();
   if (level.empty() || mkdir(level.c_str(), 0700) == 0) return;
   if (errno == ENOENT || errno == ENOTDIR) {  // a level above is missing, or still an entry file
-    CreateEntryDirectory(storeRoot, level.substr(0, level.rfind('/') + 1));
+    CreateEntryDirectory(storeRoot, level.substr(0, level.rfind('/') + 1), cache);
     mkdir(level.c_str(), 0700);
     return;
   }
   if (errno != EEXIST || level.size() <= storeRoot.size()) return;  // only levels of the store itself are moved
   struct stat status {};
   if (lstat(level.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return;
+  cache.WriteAndForget(level);  // its file moves
   const std::string aside = level + "~moving";
   if (rename(level.c_str(), aside.c_str()) != 0) return;
   if (mkdir(level.c_str(), 0700) == 0) {
@@ -222,34 +154,53 @@ void ProcessFile(const std::string& path, std::int64_t size) {
   const std::string entryDir = BuildEntryDirectory(storeRoot, sizeText);
   const std::string entryFile = EntryFilePath(entryDir, sizeText);
 
-  if (std::optional<std::vector<std::string>> lines = LoadEntryFile(entryFile)) {
-    if (lines->empty()) ThrowStoreFailure("Empty store file", entryFile, EIO);
+  // Without the run's cache, every entry is read from disk and written back
+  // at once.
+  EntryCache passThrough(0, SIZE_MAX);
+  EntryCache& cache = ctx.StoreCache ? *ctx.StoreCache : passThrough;
+  std::vector<std::string>* lines = cache.Find(entryFile);
+  if (lines == nullptr) {
+    if (std::optional<std::vector<std::string>> loaded = LoadEntryFile(entryFile)) {
+      if (loaded->empty()) throw std::runtime_error("Empty store file " + entryFile);
+      cache.Hold(entryFile, std::move(*loaded));
+      lines = cache.Find(entryFile);
+    }
+  }
+
+  if (lines != nullptr) {
+    std::vector<std::string> firstSigned;
     if (lines->size() == 1) {
       // The first file of this size has not been hashed (or only for
-      // comparisons that matched): hash it now.
+      // comparisons that matched): hash it now. The signed line is kept only
+      // if a new content of this size is added below.
       const std::string onlyPath = PathOfLine((*lines)[0]);
-      (*lines)[0] = ComputeFileSignature(onlyPath) + ";" + EscapeStoredPath(onlyPath);
+      firstSigned = {ComputeFileSignature(onlyPath) + ";" + EscapeStoredPath(onlyPath)};
     }
+    std::vector<std::string>& searched = firstSigned.empty() ? *lines : firstSigned;
     const std::string signature = ComputeFileSignature(path);
-    const std::int64_t index = FindSignatureLine(signature, *lines);
+    const std::int64_t index = FindSignatureLine(signature, searched);
     if (index < 0) {
-      lines->push_back(signature + ";" + EscapeStoredPath(path));
-      std::sort(lines->begin(), lines->end());
-      WriteEntryFile(entryFile, *lines);
+      std::string line = signature + ";" + EscapeStoredPath(path);
+      searched.insert(std::upper_bound(searched.begin(), searched.end(), line), std::move(line));
+      if (&searched != lines) *lines = std::move(searched);
+      cache.Changed(entryFile);
     } else {
-      RecordDuplicate(signature, path, PathOfLine((*lines)[static_cast<std::size_t>(index)]), size);
+      RecordDuplicate(signature, path, PathOfLine(searched[static_cast<std::size_t>(index)]), size);
     }
     return;
   }
 
   // The first file of this size. The directories are created only when the
   // write finds them missing: most sizes share a level directory already.
-  const std::vector<std::string> firstLine{EscapeStoredPath(path).insert(0, 1, ';')};
+  std::vector<std::string> firstLine{EscapeStoredPath(path).insert(0, 1, ';')};
   int error = 0;
-  if (!WriteEntryFile(entryFile, firstLine, error)) {
-    CreateEntryDirectory(storeRoot, entryDir);
-    WriteEntryFile(EntryFilePath(entryDir, sizeText), firstLine);
+  std::string written = entryFile;
+  if (!WriteEntryFile(written, firstLine, error)) {
+    CreateEntryDirectory(storeRoot, entryDir, cache);
+    written = EntryFilePath(entryDir, sizeText);
+    WriteEntryFile(written, firstLine);
   }
+  cache.Hold(written, std::move(firstLine));
   ctx.StoreEntries += 1;
 }
 

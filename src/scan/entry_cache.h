@@ -1,0 +1,60 @@
+#pragma once
+#include <cstddef>
+#include <list>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace veldrano {
+
+// The entry files of the store used last, kept in memory.
+//
+// A size met by many files with different contents has a long entry file;
+// loading it whole and writing it back whole for every new file of that size
+// makes the work grow with the square of their number. Held here, it is
+// parsed once; a change to a short entry is written to disk at once, while
+// a long one stays in memory, marked unwritten, until it leaves the cache
+// (then it is written, so it can be loaded again). The cache holds at most
+// byteBudget bytes of lines, so memory stays bounded whatever the number of
+// files scanned. What is still unwritten when the run ends is dropped with
+// the store.
+class EntryCache {
+ public:
+  static constexpr std::size_t DefaultByteBudget = 32u << 20;
+  static constexpr std::size_t DefaultWriteThroughBytes = 4096;
+
+  explicit EntryCache(std::size_t byteBudget = DefaultByteBudget,
+                      std::size_t writeThroughBytes = DefaultWriteThroughBytes);
+
+  // The lines of the entry file at path, or null when it is not held.
+  std::vector<std::string>* Find(const std::string& path);
+  // Holds lines as the entry file at path, which already has them on disk.
+  void Hold(const std::string& path, std::vector<std::string> lines);
+  // The lines held for path were changed: writes them now when they are
+  // short, else marks them unwritten. Then makes room within the budget.
+  // Store failures throw std::runtime_error.
+  void Changed(const std::string& path);
+  // Writes the entry at path if it is unwritten, and forgets it (its file
+  // is about to move).
+  void WriteAndForget(const std::string& path);
+
+ private:
+  struct Entry {
+    std::vector<std::string> lines;
+    std::size_t bytes = 0;
+    bool unwritten = false;
+    std::list<std::string>::iterator age;
+  };
+  static std::size_t BytesOf(const std::vector<std::string>& lines);
+  void Touch(Entry& entry);
+  void MakeRoom();
+  void Forget(std::unordered_map<std::string, Entry>::iterator found);
+
+  std::size_t byteBudget_;
+  std::size_t writeThroughBytes_;
+  std::size_t bytes_ = 0;
+  std::unordered_map<std::string, Entry> entries_;
+  std::list<std::string> ages_;  // most recently used first
+};
+
+}  // namespace veldrano
