@@ -12,16 +12,17 @@ namespace veldrano {
 // A size met by many files with different contents has a long entry file;
 // loading it whole and writing it back whole for every new file of that size
 // makes the work grow with the square of their number. Held here, it is
-// parsed once; a change to a short entry is written to disk at once, while
-// a long one stays in memory, marked unwritten, until it leaves the cache
-// (then it is written, so it can be loaded again). The cache holds at most
-// byteBudget bytes of lines, so memory stays bounded whatever the number of
-// files scanned. What is still unwritten when the run ends is dropped with
-// the store.
+// parsed once, and a change stays in memory, marked unwritten, until the
+// entry leaves the cache (then it is written, so it can be loaded again).
+// Entries of at most writeThroughBytes are written at once instead (with
+// SIZE_MAX, every change is). The cache holds at most byteBudget bytes of
+// lines, so memory stays bounded whatever the number of files scanned. What
+// is still unwritten when the run ends is dropped with the store, which is
+// deleted then.
 class EntryCache {
  public:
   static constexpr std::size_t DefaultByteBudget = 32u << 20;
-  static constexpr std::size_t DefaultWriteThroughBytes = 4096;
+  static constexpr std::size_t DefaultWriteThroughBytes = 0;
 
   explicit EntryCache(std::size_t byteBudget = DefaultByteBudget,
                       std::size_t writeThroughBytes = DefaultWriteThroughBytes);
@@ -31,7 +32,7 @@ class EntryCache {
   // Holds lines as the entry file at path, which already has them on disk.
   void Hold(const std::string& path, std::vector<std::string> lines);
   // The lines held for path were changed: writes them now when they are
-  // short, else marks them unwritten. Then makes room within the budget.
+  // short enough, else marks them unwritten. Then makes room within the budget.
   // Store failures throw std::runtime_error.
   void Changed(const std::string& path);
   // Writes the entry at path if it is unwritten, and forgets it (its file
