@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Times veldrano-scan beside fdupes, jdupes and rmlint in one run, on two
+# generated trees: many small files and few large ones. For each tool: the
+# best wall time of N runs (tools interleaved round by round), the CPU time of
+# that run, the peak RSS (/usr/bin/time -v), and the groups found as a check
+# that every tool did the same job. Goals: on the small-file tree no slower
+# than jdupes, on the large-file tree no slower than fdupes.
+#
+# Every tool counts empty files as duplicates of one another, as veldrano-scan
+# does: fdupes by default, jdupes with -z, rmlint with --size 0 (and -T df so
+# it looks for duplicate files only, not other lint). Each writes its groups to
+# a file: veldrano-scan --csv, fdupes/jdupes on stdout, rmlint -o fdupes:FILE
+# (run in a scratch directory; it writes nothing else). Tools run with their
+# defaults otherwise: fdupes and jdupes confirm matches byte by byte, rmlint
+# hashes with several threads.
+#
+# The page cache cannot be dropped here: every tree is read once before the
+# timed runs, so all times are warm-cache times.
+#
+# usage: compare.sh [--runs N] [--dir DIR] [--keep] [--trees LIST] [--tmpfs] [--memory]
+#   --runs N      timed runs per tool and tree (default 3)
+#   --dir DIR     scratch directory (default: $BENCH_DIR, else a new mktemp -d
+#                 under /tmp); trees kept there earlier are reused
+#   --keep        keep the trees and outputs
+#   --trees LIST  comma-separated, from: small, large (default small,large)
+#   --tmpfs       also time veldrano-scan with its temporary directory (the
+#                 store it keeps files in by size) on tmpfs, /dev/shm: shows
+#                 what the file system under TMPDIR costs
+#   --memory      then run bench/memory.sh (peak memory against files scanned)
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
+
+runs=3 dir="" keep=0 trees="small,large" memory=0 tmpfs=0
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --runs) runs="$2"; shift 2 ;;
+    --dir) dir="$2"; shift 2 ;;
+    --keep) keep=1; shift ;;
+    --trees) trees="$2"; shift 2 ;;
+    --memory) memory=1; shift ;;
+    --tmpfs) tmpfs=1; shift ;;
+    -h|--help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) die "unknown argument: $1" ;;
+  esac
+done
+[[ "$runs" =~ ^[1-9][0-9]*$ ]] || die "--runs needs a positive number"
+
+ensure_packages fdupes jdupes rmlint time python3
+build_scanner
+make_work_dir "$dir"
+results="$work/out/results.tsv" counts="$work/out/counts.tsv" tree_list="$work/out/trees.tsv"
+: >"$results"; : >"$counts"; : >"$tree_list"
+tools=(veldrano-scan fdupes jdupes rmlint)
+if [ $tmpfs -eq 1 ]; then
+  [ -d /dev/shm ] && [ -w /dev/shm ] || die "--tmpfs needs a writable /dev/shm"
+  shm="$(mktemp -d /dev/shm/veldrano-bench.XXXXXX)"
+  extra_scratch+=("$shm")
+  tools=(veldrano-scan veldrano@tmpfs fdupes jdupes rmlint)
+fi
+
+# run_tool TOOL TREE OUTPUT: one run, output to OUTPUT, resource usage to $work/out/time.txt.
+run_tool() {
+  local tool="$1" tree="$2" output="$3" tv="$work/out/time.txt"
+  case "$tool" in
+    veldrano-scan)
+      /usr/bin/time -v -o "$tv" env TMPDIR="$work/tmp" "$scanner" --csv "$output" "$tree" \
+        >"$output.log" 2>"$output.err" ;;
+    veldrano@tmpfs)
+      /usr/bin/time -v -o "$tv" env TMPDIR="$shm" "$scanner" --csv "$output" "$tree" \
+        >"$output.log" 2>"$output.err" ;;
+    fdupes) /usr/bin/time -v -o "$tv" fdupes -r -q "$tree" >"$output" 2>"$output.err" ;;
+    jdupes) /usr/bin/time -v -o "$tv" jdupes -r -q -z "$tree" >"$output" 2>"$output.err" ;;
+    rmlint)
+      (cd "$work/scratch" &&
+        exec /usr/bin/time -v -o "$tv" rmlint -T df --size 0 -o fdupes:"$output" "$tree" \
+          >"$output.log" 2>"$output.err") ;;
+  esac
+}
+
+# timed_run TREE_NAME TOOL RUN TREE: appends one line to $results.
+timed_run() {
+  local name="$1" tool="$2" run="$3" tree="$4"
+  local output="$work/out/$name.$tool.out" tv="$work/out/time.txt" status=0 t0 t1
+  t0=$(date +%s%N)
+  run_tool "$tool" "$tree" "$output" || status=$?
+  t1=$(date +%s%N)
+  local rss cpu
+  rss=$(awk -F': ' '/Maximum resident set size/ {print $2}' "$tv")
+  cpu=$(awk -F': ' '/User time \(seconds\)/ {u=$2} /System time \(seconds\)/ {s=$2} END {print u+s}' "$tv")
+  printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\n' "$name" "$tool" "$run" \
+    "$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.3f", (b - a) / 1e9}')" "${rss:-0}" "${cpu:-0}" "$status" >>"$results"
+  [ "$status" -eq 0 ] || echo "  warning: $tool exited with status $status (see $output.err)" >&2
+}
+
+echo "veldrano-scan: $scanner"
+echo "peers:         $(fdupes --version), $(jdupes --version | head -1), $(rmlint --version 2>&1 | head -1 | cut -d' ' -f1-2)"
+echo "machine:       $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 2^20}' /proc/meminfo) RAM"
+echo "scratch:       $work"
+echo
+
+IFS=, read -r -a tree_names <<<"$trees"
+for name in "${tree_names[@]}"; do
+  case "$name" in
+    small) args=(--files 100000 --max-size 65536 --depth 5 --fanout 5) ;;
+    large) args=(--files 300 --max-size 67108864 --seed 2) ;;
+    *) die "unknown tree: $name (small, large)" ;;
+  esac
+  make_tree "$name" "${args[@]}"
+  printf '%s\t%s\t%s\n' "$name" "${args[*]}" "$(cat "$work/out/tree-$name.json")" >>"$tree_list"
+  echo "Tree '$name': warming the page cache (reading every file once)..." >&2
+  find "$tree" -type f -exec cat {} + >/dev/null
+  for ((run = 1; run <= runs; run++)); do
+    for tool in "${tools[@]}"; do
+      echo "Tree '$name': run $run/$runs: $tool..." >&2
+      timed_run "$name" "$tool" "$run" "$tree"
+    done
+  done
+  for tool in "${tools[@]}"; do
+    format=fdupes
+    [[ "$tool" = veldrano* ]] && format=csv
+    printf '%s\t%s\t%s\n' "$name" "$tool" \
+      "$(python3 "$bench_lib/groups.py" count "$format" "$work/out/$name.$tool.out" | tr ' ' '\t')" >>"$counts"
+  done
+done
+
+echo
+echo "Warm page cache (every tree read once before timing; caches cannot be dropped here)."
+echo "Wall time: best of $runs runs, tools interleaved round by round. CPU: user+sys of that run."
+echo "Peak RSS: the largest 'Maximum resident set size' of /usr/bin/time -v over the runs."
+echo "veldrano/peer: veldrano-scan's best wall time over the peer's (below 1: veldrano-scan is faster)."
+echo "groups, dup files: duplicate groups and files in them, read from each tool's output."
+[ $tmpfs -eq 1 ] && echo "veldrano@tmpfs: veldrano-scan with TMPDIR on tmpfs ($shm) instead of $work/tmp."
+echo
+goals=(--goal small:jdupes --goal large:fdupes)
+python3 "$bench_lib/timing_table.py" "$results" "$counts" "$tree_list" "${goals[@]}"
+
+if [ $memory -eq 1 ]; then
+  memory_args=(--dir "$work/memory")
+  [ $keep -eq 1 ] && memory_args+=(--keep)
+  "$bench_root/bench/memory.sh" "${memory_args[@]}"
+fi
