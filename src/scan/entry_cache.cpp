@@ -7,9 +7,11 @@ namespace veldrano {
 EntryCache::EntryCache(std::size_t byteBudget, std::size_t writeThroughBytes)
     : byteBudget_(byteBudget), writeThroughBytes_(writeThroughBytes) {}
 
+// What the lines take in memory: each string, its characters and the
+// allocator's share.
 std::size_t EntryCache::BytesOf(const std::vector<std::string>& lines) {
-  std::size_t bytes = 0;
-  for (const std::string& line : lines) bytes += line.size() + 2;
+  std::size_t bytes = sizeof(Entry) + lines.capacity() * sizeof(std::string);
+  for (const std::string& line : lines) bytes += line.capacity() + 16;
   return bytes;
 }
 

@@ -15,13 +15,13 @@ namespace veldrano {
 // parsed once, and a change stays in memory, marked unwritten, until the
 // entry leaves the cache (then it is written, so it can be loaded again).
 // Entries of at most writeThroughBytes are written at once instead (with
-// SIZE_MAX, every change is). The cache holds at most byteBudget bytes of
-// lines, so memory stays bounded whatever the number of files scanned. What
+// SIZE_MAX, every change is). The cache takes at most about byteBudget bytes
+// of memory, so memory stays bounded whatever the number of files scanned. What
 // is still unwritten when the run ends is dropped with the store, which is
 // deleted then.
 class EntryCache {
  public:
-  static constexpr std::size_t DefaultByteBudget = 32u << 20;
+  static constexpr std::size_t DefaultByteBudget = 8u << 20;
   static constexpr std::size_t DefaultWriteThroughBytes = 0;
 
   explicit EntryCache(std::size_t byteBudget = DefaultByteBudget,
