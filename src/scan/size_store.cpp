@@ -117,6 +117,7 @@ std::string BuildEntryDirectory(const std::string& root, std::string sizeText) {
 }
 
 std::int64_t FindSignatureLine(const std::string& signature, const std::vector<std::string>& lines) {
+  if (lines.empty()) return -1;
   std::int64_t result = -1;
   std::int64_t low = 0;
   std::int64_t high = static_cast<std::int64_t>(lines.size()) - 1;

@@ -26,7 +26,7 @@ std::string BuildEntryDirectory(const std::string& root, std::string sizeText);
 
 // The index of the line whose signature (the text before its first ";")
 // equals signature, by a binary search over lines in ascending order; -1
-// when there is none. lines must not be empty.
+// when there is none.
 std::int64_t FindSignatureLine(const std::string& signature, const std::vector<std::string>& lines);
 
 // The decimal digits of a size, "0" for an empty file.
