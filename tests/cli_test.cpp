@@ -102,6 +102,24 @@ TEST_F(Scanner, EndsWithStatus1OnAFailedRunOrExport) {
       << badExport.out;
 }
 
+TEST_F(Scanner, CleansUpWhenItsReaderGoesAway) {
+  for (int i = 0; i < 200; ++i) {
+    std::string name = "d";
+    name.append(std::to_string(i % 7)).append("/f").append(std::to_string(i));
+    Write(name, std::to_string(i % 50));
+  }
+  {
+    std::ofstream script(dir / "pipe.sh");
+    script << "TMPDIR='" << tmp << "' '" VELDRANO_SCAN "' '" << tree << "' | head -c 1 >/dev/null\n"
+           << "echo ${PIPESTATUS[0]}\n";
+  }
+  std::string command = "bash '";
+  command.append(dir / "pipe.sh").append("' >'").append(dir / "status").append("'");
+  ASSERT_EQ(std::system(command.c_str()), 0);
+  EXPECT_EQ(Slurp(dir / "status"), "0\n");
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+}
+
 TEST_F(Scanner, KeepsEveryLogEntryOnOneLine) {
   // The listed directory's name, with a line break and a TAB, is in the "Job: " line.
   Write("line\nbreak\tx\\y/a", "x");

@@ -26,11 +26,17 @@ std::size_t TerminalWidth(std::FILE* stream) {
 
 TerminalWindow::TerminalWindow(std::FILE* log, std::FILE* status, bool showStatus)
     : log_(log), status_(status), showStatus_(showStatus) {
+  // Ctrl-C, and a polite request to end (SIGTERM, a closed terminal), stop
+  // the scan like the Stop button, so that its work directory is still
+  // released; a second one ends the program at once.
   struct sigaction action {};
   action.sa_handler = OnInterrupt;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;  // the second Ctrl-C is not caught
-  sigaction(SIGINT, &action, nullptr);
+  action.sa_flags = SA_RESETHAND;
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  // A reader that goes away (veldrano-scan DIR | head) must not kill the
+  // scan before it has cleaned up: the lines it would have read are lost.
+  std::signal(SIGPIPE, SIG_IGN);
 }
 
 TerminalWindow::~TerminalWindow() { ClearStatus(); }

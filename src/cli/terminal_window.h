@@ -11,8 +11,8 @@ namespace veldrano::cli {
 // The window of the headless scanner: the activity log goes to standard
 // output, one entry a line, its columns Time, Information, Name and Comment
 // joined by TAB; the four status panels are one refreshing line on standard
-// error when that is a terminal. Ctrl-C acts as the Stop button (a second
-// one ends the program at once).
+// error when that is a terminal. Ctrl-C, SIGTERM and SIGHUP act as the Stop
+// button (a second one ends the program at once).
 class TerminalWindow : public WindowPort {
  public:
   TerminalWindow(std::FILE* log, std::FILE* status, bool showStatus);
