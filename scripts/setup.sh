@@ -6,7 +6,8 @@ set -euo pipefail
 packages=(
   cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  libjpeg62-turbo-dev
+  qt6-base-dev        # the window (Qt 6 Widgets) and its tests (Qt Test)
+  libjpeg62-turbo-dev # the About window's picture
   libssl-dev          # benchmarks only: OpenSSL's MD5 as the yardstick
 )
 
