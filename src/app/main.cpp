@@ -1,0 +1,24 @@
+// veldrano: the desktop program. It takes no arguments.
+#include "app/single_instance.h"
+#include "app/veldrano_f1.h"
+#include "components/exceptions.h"
+#include "windows/veldrano_f2.h"
+#include "windows/veldrano_f4.h"
+
+int main(int argc, char** argv) {
+  // A second copy in the same session ends at once, before any window.
+  if (!veldrano::TakeSingleInstanceLock()) return 0;
+
+  veldrano::TApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("VELDRANO"));
+  QApplication::setApplicationDisplayName(QStringLiteral("VELDRANO"));
+
+  veldrano::TForm1 Form1;
+  veldrano::TForm4 Form4(&Form1);
+  veldrano::TForm2 Form2;
+  Form1.SetAuxiliaryWindows(&Form4, &Form2);
+  Form1.show();
+  const int status = app.exec();
+  (void)status;
+  return 0;
+}

@@ -1,0 +1,93 @@
+#include "app/selection_model.h"
+
+#include <QColor>
+
+#include "app/text_bytes.h"
+#include "results/selection_sort.h"
+#include "scan/scan_context.h"
+
+namespace veldrano {
+
+SelectionModel::SelectionModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+int SelectionModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
+
+int SelectionModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 3; }
+
+QVariant SelectionModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= static_cast<int>(ScanContext.Selection.size())) return {};
+  const SelectionRow& row = ScanContext.Selection[static_cast<std::size_t>(index.row())];
+  switch (role) {
+    case Qt::DisplayRole:
+      switch (index.column()) {
+        case 0: return ToDisplay(GroupOf(row).Signature);
+        case 1: return QString::fromStdString(SizeTextOf(row));
+        default: return ToDisplay(PathOf(row));
+      }
+    case Qt::CheckStateRole:
+      if (index.column() == 0) return row.Checked ? Qt::Checked : Qt::Unchecked;
+      return {};
+    case Qt::TextAlignmentRole:
+      if (index.column() == 1) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+      return {};
+    case Qt::BackgroundRole:
+      return index.row() % 2 == 1 ? QColor(255, 255, 238) : QColor(255, 255, 255);
+    case Qt::ForegroundRole:
+      return QColor(0, 0, 0);
+    default:
+      return {};
+  }
+}
+
+bool SelectionModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+  if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
+  if (index.row() >= static_cast<int>(ScanContext.Selection.size())) return false;
+  ScanContext.Selection[static_cast<std::size_t>(index.row())].Checked =
+      value.value<Qt::CheckState>() == Qt::Checked;
+  emit dataChanged(index, index, {Qt::CheckStateRole});
+  return true;
+}
+
+Qt::ItemFlags SelectionModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
+  if (index.column() == 0) flags |= Qt::ItemIsUserCheckable;
+  return flags;
+}
+
+QVariant SelectionModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::DisplayRole) {
+    static const char* const headers[] = {"MD5", "Size", "Path"};
+    return QString::fromLatin1(headers[section]);
+  }
+  if (role == Qt::TextAlignmentRole && section == 1) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
+  return {};
+}
+
+void SelectionModel::Appended() {
+  const int now = static_cast<int>(ScanContext.Selection.size());
+  if (now <= rows_) return;
+  beginInsertRows({}, rows_, now - 1);
+  rows_ = now;
+  endInsertRows();
+}
+
+void SelectionModel::Cleared() {
+  beginResetModel();
+  rows_ = static_cast<int>(ScanContext.Selection.size());
+  endResetModel();
+}
+
+void SelectionModel::SortByColumn(int column) {
+  emit layoutAboutToBeChanged();
+  try {
+    SortSelectionByColumn(column);
+  } catch (...) {
+    emit layoutChanged();
+    throw;  // a size that is not a number: the application's handler reports it
+  }
+  emit layoutChanged();
+}
+
+}  // namespace veldrano

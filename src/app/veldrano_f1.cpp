@@ -1,0 +1,520 @@
+#include "app/veldrano_f1.h"
+
+#include <algorithm>
+#include <optional>
+
+#include <QAction>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "app/log_model.h"
+#include "app/pictures.h"
+#include "app/results_tree_model.h"
+#include "app/selection_model.h"
+#include "app/text_bytes.h"
+#include "components/exceptions.h"
+#include "export/csv_export.h"
+#include "export/xml_export.h"
+#include "report/activity_log.h"
+#include "results/results_model.h"
+#include "scan/directory_list.h"
+#include "scan/failure_report.h"
+#include "scan/path_helpers.h"
+#include "scan/scan_context.h"
+#include "scan/scan_driver.h"
+#include "windows/veldrano_f2.h"
+#include "windows/veldrano_f4.h"
+
+namespace veldrano {
+
+namespace {
+
+constexpr int BytesRole = Qt::UserRole + 1;
+
+// The file-system bytes of a dropped file: the URL's path, percent-decoded
+// as bytes, so that a name that is not UTF-8 arrives unchanged.
+std::string LocalPathBytes(const QUrl& url) {
+  const QByteArray path = QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1());
+  return std::string(path.constData(), static_cast<std::size_t>(path.size()));
+}
+
+QUrl FileUrl(const std::string& path) {
+  return QUrl::fromEncoded("file://" + QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/"));
+}
+
+// The directory part of a path: everything before its last "/", or "/"
+// itself for a file at the root.
+std::string DirectoryPart(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return {};
+  return slash == 0 ? std::string("/") : path.substr(0, slash);
+}
+
+QToolButton* PictureButton(QWidget* parent, const QIcon& picture, const QString& hint, int size) {
+  auto* button = new QToolButton(parent);
+  button->setIcon(picture);
+  button->setIconSize(QSize(size - 8, size - 8));
+  button->setFixedSize(size, size);
+  button->setAutoRaise(false);
+  if (!hint.isEmpty()) button->setToolTip(hint);
+  return button;
+}
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("VELDRANO"));
+  ScanContext.Window = this;
+  BuildLayout();
+  BuildMenus();
+
+  Exceptions1 = new TExceptions(this);
+  Exceptions1->setObjectName(QStringLiteral("Exceptions1"));
+  Exceptions1->AfficheMessage = false;
+  Exceptions1->TermineSiErreur = false;
+  Exceptions1->OnException = [this](QObject* sender, const QString& info) { Exceptions1Exception(sender, info); };
+
+  // What the window does when it is created.
+  sbStart->setEnabled(true);
+  sbStop->setEnabled(false);
+  sbReset->setEnabled(false);
+  sbPin->setChecked(true);
+  sbPinClick();
+  SetProgressBarsVisible(false);
+  ScanContext.ResultsRoot.reset();
+  AddLogEntry(LogReady, "Ready!", std::string(40, ' '), std::string(40, ' '));
+  SetStatusText(3, "Ready!");
+  SetStatusText(2, "");
+  SetStatusText(1, "");
+  setAcceptDrops(true);
+
+  Timer1 = new QTimer(this);
+  Timer1->setInterval(250);
+  connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+  Timer1->start();
+}
+
+TForm1::~TForm1() {
+  if (ScanContext.Window == this) ScanContext.Window = nullptr;
+}
+
+int TForm1::Scaled(int pixels) const { return pixels * logicalDpiX() / 96; }
+
+void TForm1::BuildLayout() {
+  auto* central = new QWidget(this);
+  auto* outer = new QVBoxLayout(central);
+  outer->setContentsMargins(0, 0, 0, 0);
+  outer->setSpacing(0);
+
+  // The top strip with the three buttons, the caption and the pin.
+  PanelHaut = new QWidget(central);
+  PanelHaut->setObjectName(QStringLiteral("PanelHaut"));
+  PanelHaut->setFixedHeight(Scaled(42));
+  auto* top = new QHBoxLayout(PanelHaut);
+  top->setContentsMargins(Scaled(8), Scaled(4), Scaled(8), Scaled(3));
+  top->setSpacing(Scaled(17));
+  sbStart = PictureButton(PanelHaut, StartPicture(), QStringLiteral("Start"), Scaled(35));
+  sbStop = PictureButton(PanelHaut, StopPicture(), QStringLiteral("Stop"), Scaled(35));
+  sbReset = PictureButton(PanelHaut, ClearPicture(), QStringLiteral("Clear"), Scaled(35));
+  sbStart->setObjectName(QStringLiteral("sbStart"));
+  sbStop->setObjectName(QStringLiteral("sbStop"));
+  sbReset->setObjectName(QStringLiteral("sbReset"));
+  PanelHautCaption = new QLabel(QStringLiteral("Drag'n drop directories here..."), PanelHaut);
+  QFont bold = PanelHautCaption->font();
+  bold.setBold(true);
+  PanelHautCaption->setFont(bold);
+  PanelHautCaption->setAlignment(Qt::AlignCenter);
+  sbPin = PictureButton(PanelHaut, PinPicture(), QString(), Scaled(20));
+  sbPin->setObjectName(QStringLiteral("sbPin"));
+  sbPin->setCheckable(true);
+  top->addWidget(sbStart);
+  top->addWidget(sbStop);
+  top->addWidget(sbReset);
+  top->addWidget(PanelHautCaption, 1);
+  top->addWidget(sbPin, 0, Qt::AlignVCenter);
+  outer->addWidget(PanelHaut);
+  connect(sbStart, &QToolButton::clicked, this, &TForm1::sbStartClick);
+  connect(sbStop, &QToolButton::clicked, this, &TForm1::sbStopClick);
+  connect(sbReset, &QToolButton::clicked, this, &TForm1::sbResetClick);
+  connect(sbPin, &QToolButton::clicked, this, &TForm1::sbPinClick);
+
+  // Left: the directory list, the selection list and the log; right: the tree.
+  auto* Splitter3 = new QSplitter(Qt::Horizontal, central);
+  Splitter3->setHandleWidth(Scaled(10));
+  auto* PanelGauche = new QWidget(Splitter3);
+  auto* left = new QVBoxLayout(PanelGauche);
+  left->setContentsMargins(0, 0, 0, 0);
+  left->setSpacing(0);
+
+  Lista = new QTreeWidget(PanelGauche);
+  Lista->setObjectName(QStringLiteral("Lista"));
+  Lista->setColumnCount(1);
+  Lista->setHeaderLabels({QStringLiteral("Directories to scan")});
+  Lista->header()->setSectionsClickable(false);
+  Lista->setRootIsDecorated(false);
+  Lista->setToolTip(QStringLiteral("Drag'n drop directories here"));
+  Lista->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+  Lista->setFixedHeight(Scaled(88));
+  left->addWidget(Lista);
+
+  auto* Splitter1 = new QSplitter(Qt::Vertical, PanelGauche);
+  Splitter1->setHandleWidth(Scaled(10));
+  selectionModel = new SelectionModel(this);
+  lvSelection = new QTableView(Splitter1);
+  lvSelection->setObjectName(QStringLiteral("lvSelection"));
+  lvSelection->setModel(selectionModel);
+  lvSelection->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvSelection->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvSelection->setShowGrid(true);
+  lvSelection->setWordWrap(false);
+  lvSelection->verticalHeader()->hide();
+  lvSelection->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  lvSelection->horizontalHeader()->resizeSection(0, Scaled(250));
+  lvSelection->horizontalHeader()->resizeSection(1, Scaled(75));
+  lvSelection->horizontalHeader()->setStretchLastSection(true);
+  lvSelection->horizontalHeader()->setSectionsClickable(true);
+  lvSelection->setMinimumHeight(Scaled(60));
+  connect(lvSelection->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::lvSelectionColumnClick);
+  connect(lvSelection, &QTableView::doubleClicked, this, [this] { lvSelectionDblClick(); });
+
+  logModel = new LogModel(this);
+  lvLog = new QTableView(Splitter1);
+  lvLog->setObjectName(QStringLiteral("lvLog"));
+  lvLog->setModel(logModel);
+  lvLog->setSelectionBehavior(QAbstractItemView::SelectRows);
+  lvLog->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  lvLog->setShowGrid(false);
+  lvLog->setWordWrap(false);
+  lvLog->verticalHeader()->hide();
+  lvLog->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  lvLog->horizontalHeader()->setSectionsClickable(false);
+  lvLog->horizontalHeader()->resizeSection(0, Scaled(100));
+  for (int column = 1; column < 4; ++column) {
+    lvLog->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+  }
+  lvLog->horizontalHeader()->setStretchLastSection(true);
+  lvLog->setIconSize(QSize(Scaled(16), Scaled(16)));
+  connect(lvLog, &QTableView::doubleClicked, this, [this] { lvLogDblClick(); });
+
+  Splitter1->addWidget(lvSelection);
+  Splitter1->addWidget(lvLog);
+  Splitter1->setSizes({Scaled(165), Scaled(200)});
+  left->addWidget(Splitter1, 1);
+
+  treeModel = new ResultsTreeModel(this);
+  TreeView1 = new QTreeView(Splitter3);
+  TreeView1->setObjectName(QStringLiteral("TreeView1"));
+  TreeView1->setModel(treeModel);
+  TreeView1->setHeaderHidden(true);
+  TreeView1->setIndentation(Scaled(19));
+  TreeView1->setUniformRowHeights(true);
+  TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(TreeView1, &QTreeView::customContextMenuRequested, this, &TForm1::pmTreePopup);
+
+  Splitter3->addWidget(PanelGauche);
+  Splitter3->addWidget(TreeView1);
+  Splitter3->setStretchFactor(0, 1);
+  Splitter3->setStretchFactor(1, 0);
+  Splitter3->setSizes({Scaled(979 - 318 - 10), Scaled(318)});
+  outer->addWidget(Splitter3, 1);
+
+  ProgressBar1 = new QProgressBar(central);
+  ProgressBar2 = new QProgressBar(central);
+  for (QProgressBar* bar : {ProgressBar1, ProgressBar2}) {
+    bar->setRange(0, 100);
+    bar->setTextVisible(false);
+    bar->setFixedHeight(Scaled(12));
+    outer->addWidget(bar);
+  }
+  ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+  ProgressBar2->setObjectName(QStringLiteral("ProgressBar2"));
+  setCentralWidget(central);
+
+  const int widths[] = {200, 175, 50};
+  for (int panel = 0; panel < 4; ++panel) {
+    StatusPanels[panel] = new QLabel(this);
+    if (panel < 3) {
+      StatusPanels[panel]->setFixedWidth(Scaled(widths[panel]));
+      StatusPanels[panel]->setAlignment(Qt::AlignCenter);
+    }
+    statusBar()->addWidget(StatusPanels[panel], panel < 3 ? 0 : 1);
+  }
+  statusBar()->setSizeGripEnabled(true);
+  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+
+  resize(Scaled(979), Scaled(563));
+  if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+}
+
+void TForm1::BuildMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+  file->addAction(QStringLiteral("Quit"), this, &TForm1::Quit1Click);
+
+  Action1 = menuBar()->addMenu(QStringLiteral("Action"));
+  Action1->setObjectName(QStringLiteral("Action1"));
+  Export2CSV = Action1->addMenu(QStringLiteral("Export to CSV"));
+  Export_CSV_All = Export2CSV->addAction(QStringLiteral("All files"), this, &TForm1::Export_CSV_AllClick);
+  Export_CSV_Selected =
+      Export2CSV->addAction(QStringLiteral("Only selected files"), this, &TForm1::Export_CSV_SelectedClick);
+  Action1->addSeparator();
+  Export2XML = Action1->addAction(QStringLiteral("Export to XML"), this, &TForm1::Export2XMLClick);
+  connect(Action1, &QMenu::aboutToShow, this, &TForm1::Action1Click);
+
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
+  tools->addAction(QStringLiteral("Memory"), this, &TForm1::Memory1Click);
+  tools->addAction(QStringLiteral("About"), this, &TForm1::About1Click);
+
+  pmTree = new QMenu(this);
+  Expandallnodes = pmTree->addAction(QStringLiteral("Expand all nodes"), this, &TForm1::ExpandallnodesClick);
+  Collapseallnodes = pmTree->addAction(QStringLiteral("Collapse all nodes"), this, &TForm1::CollapseallnodesClick);
+}
+
+void TForm1::SetAuxiliaryWindows(TForm4* about, TForm2* memory) {
+  about_ = about;
+  memory_ = memory;
+}
+
+// ---- What the engine shows -------------------------------------------------
+
+void TForm1::SetStatusText(int panel, std::string_view text) {
+  if (panel >= 0 && panel < 4) StatusPanels[panel]->setText(ToDisplay(text));
+}
+
+void TForm1::SetProgressBar1(int position) { ProgressBar1->setValue(std::clamp(position, 0, 100)); }
+
+void TForm1::SetProgressBar2(int position) { ProgressBar2->setValue(std::clamp(position, 0, 100)); }
+
+void TForm1::AppendLogRow(const LogRow& row) {
+  logModel->Append(row);
+  lvLog->scrollToBottom();
+}
+
+void TForm1::SetTopCaption(std::string_view text) { PanelHautCaption->setText(ToDisplay(text)); }
+
+void TForm1::SetProgressBarsVisible(bool visible) {
+  ProgressBar1->setVisible(visible);
+  ProgressBar2->setVisible(visible);
+}
+
+void TForm1::SetButtonEnabled(Button button, bool enabled) {
+  switch (button) {
+    case Button::Start: sbStart->setEnabled(enabled); break;
+    case Button::Stop: sbStop->setEnabled(enabled); break;
+    case Button::Reset: sbReset->setEnabled(enabled); break;
+  }
+}
+
+int TForm1::DirectoryCount() { return Lista->topLevelItemCount(); }
+
+std::string TForm1::Directory(int index) {
+  const QTreeWidgetItem* item = Lista->topLevelItem(index);
+  if (item == nullptr) return {};
+  // The bytes as dropped, unless the user has edited the caption since.
+  const QByteArray bytes = item->data(0, BytesRole).toByteArray();
+  const std::string dropped(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+  return item->text(0) == ToDisplay(dropped) ? dropped : ToBytes(item->text(0));
+}
+
+void TForm1::ClearDirectories() { Lista->clear(); }
+
+void TForm1::ClearLog() { logModel->Clear(); }
+
+void TForm1::ResultsCleared() {
+  selectionModel->Cleared();
+  treeModel->Cleared();
+}
+
+void TForm1::ResultsRootCreated() {
+  treeModel->RootCreated();
+  TreeView1->viewport()->update();
+}
+
+void TForm1::DuplicateRecorded(std::uint32_t group, bool newGroup) {
+  treeModel->DuplicateRecorded(static_cast<int>(group), newGroup);
+  selectionModel->Appended();
+  if (newGroup) TreeView1->expand(treeModel->RootIndex());
+}
+
+void TForm1::ProcessMessages() { QCoreApplication::processEvents(); }
+
+// ---- Handlers -------------------------------------------------------------
+
+void TForm1::sbStartClick() { veldrano::sbStartClick(); }
+
+void TForm1::sbStopClick() { veldrano::sbStopClick(); }
+
+void TForm1::sbResetClick() { veldrano::sbResetClick(); }
+
+void TForm1::sbPinClick() {
+  const bool pinned = sbPin->isChecked();
+  if (pinned == bool(windowFlags() & Qt::WindowStaysOnTopHint)) return;
+  const bool wasVisible = isVisible();
+  setWindowFlag(Qt::WindowStaysOnTopHint, pinned);
+  if (wasVisible) show();  // changing the flag hides the window
+}
+
+void TForm1::Timer1Timer() {
+  sbStart->setEnabled(!ScanContext.Busy);
+  sbStop->setEnabled(ScanContext.Busy);
+  sbReset->setEnabled(sbStart->isEnabled() && Lista->topLevelItemCount() > 0);
+}
+
+void TForm1::Action1Click() {
+  Export2CSV->setEnabled(selectionModel->rowCount() > 0 && !ScanContext.Busy);
+  Export2XML->setEnabled(treeModel->NodeCount() >= 2 && !ScanContext.Busy);
+}
+
+std::string TForm1::AskExportFile(const QString& filter, const QString& suffix) {
+  QFileDialog SaveDialog1(this, QString(), QCoreApplication::applicationDirPath(), filter);
+  SaveDialog1.setObjectName(QStringLiteral("SaveDialog1"));
+  SaveDialog1.setAcceptMode(QFileDialog::AcceptSave);
+  SaveDialog1.setFileMode(QFileDialog::AnyFile);
+  SaveDialog1.setDefaultSuffix(suffix);
+  SaveDialog1.setOption(QFileDialog::DontUseNativeDialog, true);
+  if (SaveDialog1.exec() != QDialog::Accepted || SaveDialog1.selectedFiles().isEmpty()) return {};
+  return ToBytes(SaveDialog1.selectedFiles().first());
+}
+
+void TForm1::Export_CSV_AllClick() {
+  ScanContext.Busy = true;
+  const std::string path = AskExportFile(QStringLiteral("Comma separated file (*.csv)"), QStringLiteral("csv"));
+  if (!path.empty()) ExportResult2CSV(path, false);
+  ScanContext.Busy = false;
+}
+
+void TForm1::Export_CSV_SelectedClick() {
+  ScanContext.Busy = true;
+  const std::string path = AskExportFile(QStringLiteral("Comma separated file (*.csv)"), QStringLiteral("csv"));
+  if (!path.empty()) ExportResult2CSV(path, true);
+  ScanContext.Busy = false;
+}
+
+void TForm1::Export2XMLClick() {
+  ScanContext.Busy = true;
+  const std::string path = AskExportFile(QStringLiteral("XML files (*.xml)"), QStringLiteral("xml"));
+  if (!path.empty()) ExportResult2XML(path);
+  ScanContext.Busy = false;
+}
+
+void TForm1::Quit1Click() { close(); }
+
+void TForm1::About1Click() {
+  if (about_ != nullptr) about_->exec();
+}
+
+void TForm1::Memory1Click() {
+  if (memory_ != nullptr) memory_->show();
+}
+
+void TForm1::lvSelectionColumnClick(int column) { selectionModel->SortByColumn(column); }
+
+void TForm1::lvSelectionDblClick() {
+  const QModelIndex current = lvSelection->currentIndex();
+  if (!current.isValid()) return;
+  const QString caption = selectionModel->index(current.row(), 0).data().toString();
+  const std::optional<TreeNodeRef> node = FindTreeNode(ToBytes(caption));
+  if (!node) return;
+  QModelIndex index = treeModel->RootIndex();
+  if (node->Level == 1) index = treeModel->GroupIndex(static_cast<int>(node->Group));
+  if (node->Level == 2) index = treeModel->FileIndex(static_cast<int>(node->Group), static_cast<int>(node->File));
+  TreeView1->setFocus();
+  TreeView1->collapseAll();
+  TreeView1->setCurrentIndex(index);
+  TreeView1->expandRecursively(index);
+}
+
+void TForm1::lvLogDblClick() {
+  const QModelIndex current = lvLog->currentIndex();
+  if (!current.isValid()) return;
+  const std::string path = logModel->Row(current.row()).Name;
+  // Never a blocking call: the desktop's handler is started on its own.
+  if (IsDirectory(path)) {
+    QDesktopServices::openUrl(FileUrl(path));
+  } else if (PathExists(path)) {
+    QDesktopServices::openUrl(FileUrl(DirectoryPart(path)));
+  }
+}
+
+void TForm1::pmTreePopup(const QPoint& position) {
+  const bool usable = treeModel->NodeCount() > 0 && !ScanContext.Busy;
+  Expandallnodes->setEnabled(usable);
+  Collapseallnodes->setEnabled(usable);
+  pmTree->popup(TreeView1->viewport()->mapToGlobal(position));
+}
+
+void TForm1::ExpandallnodesClick() {
+  TreeView1->setUpdatesEnabled(false);
+  TreeView1->expandRecursively(treeModel->RootIndex());
+  TreeView1->setUpdatesEnabled(true);
+}
+
+void TForm1::CollapseallnodesClick() {
+  TreeView1->setUpdatesEnabled(false);
+  TreeView1->collapseAll();
+  TreeView1->expand(treeModel->RootIndex());
+  TreeView1->setUpdatesEnabled(true);
+}
+
+void TForm1::Exceptions1Exception(QObject*, const QString& info) { ReportFailure(ToBytes(info)); }
+
+// ---- Drops ----------------------------------------------------------------
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+  std::vector<std::string> names;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile()) names.push_back(LocalPathBytes(url));
+  }
+  DropNames(names);
+  event->acceptProposedAction();
+}
+
+void TForm1::DropNames(const std::vector<std::string>& names) {
+  if (!sbStart->isEnabled()) return;  // a long operation runs: the drop is refused
+  ScanContext.Busy = true;
+  std::vector<std::string> list;
+  for (int i = 0; i < DirectoryCount(); ++i) list.push_back(Directory(i));
+  bool changed = false;
+  for (const std::string& name : names) changed = AddDroppedDirectory(list, name) || changed;
+  if (changed) {
+    Lista->clear();
+    for (const std::string& directory : list) {
+      auto* item = new QTreeWidgetItem(Lista, {ToDisplay(directory)});
+      item->setData(0, BytesRole, QByteArray(directory.data(), static_cast<qsizetype>(directory.size())));
+      item->setFlags(item->flags() | Qt::ItemIsEditable);
+    }
+  }
+  sbReset->setEnabled(sbStart->isEnabled() && Lista->topLevelItemCount() > 0);
+  ScanContext.Busy = false;
+}
+
+}  // namespace veldrano

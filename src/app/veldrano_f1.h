@@ -1,0 +1,123 @@
+#pragma once
+#include <QMainWindow>
+
+#include "scan/window_port.h"
+
+class QAction;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QSplitter;
+class QTableView;
+class QTimer;
+class QToolButton;
+class QTreeView;
+class QTreeWidget;
+class QWidget;
+
+namespace veldrano {
+
+class LogModel;
+class ResultsTreeModel;
+class SelectionModel;
+class TExceptions;
+class TForm2;
+class TForm4;
+
+// The main window: the directory list, the Start, Stop and Clear buttons,
+// the results tree and list, the activity log, the status bar and the
+// progress bars. It is the window the engine reports to.
+class TForm1 : public QMainWindow, public WindowPort {
+  Q_OBJECT
+ public:
+  explicit TForm1(QWidget* parent = nullptr);
+  ~TForm1() override;
+
+  // The auxiliary windows that the Tools menu shows.
+  void SetAuxiliaryWindows(TForm4* about, TForm2* memory);
+
+  // WindowPort
+  void SetStatusText(int panel, std::string_view text) override;
+  void SetProgressBar1(int position) override;
+  void SetProgressBar2(int position) override;
+  void AppendLogRow(const LogRow& row) override;
+  void SetTopCaption(std::string_view text) override;
+  void SetProgressBarsVisible(bool visible) override;
+  void SetButtonEnabled(Button button, bool enabled) override;
+  int DirectoryCount() override;
+  std::string Directory(int index) override;
+  void ClearDirectories() override;
+  void ClearLog() override;
+  void ResultsCleared() override;
+  void ResultsRootCreated() override;
+  void DuplicateRecorded(std::uint32_t group, bool newGroup) override;
+  void ProcessMessages() override;
+
+  // A drop of these names (file-system bytes), as from a file manager.
+  void DropNames(const std::vector<std::string>& names);
+
+  // The components, named as in the window's description.
+  QWidget* PanelHaut;
+  QLabel* PanelHautCaption;
+  QToolButton* sbStart;
+  QToolButton* sbStop;
+  QToolButton* sbReset;
+  QToolButton* sbPin;
+  QTreeWidget* Lista;
+  QTableView* lvSelection;
+  QTableView* lvLog;
+  QTreeView* TreeView1;
+  QProgressBar* ProgressBar1;
+  QProgressBar* ProgressBar2;
+  QLabel* StatusPanels[4];
+  QTimer* Timer1;
+  QMenu* Action1;
+  QMenu* Export2CSV;
+  QAction* Export_CSV_All;
+  QAction* Export_CSV_Selected;
+  QAction* Export2XML;
+  QMenu* pmTree;
+  QAction* Expandallnodes;
+  QAction* Collapseallnodes;
+  TExceptions* Exceptions1;
+  LogModel* logModel;
+  SelectionModel* selectionModel;
+  ResultsTreeModel* treeModel;
+
+ public slots:
+  void sbStartClick();
+  void sbStopClick();
+  void sbResetClick();
+  void sbPinClick();
+  void Timer1Timer();
+  void Action1Click();
+  void Export_CSV_AllClick();
+  void Export_CSV_SelectedClick();
+  void Export2XMLClick();
+  void Quit1Click();
+  void About1Click();
+  void Memory1Click();
+  void lvSelectionColumnClick(int column);
+  void lvSelectionDblClick();
+  void lvLogDblClick();
+  void pmTreePopup(const QPoint& position);
+  void ExpandallnodesClick();
+  void CollapseallnodesClick();
+  void Exceptions1Exception(QObject* sender, const QString& info);
+
+ protected:
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
+ private:
+  void BuildLayout();
+  void BuildMenus();
+  // The export's save dialog; empty when the user cancels.
+  std::string AskExportFile(const QString& filter, const QString& suffix);
+  int Scaled(int pixels) const;
+
+  TForm4* about_ = nullptr;
+  TForm2* memory_ = nullptr;
+};
+
+}  // namespace veldrano

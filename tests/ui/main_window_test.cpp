@@ -1,0 +1,223 @@
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QProgressBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+#include "app/log_model.h"
+#include "app/results_tree_model.h"
+#include "app/selection_model.h"
+#include "app/single_instance.h"
+#include "app/veldrano_f1.h"
+#include "components/exceptions.h"
+#include "scan/scan_context.h"
+
+using namespace veldrano;
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir scratch;
+  std::string tree, tmp;
+
+  void Write(const std::string& relative, const std::string& bytes) {
+    const std::string path = tree + "/" + relative;
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  // Answers the export's save dialog once it is open: selects path, or
+  // cancels when path is empty. Checks what the dialog offers on the way.
+  static void AnswerSaveDialog(const QString& path, const QString& filter) {
+    QTimer::singleShot(20, [path, filter] {
+      QFileDialog* dialog = nullptr;
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* found = qobject_cast<QFileDialog*>(widget); found != nullptr && found->isVisible()) dialog = found;
+      }
+      if (dialog == nullptr) return AnswerSaveDialog(path, filter);  // not open yet
+      const bool offered = dialog->nameFilters() == QStringList{filter} && ScanContext.Busy;
+      if (path.isEmpty() || !offered) {
+        dialog->reject();
+      } else {
+        // Typed into the name field, as a user would, and confirmed.
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+      }
+    });
+  }
+  static QStringList Informations(const TForm1& form) {
+    QStringList texts;
+    for (int row = 0; row < form.logModel->rowCount(); ++row) {
+      texts << QString::fromStdString(form.logModel->Row(row).Information);
+    }
+    return texts;
+  }
+
+ private slots:
+  void initTestCase() {
+    tree = scratch.filePath("tree").toStdString();
+    tmp = scratch.filePath("tmp").toStdString();
+    std::filesystem::create_directories(tmp);
+    qputenv("TMPDIR", QByteArray::fromStdString(tmp));
+    Write("a", "hello\n");
+    Write("sub/b", "hello\n");
+    Write("c", std::string(999, 'x'));
+    Write("d", std::string(999, 'x'));
+    Write("e", std::string(1000, 'y'));
+    Write("f", std::string(1000, 'y'));
+    Write("odd&name", "unique");
+  }
+
+  void aRunFromADropFillsTheLogTreeAndList() {
+    TForm1 form;
+    form.DropNames({tree, tree + "/sub", tree + "/a"});  // a file and a directory inside: ignored
+    QCOMPARE(form.Lista->topLevelItemCount(), 1);
+    QCOMPARE(form.Lista->topLevelItem(0)->text(0), QString::fromStdString(tree + "/"));
+    QVERIFY(form.sbReset->isEnabled());
+
+    QTest::mouseClick(form.sbStart, Qt::LeftButton);
+    const QStringList info = Informations(form);
+    QVERIFY(info.contains("Files found: 7"));
+    QVERIFY(info.contains("Duplicate files: 3"));
+    QCOMPARE(info.last(), QString("Ready!"));
+    QCOMPARE(form.treeModel->NodeCount(), 1 + 3 + 6);
+    QCOMPARE(form.selectionModel->rowCount(), 6);
+    const QModelIndex first = form.selectionModel->index(0, 0);
+    QCOMPARE(first.data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Unchecked);
+    QCOMPARE(form.selectionModel->index(1, 0).data(Qt::CheckStateRole).value<Qt::CheckState>(), Qt::Checked);
+    QVERIFY(form.TreeView1->isExpanded(form.treeModel->RootIndex()));
+    QVERIFY(!form.ProgressBar1->isVisible());
+    QVERIFY(std::filesystem::is_empty(tmp));
+
+    form.Timer1Timer();
+    QVERIFY(form.sbStart->isEnabled());
+    QVERIFY(!form.sbStop->isEnabled());
+    QVERIFY(form.sbReset->isEnabled());
+  }
+
+  void buttonsMenusAndDropsFollowARunAndStopEndsIt() {
+    TForm1 form;
+    form.DropNames({tree});
+    bool checked = false;
+    // Runs inside the scan, from its message pump.
+    QTimer::singleShot(0, &form, [&] {
+      form.Timer1Timer();
+      QVERIFY(!form.sbStart->isEnabled());
+      QVERIFY(form.sbStop->isEnabled());
+      QVERIFY(!form.sbReset->isEnabled());
+      form.Action1Click();
+      QVERIFY(!form.Export2CSV->isEnabled());
+      QVERIFY(!form.Export2XML->isEnabled());
+      form.DropNames({scratch.path().toStdString()});  // refused during a run
+      QCOMPARE(form.Lista->topLevelItemCount(), 1);
+      QTest::mouseClick(form.sbStop, Qt::LeftButton);
+      checked = true;
+    });
+    form.sbStartClick();
+    QVERIFY(checked);
+    const QStringList info = Informations(form);
+    QVERIFY(info.contains("Stop button pressed..."));
+    QVERIFY(info.contains("Process stopped by the user"));
+    QVERIFY(!ScanContext.Busy);
+    QVERIFY(std::filesystem::is_empty(tmp));
+  }
+
+  void clearEmptiesListResultsAndLog() {
+    TForm1 form;
+    form.DropNames({tree});
+    form.sbStartClick();
+    form.sbResetClick();
+    QCOMPARE(form.Lista->topLevelItemCount(), 0);
+    QCOMPARE(form.selectionModel->rowCount(), 0);
+    QCOMPARE(form.treeModel->NodeCount(), 0);
+    QCOMPARE(form.logModel->rowCount(), 1);
+    QCOMPARE(form.logModel->Row(0).Information, std::string("Ready!"));
+    form.Action1Click();
+    QVERIFY(!form.Export2CSV->isEnabled());
+    QVERIFY(!form.Export2XML->isEnabled());
+  }
+
+  void sizeColumnSortsNumericallyAndAlternates() {
+    TForm1 form;
+    form.DropNames({tree});
+    form.sbStartClick();
+    const auto sizes = [&] {
+      QStringList texts;
+      for (int row = 0; row < form.selectionModel->rowCount(); ++row) {
+        texts << form.selectionModel->index(row, 1).data().toString();
+      }
+      return texts;
+    };
+    form.lvSelectionColumnClick(1);
+    const QStringList ascending = sizes();
+    QCOMPARE(ascending.first(), QString("6"));
+    QCOMPARE(ascending.last(), QString("1 000"));
+    QVERIFY(ascending.indexOf("999") < ascending.indexOf("1 000"));
+    form.lvSelectionColumnClick(1);
+    QCOMPARE(sizes().first(), QString("1 000"));
+  }
+
+  void exportsGoThroughTheSaveDialog() {
+    TForm1 form;
+    form.DropNames({tree});
+    form.sbStartClick();
+    form.Action1Click();
+    QVERIFY(form.Export2CSV->isEnabled());
+    QVERIFY(form.Export2XML->isEnabled());
+    const QString target = scratch.filePath("out");  // the dialog adds the extension
+    AnswerSaveDialog(target, "Comma separated file (*.csv)");
+    form.Export_CSV_SelectedClick();
+    QVERIFY(!ScanContext.Busy);
+    std::ifstream in((target + ".csv").toStdString(), std::ios::binary);
+    const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 3L);  // the three ticked rows
+
+    AnswerSaveDialog(QString(), "XML files (*.xml)");
+    const int rows = form.logModel->rowCount();
+    form.Export2XMLClick();  // cancelled: nothing written, nothing logged
+    QCOMPARE(form.logModel->rowCount(), rows);
+  }
+
+  void anErrorEscapingAHandlerBecomesAWarning() {
+    TForm1 form;
+    ScanContext.WarningCount = 0;
+    ScanContext.LastOperation = "Creating MD5 signature of file /x";
+    QTimer::singleShot(0, [] { throw std::runtime_error("boom"); });
+    QTest::qWait(50);
+    ScanContext.LastOperation.clear();
+    const LogRow& row = form.logModel->Row(form.logModel->rowCount() - 1);
+    QCOMPARE(row.Information, std::string("Warning #1: WARNING: boom"));
+    QCOMPARE(row.Comment, std::string("Last operation: Creating MD5 signature of file /x"));
+    QVERIFY(form.isEnabled());
+  }
+
+  void aSecondCopyEndsAtOnceWithStatus0() {
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    QVERIFY(TakeSingleInstanceLock());  // this process plays the first copy
+    QProcess second;
+    second.start(VELDRANO_PROGRAM, {});
+    QVERIFY(second.waitForFinished(10000));
+    QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second.exitCode(), 0);
+  }
+};
+
+int main(int argc, char** argv) {
+  TApplication app(argc, argv);
+  MainWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "main_window_test.moc"
