@@ -86,6 +86,9 @@ QToolButton* PictureButton(QWidget* parent, const QIcon& picture, const QString&
 TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("VELDRANO"));
+  QFont small = font();  // the window's 8-point font, in the desktop's family
+  small.setPointSize(8);
+  setFont(small);
   ScanContext.Window = this;
   BuildLayout();
   BuildMenus();
@@ -191,7 +194,10 @@ void TForm1::BuildLayout() {
   lvSelection->setWordWrap(false);
   lvSelection->verticalHeader()->hide();
   lvSelection->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  lvSelection->horizontalHeader()->resizeSection(0, Scaled(250));
+  lvSelection->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + Scaled(4));
+  // 250 pixels, or what a whole signature and its check box need in this font.
+  const int signatureWidth = fontMetrics().horizontalAdvance(QString(32, QLatin1Char('D'))) + Scaled(40);
+  lvSelection->horizontalHeader()->resizeSection(0, std::max(Scaled(250), signatureWidth));
   lvSelection->horizontalHeader()->resizeSection(1, Scaled(75));
   lvSelection->horizontalHeader()->setStretchLastSection(true);
   lvSelection->horizontalHeader()->setSectionsClickable(true);
@@ -210,11 +216,9 @@ void TForm1::BuildLayout() {
   lvLog->setWordWrap(false);
   lvLog->verticalHeader()->hide();
   lvLog->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  lvLog->verticalHeader()->setDefaultSectionSize(std::max(fontMetrics().height(), Scaled(16)) + Scaled(4));
   lvLog->horizontalHeader()->setSectionsClickable(false);
   lvLog->horizontalHeader()->resizeSection(0, Scaled(100));
-  for (int column = 1; column < 4; ++column) {
-    lvLog->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-  }
   lvLog->horizontalHeader()->setStretchLastSection(true);
   lvLog->setIconSize(QSize(Scaled(16), Scaled(16)));
   connect(lvLog, &QTableView::doubleClicked, this, [this] { lvLogDblClick(); });
@@ -312,6 +316,9 @@ void TForm1::SetProgressBar2(int position) { ProgressBar2->setValue(std::clamp(p
 
 void TForm1::AppendLogRow(const LogRow& row) {
   logModel->Append(row);
+  // Information and Name fit their longest entry; Comment takes the rest.
+  lvLog->resizeColumnToContents(1);
+  lvLog->resizeColumnToContents(2);
   lvLog->scrollToBottom();
 }
 
