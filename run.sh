@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs the program. Given directories,
-# it scans them with the headless scanner (options of veldrano-scan may come
-# before them, e.g. ./run.sh --csv out.csv ~/Pictures).
+# Installs what is missing, builds, and starts the program. Given arguments
+# and no display, it scans with the headless scanner instead (options of
+# veldrano-scan may come first: ./run.sh --csv out.csv ~/Pictures).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 "$root/scripts/setup.sh"
 "$root/scripts/build.sh"
-if [ $# -gt 0 ]; then
+if [ $# -gt 0 ] && [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   exec "$root/build/src/veldrano-scan" "$@"
 fi
-echo "Built in $root/build. The window is not part of this build yet;"
-echo "give directories to scan them: ./run.sh DIR..."
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
+  echo "No display to show the window on; give directories to scan them: ./run.sh DIR..." >&2
+  exit 2
+fi
+exec "$root/build/src/veldrano"

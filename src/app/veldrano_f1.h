@@ -1,4 +1,5 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include "scan/window_port.h"
@@ -116,6 +117,8 @@ class TForm1 : public QMainWindow, public WindowPort {
   std::string AskExportFile(const QString& filter, const QString& suffix);
   int Scaled(int pixels) const;
 
+  QElapsedTimer pumpClock_;
+  qint64 lastPump_ = -1000;
   TForm4* about_ = nullptr;
   TForm2* memory_ = nullptr;
 };

@@ -1,5 +1,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMenu>
 #include <QProcess>
 #include <QProgressBar>
@@ -81,7 +82,15 @@ class MainWindowTest : public QObject {
 
   void aRunFromADropFillsTheLogTreeAndList() {
     TForm1 form;
-    form.DropNames({tree, tree + "/sub", tree + "/a"});  // a file and a directory inside: ignored
+    // Dropped from a file manager: the tree, a directory inside it and a file.
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(tree)), QUrl::fromLocalFile(QString::fromStdString(tree + "/sub")),
+                  QUrl::fromLocalFile(QString::fromStdString(tree + "/a"))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &enter);
+    QVERIFY(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(&form, &drop);
     QCOMPARE(form.Lista->topLevelItemCount(), 1);
     QCOMPARE(form.Lista->topLevelItem(0)->text(0), QString::fromStdString(tree + "/"));
     QVERIFY(form.sbReset->isEnabled());
