@@ -19,14 +19,9 @@ struct ThreeDigits {
 };
 
 ThreeDigits RoundToThreeDigits(long double magnitude) {
-  char expansion[64];
-  std::snprintf(expansion, sizeof expansion, "%.17Le", magnitude);  // d.ddddddddddddddddde±x
-  std::string mantissa;
-  const char* p = expansion;
-  for (; *p != 'e' && *p != '\0'; ++p) {
-    if (*p >= '0' && *p <= '9') mantissa += *p;
-  }
-  int exponent = *p == 'e' ? std::atoi(p + 1) : 0;
+  const DecimalDigits expansion = DecimalExpansion(magnitude);
+  const std::string& mantissa = expansion.digits;
+  int exponent = expansion.exponent;
   int first3 = (mantissa[0] - '0') * 100 + (mantissa[1] - '0') * 10 + (mantissa[2] - '0');
   if (mantissa[3] >= '5') ++first3;
   if (first3 == 1000) {
@@ -59,6 +54,18 @@ std::string GeneralThreeDigits(long double value) {
 }
 
 }  // namespace
+
+DecimalDigits DecimalExpansion(long double value) {
+  char expansion[64];
+  std::snprintf(expansion, sizeof expansion, "%.17Le", std::fabs(value));  // d.ddddddddddddddddde±x
+  DecimalDigits result;
+  const char* p = expansion;
+  for (; *p != 'e' && *p != '\0'; ++p) {
+    if (*p >= '0' && *p <= '9') result.digits += *p;
+  }
+  result.exponent = value == 0 || *p != 'e' ? 0 : std::atoi(p + 1);
+  return result;
+}
 
 std::string FloatToText(long double value) {
   char text[64];

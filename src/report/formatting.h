@@ -3,6 +3,14 @@
 
 namespace veldrano {
 
+// The 18 significant decimal digits of |value| and the power of ten of the
+// first of them (0 for zero): what rounding to a number of digits goes by.
+struct DecimalDigits {
+  std::string digits;
+  int exponent = 0;
+};
+DecimalDigits DecimalExpansion(long double value);
+
 // The shortest decimal text of a number, with up to 15 significant digits;
 // a whole number is written with all its digits and no decimal point (3 is
 // "3"). The counters kept as extended floats are printed this way.

@@ -20,6 +20,7 @@
 #include <sstream>
 
 #include "report/decimal_separator.h"
+#include "report/formatting.h"
 #include "report/round_half_even.h"
 
 namespace veldrano {
@@ -94,14 +95,9 @@ MemoryStatus ReadMemoryStatus() {
 
 std::string Fixed1(long double value) {
   // The 18-digit decimal expansion decides the rounding, as in FormatSize.
-  char expansion[64];
-  std::snprintf(expansion, sizeof expansion, "%.17Le", value);  // d.ddddddddddddddddde±x
-  std::string digits;
-  const char* p = expansion;
-  for (; *p != 'e' && *p != '\0'; ++p) {
-    if (*p >= '0' && *p <= '9') digits += *p;
-  }
-  const int exponent = value == 0 ? 0 : (*p == 'e' ? std::atoi(p + 1) : 0);
+  DecimalDigits expansion = DecimalExpansion(value);
+  std::string& digits = expansion.digits;
+  const int exponent = expansion.exponent;
   // Power of ten of the last digit kept: the tenths while that keeps five
   // significant digits or fewer, else the units.
   const int lastPlace = exponent <= 3 ? -1 : 0;
