@@ -71,6 +71,22 @@ std::string DirectoryPart(const std::string& path) {
   return slash == 0 ? std::string("/") : path.substr(0, slash);
 }
 
+// A report list over model: whole rows selected one at a time, one line a
+// row of rowHeight pixels, no row numbers.
+QTableView* ReportView(QWidget* parent, const QString& name, QAbstractItemModel* model, int rowHeight) {
+  auto* view = new QTableView(parent);
+  view->setObjectName(name);
+  view->setModel(model);
+  view->setSelectionBehavior(QAbstractItemView::SelectRows);
+  view->setSelectionMode(QAbstractItemView::SingleSelection);
+  view->setWordWrap(false);
+  view->verticalHeader()->hide();
+  view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  view->verticalHeader()->setDefaultSectionSize(rowHeight);
+  view->horizontalHeader()->setStretchLastSection(true);
+  return view;
+}
+
 QToolButton* PictureButton(QWidget* parent, const QIcon& picture, const QString& hint, int size) {
   auto* button = new QToolButton(parent);
   button->setIcon(picture);
@@ -186,41 +202,24 @@ void TForm1::BuildLayout() {
   auto* Splitter1 = new QSplitter(Qt::Vertical, PanelGauche);
   Splitter1->setHandleWidth(Scaled(10));
   selectionModel = new SelectionModel(this);
-  lvSelection = new QTableView(Splitter1);
-  lvSelection->setObjectName(QStringLiteral("lvSelection"));
-  lvSelection->setModel(selectionModel);
-  lvSelection->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvSelection->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvSelection = ReportView(Splitter1, QStringLiteral("lvSelection"), selectionModel, fontMetrics().height() + Scaled(4));
   lvSelection->setShowGrid(true);
-  lvSelection->setWordWrap(false);
-  lvSelection->verticalHeader()->hide();
-  lvSelection->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  lvSelection->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + Scaled(4));
   // 250 pixels, or what a whole signature and its check box need in this font.
   const int signatureWidth = fontMetrics().horizontalAdvance(QString(32, QLatin1Char('D'))) + Scaled(40);
   lvSelection->horizontalHeader()->resizeSection(0, std::max(Scaled(250), signatureWidth));
   lvSelection->horizontalHeader()->resizeSection(1, Scaled(75));
-  lvSelection->horizontalHeader()->setStretchLastSection(true);
   lvSelection->horizontalHeader()->setSectionsClickable(true);
   lvSelection->setMinimumHeight(Scaled(60));
   connect(lvSelection->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::lvSelectionColumnClick);
   connect(lvSelection, &QTableView::doubleClicked, this, [this] { lvSelectionDblClick(); });
 
   logModel = new LogModel(this);
-  lvLog = new QTableView(Splitter1);
-  lvLog->setObjectName(QStringLiteral("lvLog"));
-  lvLog->setModel(logModel);
-  lvLog->setSelectionBehavior(QAbstractItemView::SelectRows);
-  lvLog->setSelectionMode(QAbstractItemView::SingleSelection);
+  lvLog = ReportView(Splitter1, QStringLiteral("lvLog"), logModel,
+                     std::max(fontMetrics().height(), Scaled(16)) + Scaled(4));
   lvLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvLog->setShowGrid(false);
-  lvLog->setWordWrap(false);
-  lvLog->verticalHeader()->hide();
-  lvLog->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-  lvLog->verticalHeader()->setDefaultSectionSize(std::max(fontMetrics().height(), Scaled(16)) + Scaled(4));
   lvLog->horizontalHeader()->setSectionsClickable(false);
   lvLog->horizontalHeader()->resizeSection(0, Scaled(100));
-  lvLog->horizontalHeader()->setStretchLastSection(true);
   lvLog->setIconSize(QSize(Scaled(16), Scaled(16)));
   connect(lvLog, &QTableView::doubleClicked, this, [this] { lvLogDblClick(); });
 
@@ -407,36 +406,35 @@ void TForm1::Action1Click() {
   Export2XML->setEnabled(treeModel->NodeCount() >= 2 && !ScanContext.Busy);
 }
 
-std::string TForm1::AskExportFile(const QString& filter, const QString& suffix) {
+void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
+                                 const std::function<void(const std::string&)>& write) {
+  // Busy from before the dialog opens until the export has ended.
+  ScanContext.Busy = true;
   QFileDialog SaveDialog1(this, QString(), QCoreApplication::applicationDirPath(), filter);
   SaveDialog1.setObjectName(QStringLiteral("SaveDialog1"));
   SaveDialog1.setAcceptMode(QFileDialog::AcceptSave);
   SaveDialog1.setFileMode(QFileDialog::AnyFile);
   SaveDialog1.setDefaultSuffix(suffix);
   SaveDialog1.setOption(QFileDialog::DontUseNativeDialog, true);
-  if (SaveDialog1.exec() != QDialog::Accepted || SaveDialog1.selectedFiles().isEmpty()) return {};
-  return ToBytes(SaveDialog1.selectedFiles().first());
+  if (SaveDialog1.exec() == QDialog::Accepted && !SaveDialog1.selectedFiles().isEmpty()) {
+    write(ToBytes(SaveDialog1.selectedFiles().first()));
+  }
+  ScanContext.Busy = false;
 }
 
 void TForm1::Export_CSV_AllClick() {
-  ScanContext.Busy = true;
-  const std::string path = AskExportFile(QStringLiteral("Comma separated file (*.csv)"), QStringLiteral("csv"));
-  if (!path.empty()) ExportResult2CSV(path, false);
-  ScanContext.Busy = false;
+  ExportThroughDialog(QStringLiteral("Comma separated file (*.csv)"), QStringLiteral("csv"),
+                      [](const std::string& path) { ExportResult2CSV(path, false); });
 }
 
 void TForm1::Export_CSV_SelectedClick() {
-  ScanContext.Busy = true;
-  const std::string path = AskExportFile(QStringLiteral("Comma separated file (*.csv)"), QStringLiteral("csv"));
-  if (!path.empty()) ExportResult2CSV(path, true);
-  ScanContext.Busy = false;
+  ExportThroughDialog(QStringLiteral("Comma separated file (*.csv)"), QStringLiteral("csv"),
+                      [](const std::string& path) { ExportResult2CSV(path, true); });
 }
 
 void TForm1::Export2XMLClick() {
-  ScanContext.Busy = true;
-  const std::string path = AskExportFile(QStringLiteral("XML files (*.xml)"), QStringLiteral("xml"));
-  if (!path.empty()) ExportResult2XML(path);
-  ScanContext.Busy = false;
+  ExportThroughDialog(QStringLiteral("XML files (*.xml)"), QStringLiteral("xml"),
+                      [](const std::string& path) { ExportResult2XML(path); });
 }
 
 void TForm1::Quit1Click() { close(); }

@@ -2,6 +2,9 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 
+#include <functional>
+#include <string>
+
 #include "scan/window_port.h"
 
 class QAction;
@@ -113,8 +116,10 @@ class TForm1 : public QMainWindow, public WindowPort {
  private:
   void BuildLayout();
   void BuildMenus();
-  // The export's save dialog; empty when the user cancels.
-  std::string AskExportFile(const QString& filter, const QString& suffix);
+  // Asks for the export's file with the save dialog and hands it to write;
+  // Busy all along. Cancelling writes nothing.
+  void ExportThroughDialog(const QString& filter, const QString& suffix,
+                           const std::function<void(const std::string&)>& write);
   int Scaled(int pixels) const;
 
   QElapsedTimer pumpClock_;

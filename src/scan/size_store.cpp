@@ -1,11 +1,10 @@
 #include "scan/size_store.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdint>
 #include <optional>
 #include <stdexcept>
