@@ -10,6 +10,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -199,7 +200,8 @@ void TForm1::BuildLayout() {
   Lista->setFixedHeight(Scaled(88));
   left->addWidget(Lista);
 
-  auto* Splitter1 = new QSplitter(Qt::Vertical, PanelGauche);
+  Splitter1 = new QSplitter(Qt::Vertical, PanelGauche);
+  Splitter1->setObjectName(QStringLiteral("Splitter1"));
   Splitter1->setHandleWidth(Scaled(10));
   selectionModel = new SelectionModel(this);
   lvSelection = ReportView(Splitter1, QStringLiteral("lvSelection"), selectionModel, fontMetrics().height() + Scaled(4));
@@ -213,9 +215,17 @@ void TForm1::BuildLayout() {
   connect(lvSelection->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::lvSelectionColumnClick);
   connect(lvSelection, &QTableView::doubleClicked, this, [this] { lvSelectionDblClick(); });
 
+  // The log sits in its own sunken pane, which the window keeps from being
+  // pushed down onto the status bar (PanelBasResize).
+  PanelBas = new QFrame(Splitter1);
+  PanelBas->setObjectName(QStringLiteral("PanelBas"));
+  PanelBas->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  auto* bottom = new QVBoxLayout(PanelBas);
+  bottom->setContentsMargins(1, 1, 1, 1);
   logModel = new LogModel(this);
-  lvLog = ReportView(Splitter1, QStringLiteral("lvLog"), logModel,
+  lvLog = ReportView(PanelBas, QStringLiteral("lvLog"), logModel,
                      std::max(fontMetrics().height(), Scaled(16)) + Scaled(4));
+  bottom->addWidget(lvLog);
   lvLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvLog->setShowGrid(false);
   lvLog->horizontalHeader()->setSectionsClickable(false);
@@ -224,7 +234,8 @@ void TForm1::BuildLayout() {
   connect(lvLog, &QTableView::doubleClicked, this, [this] { lvLogDblClick(); });
 
   Splitter1->addWidget(lvSelection);
-  Splitter1->addWidget(lvLog);
+  Splitter1->addWidget(PanelBas);
+  PanelBas->installEventFilter(this);
   Splitter1->setSizes({Scaled(165), Scaled(200)});
   left->addWidget(Splitter1, 1);
 
@@ -316,9 +327,13 @@ void TForm1::SetProgressBar2(int position) { ProgressBar2->setValue(std::clamp(p
 
 void TForm1::AppendLogRow(const LogRow& row) {
   logModel->Append(row);
-  // Information and Name fit their longest entry; Comment takes the rest.
-  lvLog->resizeColumnToContents(1);
-  lvLog->resizeColumnToContents(2);
+  // Information and Name widen to the longest entry so far; Comment takes
+  // the rest. Only the new row is measured, so a long log costs no more.
+  QHeaderView* header = lvLog->horizontalHeader();
+  for (const int column : {1, 2}) {
+    const int wanted = lvLog->sizeHintForIndex(logModel->index(logModel->rowCount() - 1, column)).width();
+    if (wanted > header->sectionSize(column)) header->resizeSection(column, wanted);
+  }
   lvLog->scrollToBottom();
 }
 
@@ -350,7 +365,11 @@ std::string TForm1::Directory(int index) {
 
 void TForm1::ClearDirectories() { Lista->clear(); }
 
-void TForm1::ClearLog() { logModel->Clear(); }
+void TForm1::ClearLog() {
+  logModel->Clear();
+  // The columns start again from their headers' width.
+  for (const int column : {1, 2}) lvLog->resizeColumnToContents(column);
+}
 
 void TForm1::ResultsCleared() {
   selectionModel->Cleared();
@@ -415,7 +434,8 @@ void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
   SaveDialog1.setAcceptMode(QFileDialog::AcceptSave);
   SaveDialog1.setFileMode(QFileDialog::AnyFile);
   SaveDialog1.setDefaultSuffix(suffix);
-  SaveDialog1.setOption(QFileDialog::DontUseNativeDialog, true);
+  // The desktop's own dialog where its platform theme offers one (it asks
+  // before overwriting too); Qt's dialog everywhere else.
   if (SaveDialog1.exec() == QDialog::Accepted && !SaveDialog1.selectedFiles().isEmpty()) {
     write(ToBytes(SaveDialog1.selectedFiles().first()));
   }
@@ -494,6 +514,35 @@ void TForm1::CollapseallnodesClick() {
   TreeView1->collapseAll();
   TreeView1->expand(treeModel->RootIndex());
   TreeView1->setUpdatesEnabled(true);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  // Acted on once the splitter has finished laying out its panes.
+  if (watched == PanelBas && event->type() == QEvent::Resize) {
+    QMetaObject::invokeMethod(this, &TForm1::PanelBasResize, Qt::QueuedConnection);
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::PanelBasResize() {
+  // The log's pane may not come closer than 50 pixels to the status bar:
+  // what it loses there goes back to the selection list above it.
+  if (inPanelBasResize_ || !PanelBas->isVisible()) return;
+  // Taken from the splitter: a pane dragged shut is moved out of sight.
+  QList<int> sizes = Splitter1->sizes();
+  const int top = Splitter1->mapTo(this, QPoint(0, sizes[0] + Splitter1->handleWidth())).y();
+  const int limit = statusBar()->geometry().top() - Scaled(50);
+  if (top < limit) return;
+  const int shift = std::min(top - limit, sizes[0]);
+  if (shift <= 0) return;
+  inPanelBasResize_ = true;
+  setUpdatesEnabled(false);
+  sizes[0] -= shift;
+  sizes[1] += shift;
+  Splitter1->setSizes(sizes);
+  setUpdatesEnabled(true);
+  inPanelBasResize_ = false;
+  update();
 }
 
 void TForm1::Exceptions1Exception(QObject*, const QString& info) { ReportFailure(ToBytes(info)); }

@@ -8,6 +8,7 @@
 #include "scan/window_port.h"
 
 class QAction;
+class QFrame;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -69,6 +70,8 @@ class TForm1 : public QMainWindow, public WindowPort {
   QToolButton* sbPin;
   QTreeWidget* Lista;
   QTableView* lvSelection;
+  QSplitter* Splitter1;
+  QFrame* PanelBas;
   QTableView* lvLog;
   QTreeView* TreeView1;
   QProgressBar* ProgressBar1;
@@ -108,8 +111,10 @@ class TForm1 : public QMainWindow, public WindowPort {
   void ExpandallnodesClick();
   void CollapseallnodesClick();
   void Exceptions1Exception(QObject* sender, const QString& info);
+  void PanelBasResize();
 
  protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
 
@@ -124,6 +129,7 @@ class TForm1 : public QMainWindow, public WindowPort {
 
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;
+  bool inPanelBasResize_ = false;
   TForm4* about_ = nullptr;
   TForm2* memory_ = nullptr;
 };

@@ -1,9 +1,12 @@
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMenu>
 #include <QProcess>
 #include <QProgressBar>
+#include <QSplitter>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -22,9 +25,19 @@
 #include "app/single_instance.h"
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
+#include "report/activity_log.h"
 #include "scan/scan_context.h"
 
 using namespace veldrano;
+
+// Stands in for the desktop's handler of file URLs.
+class UrlCatcher : public QObject {
+  Q_OBJECT
+ public:
+  QList<QUrl> opened;
+ public slots:
+  void Open(const QUrl& url) { opened << url; }
+};
 
 class MainWindowTest : public QObject {
   Q_OBJECT
@@ -196,6 +209,101 @@ class MainWindowTest : public QObject {
     const int rows = form.logModel->rowCount();
     form.Export2XMLClick();  // cancelled: nothing written, nothing logged
     QCOMPARE(form.logModel->rowCount(), rows);
+  }
+
+  void aListRowLeadsToItsGroupAndTheTreeMenuFollowsTheTree() {
+    TForm1 form;
+    form.pmTreePopup(QPoint(1, 1));  // nothing in the tree yet
+    QVERIFY(!form.Expandallnodes->isEnabled());
+    QVERIFY(!form.Collapseallnodes->isEnabled());
+    form.pmTree->hide();
+
+    form.DropNames({tree});
+    form.sbStartClick();
+    form.pmTreePopup(QPoint(1, 1));
+    QVERIFY(form.Expandallnodes->isEnabled());
+    QVERIFY(form.Collapseallnodes->isEnabled());
+    form.pmTree->hide();
+
+    form.ExpandallnodesClick();
+    for (int group = 0; group < 3; ++group) QVERIFY(form.TreeView1->isExpanded(form.treeModel->GroupIndex(group)));
+
+    // The last row of the list belongs to the last group found.
+    const int last = form.selectionModel->rowCount() - 1;
+    const QString signature = form.selectionModel->index(last, 0).data().toString();
+    form.lvSelection->setCurrentIndex(form.selectionModel->index(last, 2));
+    form.lvSelectionDblClick();
+    const QModelIndex current = form.TreeView1->currentIndex();
+    QCOMPARE(current.data().toString(), signature);
+    QVERIFY(form.TreeView1->isExpanded(current));
+    for (int group = 0; group < 3; ++group) {
+      const QModelIndex other = form.treeModel->GroupIndex(group);
+      if (other != current) QVERIFY(!form.TreeView1->isExpanded(other));
+    }
+
+    form.CollapseallnodesClick();
+    QVERIFY(form.TreeView1->isExpanded(form.treeModel->RootIndex()));
+    for (int group = 0; group < 3; ++group) QVERIFY(!form.TreeView1->isExpanded(form.treeModel->GroupIndex(group)));
+  }
+
+  void anEditedDirectoryIsWalkedAsTyped() {
+    TForm1 form;
+    form.DropNames({scratch.path().toStdString()});
+    QTreeWidgetItem* row = form.Lista->topLevelItem(0);
+    QVERIFY(row->flags() & Qt::ItemIsEditable);
+    // Edited in place to the tree inside it, in the user's own spelling.
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Lista->editItem(row, 0);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(editor != nullptr);
+    editor->setText(QString::fromStdString(tree + "//sub"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();  // the edit is committed from the event queue
+    QCOMPARE(form.Directory(0), tree + "//sub");
+    form.sbStartClick();
+    const QStringList info = Informations(form);
+    QVERIFY(info.contains(QString::fromStdString("Job: " + tree + "//sub")));
+    QVERIFY(info.contains("Files found: 1"));
+  }
+
+  void aDoubleClickOnTheLogOpensTheFileManagerOnItsDirectory() {
+    TForm1 form;
+    UrlCatcher catcher;
+    QDesktopServices::setUrlHandler("file", &catcher, "Open");
+    const auto doubleClick = [&](int row) {
+      form.lvLog->setCurrentIndex(form.logModel->index(row, 1));
+      form.lvLogDblClick();
+    };
+    doubleClick(0);  // "Ready!" names forty spaces: nothing opens
+    AddLogEntry(LogWarning, "Can not open this file", tree + "/odd&name", "Permission denied");
+    doubleClick(form.logModel->rowCount() - 1);
+    AddLogEntry(LogError, "Error while scanning...", tree + "/sub", "Permission denied");
+    doubleClick(form.logModel->rowCount() - 1);
+    AddLogEntry(LogWarning, "Can not open this file", tree + "/gone", "No such file or directory");
+    doubleClick(form.logModel->rowCount() - 1);
+    QDesktopServices::unsetUrlHandler("file");
+    QCOMPARE(catcher.opened.size(), 2);
+    QCOMPARE(catcher.opened[0].toLocalFile(), QString::fromStdString(tree));
+    QCOMPARE(catcher.opened[1].toLocalFile(), QString::fromStdString(tree + "/sub"));
+  }
+
+  void theLogPaneKeepsClearOfTheStatusBar() {
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const auto gap = [&] {
+      return form.statusBar()->geometry().top() - form.PanelBas->mapTo(&form, QPoint(0, 0)).y();
+    };
+    const int total = form.Splitter1->sizes()[0] + form.Splitter1->sizes()[1];
+    form.Splitter1->setSizes({total, 0});  // the splitter dragged to the bottom
+    QCoreApplication::processEvents();
+    QVERIFY2(gap() >= 50 * form.logicalDpiY() / 96, qPrintable(QString::number(gap())));
+    QVERIFY(form.PanelBas->height() > 0);
+    // An ordinary move well above the limit is left alone.
+    form.Splitter1->setSizes({total / 3, total - total / 3});
+    QCoreApplication::processEvents();
+    QCOMPARE(form.Splitter1->sizes()[0], total / 3);
   }
 
   void anErrorEscapingAHandlerBecomesAWarning() {
