@@ -248,6 +248,12 @@ void TForm1::BuildLayout() {
   TreeView1->setUniformRowHeights(true);
   TreeView1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   TreeView1->setContextMenuPolicy(Qt::CustomContextMenu);
+  // Paths are long and the pane is narrow: the column is as wide as the
+  // longest row shown, and the pane scrolls sideways to it.
+  TreeView1->header()->setStretchLastSection(false);
+  TreeView1->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  connect(TreeView1, &QTreeView::expanded, this, &TForm1::FitTreeColumnSoon);
+  connect(TreeView1, &QTreeView::collapsed, this, &TForm1::FitTreeColumnSoon);
   connect(TreeView1, &QTreeView::customContextMenuRequested, this, &TForm1::pmTreePopup);
 
   Splitter3->addWidget(PanelGauche);
@@ -514,6 +520,21 @@ void TForm1::CollapseallnodesClick() {
   TreeView1->collapseAll();
   TreeView1->expand(treeModel->RootIndex());
   TreeView1->setUpdatesEnabled(true);
+}
+
+void TForm1::FitTreeColumnSoon() {
+  // Once the tree has laid out what was opened or closed, and once for a
+  // whole burst of them.
+  if (treeFitPending_) return;
+  treeFitPending_ = true;
+  QMetaObject::invokeMethod(this, &TForm1::FitTreeColumn, Qt::QueuedConnection);
+}
+
+void TForm1::FitTreeColumn() {
+  treeFitPending_ = false;
+  TreeView1->resizeColumnToContents(0);
+  QHeaderView* header = TreeView1->header();
+  if (header->sectionSize(0) < TreeView1->viewport()->width()) header->resizeSection(0, TreeView1->viewport()->width());
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {

@@ -126,10 +126,14 @@ class TForm1 : public QMainWindow, public WindowPort {
   void ExportThroughDialog(const QString& filter, const QString& suffix,
                            const std::function<void(const std::string&)>& write);
   int Scaled(int pixels) const;
+  // Widens the tree's one column to its longest shown row.
+  void FitTreeColumn();
+  void FitTreeColumnSoon();
 
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;
   bool inPanelBasResize_ = false;
+  bool treeFitPending_ = false;
   TForm4* about_ = nullptr;
   TForm2* memory_ = nullptr;
 };
