@@ -319,6 +319,15 @@ class MainWindowTest : public QObject {
     QVERIFY(form.isEnabled());
   }
 
+  void aLinkInPlaceOfTheLockIsNotFollowed() {
+    QTemporaryDir runtime;
+    qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
+    const std::string target = runtime.filePath("target").toStdString();
+    std::filesystem::create_symlink(target, runtime.filePath("VELDRANO Duplicates finder.lock").toStdString());
+    QVERIFY(TakeSingleInstanceLock());  // starts, without a lock
+    QVERIFY(!std::filesystem::exists(target));
+  }
+
   void aSecondCopyEndsAtOnceWithStatus0() {
     QTemporaryDir runtime;
     qputenv("XDG_RUNTIME_DIR", runtime.path().toLocal8Bit());
