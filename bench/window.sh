@@ -3,7 +3,8 @@
 # 100 000 files (make_corpus.py --files 100000 --max-size 65536 --depth 5
 # --fanout 5), under Xvfb: the wall times and their ratio (goal: the window
 # at most 1.25 x), then how soon a click on Stop is answered at several
-# moments of a run (goal: within 100 ms) while the window keeps repainting.
+# moments of a run (goal: within 100 ms) while the window keeps repainting,
+# and how long the selection list takes to sort by each column.
 #
 # usage: window.sh [--dir DIR] [--keep] [--tmpfs]
 #   --dir DIR   scratch directory (default: $BENCH_DIR, else a new mktemp -d)
@@ -64,3 +65,5 @@ echo "window:        best of 3: ${window} s   (${window_times[*]})"
 python3 -c "r = $window / $scan; print(f'window / veldrano-scan = {r:.2f} (goal at most 1.25: {\"MET\" if r <= 1.25 else \"MISSED\"})')"
 echo "Stop clicked at several moments of a run:"
 DISPLAY=$display TMPDIR="$scan_tmp" "$window_bench" stop "$tree" 100 500 1000 2000 3000 4000 2>/dev/null
+echo "The selection list sorted by each column, twice (a click on its header):"
+DISPLAY=$display TMPDIR="$scan_tmp" "$window_bench" sort "$tree" 2>/dev/null

@@ -327,9 +327,23 @@ void TForm1::SetStatusText(int panel, std::string_view text) {
   if (panel >= 0 && panel < 4) StatusPanels[panel]->setText(ToDisplay(text));
 }
 
-void TForm1::SetProgressBar1(int position) { ProgressBar1->setValue(std::clamp(position, 0, 100)); }
+// A progress bar repaints itself at once whenever its value changes. The
+// positions are therefore kept here and handed to the bars when the window
+// next runs its events, which is when anything could be seen of them.
+void TForm1::SetProgressBar1(int position) { barPositions_[0] = std::clamp(position, 0, 100); }
 
-void TForm1::SetProgressBar2(int position) { ProgressBar2->setValue(std::clamp(position, 0, 100)); }
+void TForm1::SetProgressBar2(int position) { barPositions_[1] = std::clamp(position, 0, 100); }
+
+void TForm1::ShowProgress() {
+  // Painted with the rest of the window, not on its own ahead of it.
+  QProgressBar* bars[] = {ProgressBar1, ProgressBar2};
+  for (int i = 0; i < 2; ++i) {
+    if (bars[i]->value() == barPositions_[i]) continue;
+    bars[i]->setUpdatesEnabled(false);
+    bars[i]->setValue(barPositions_[i]);
+    bars[i]->setUpdatesEnabled(true);  // asks for a repaint in the next paint
+  }
+}
 
 void TForm1::AppendLogRow(const LogRow& row) {
   logModel->Append(row);
@@ -346,6 +360,7 @@ void TForm1::AppendLogRow(const LogRow& row) {
 void TForm1::SetTopCaption(std::string_view text) { PanelHautCaption->setText(ToDisplay(text)); }
 
 void TForm1::SetProgressBarsVisible(bool visible) {
+  ShowProgress();
   ProgressBar1->setVisible(visible);
   ProgressBar2->setVisible(visible);
 }
@@ -401,6 +416,7 @@ void TForm1::ProcessMessages() {
   const qint64 now = pumpClock_.elapsed();
   if (now - lastPump_ < 50) return;
   lastPump_ = now;
+  ShowProgress();
   QCoreApplication::processEvents();
 }
 

@@ -126,6 +126,8 @@ class TForm1 : public QMainWindow, public WindowPort {
   void ExportThroughDialog(const QString& filter, const QString& suffix,
                            const std::function<void(const std::string&)>& write);
   int Scaled(int pixels) const;
+  // Hands the positions kept for the progress bars to them.
+  void ShowProgress();
   // Widens the tree's one column to its longest shown row.
   void FitTreeColumn();
   void FitTreeColumnSoon();
@@ -134,6 +136,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   qint64 lastPump_ = -1000;
   bool inPanelBasResize_ = false;
   bool treeFitPending_ = false;
+  int barPositions_[2] = {0, 0};
   TForm4* about_ = nullptr;
   TForm2* memory_ = nullptr;
 };
