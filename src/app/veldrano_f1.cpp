@@ -456,8 +456,10 @@ void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
   SaveDialog1.setAcceptMode(QFileDialog::AcceptSave);
   SaveDialog1.setFileMode(QFileDialog::AnyFile);
   SaveDialog1.setDefaultSuffix(suffix);
-  // The desktop's own dialog where its platform theme offers one (it asks
-  // before overwriting too); Qt's dialog everywhere else.
+  // Qt's own dialog: the desktop's dialogs ask about replacing the name as
+  // typed, before the extension is added, so "out" would silently replace
+  // an existing "out.csv". Qt's asks about the name that will be written.
+  SaveDialog1.setOption(QFileDialog::DontUseNativeDialog, true);
   if (SaveDialog1.exec() == QDialog::Accepted && !SaveDialog1.selectedFiles().isEmpty()) {
     write(ToBytes(SaveDialog1.selectedFiles().first()));
   }

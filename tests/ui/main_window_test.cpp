@@ -3,6 +3,8 @@
 #include <QLineEdit>
 #include <QMimeData>
 #include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QProcess>
 #include <QProgressBar>
 #include <QSplitter>
@@ -68,6 +70,23 @@ class MainWindowTest : public QObject {
         dialog->findChild<QLineEdit*>("fileNameEdit")->setText(path);
         QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
       }
+    });
+  }
+  // Answers the save dialog with name, then refuses to replace the file the
+  // dialog says exists, and cancels. Notes whether the question came.
+  static void RefuseToReplace(const QString& name, bool* asked) {
+    QTimer::singleShot(20, [name, asked] {
+      auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+      if (dialog == nullptr) return RefuseToReplace(name, asked);
+      dialog->findChild<QLineEdit*>("fileNameEdit")->setText(name);
+      QTimer::singleShot(20, [dialog, asked] {
+        if (auto* question = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+          *asked = question->text().contains("already exists");
+          question->button(QMessageBox::No)->click();
+        }
+        dialog->reject();
+      });
+      QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     });
   }
   static QStringList Informations(const TForm1& form) {
@@ -204,6 +223,15 @@ class MainWindowTest : public QObject {
     std::ifstream in((target + ".csv").toStdString(), std::ios::binary);
     const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 3L);  // the three ticked rows
+
+    // Typed without its extension, the name of a file that exists: the
+    // dialog asks before it is replaced, and a refusal keeps the file.
+    bool asked = false;
+    RefuseToReplace(target, &asked);
+    form.Export_CSV_AllClick();
+    QVERIFY(asked);
+    std::ifstream again((target + ".csv").toStdString(), std::ios::binary);
+    QCOMPARE(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), csv);
 
     AnswerSaveDialog(QString(), "XML files (*.xml)");
     const int rows = form.logModel->rowCount();
