@@ -150,8 +150,9 @@ void TForm1::BuildLayout() {
   outer->setSpacing(0);
 
   // The top strip with the three buttons, the caption and the pin.
-  PanelHaut = new QWidget(central);
+  PanelHaut = new QFrame(central);
   PanelHaut->setObjectName(QStringLiteral("PanelHaut"));
+  PanelHaut->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   PanelHaut->setFixedHeight(Scaled(42));
   auto* top = new QHBoxLayout(PanelHaut);
   top->setContentsMargins(Scaled(8), Scaled(4), Scaled(8), Scaled(3));

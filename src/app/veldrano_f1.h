@@ -62,7 +62,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   void DropNames(const std::vector<std::string>& names);
 
   // The components, named as in the window's description.
-  QWidget* PanelHaut;
+  QFrame* PanelHaut;
   QLabel* PanelHautCaption;
   QToolButton* sbStart;
   QToolButton* sbStop;

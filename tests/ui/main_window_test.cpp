@@ -174,6 +174,16 @@ class MainWindowTest : public QObject {
     QVERIFY(std::filesystem::is_empty(tmp));
   }
 
+  void thePinKeepsTheWindowOnTopWhilePressed() {
+    TForm1 form;
+    QVERIFY(form.sbPin->isChecked());
+    QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
+    QTest::mouseClick(form.sbPin, Qt::LeftButton);
+    QVERIFY(!(form.windowFlags() & Qt::WindowStaysOnTopHint));
+    QTest::mouseClick(form.sbPin, Qt::LeftButton);
+    QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
+  }
+
   void clearEmptiesListResultsAndLog() {
     TForm1 form;
     form.DropNames({tree});
