@@ -20,6 +20,7 @@
 #include <QHeaderView>
 #include <QProgressBar>
 #include <QTableView>
+#include <QTimer>
 #include <QToolButton>
 
 #include <atomic>
@@ -115,13 +116,17 @@ int main(int argc, char** argv) {
   };
 
   if (mode == "show") {
+    // The scan runs from the event loop, as a click on Start does, so that
+    // closing the window in the middle of it ends the program as it would.
     veldrano::TForm1 form;
-    ScanInWindow(form, std::vector<std::string>(argv + 2, argv + argc));
-    // The fourth row's group, found from the list as a double-click does.
-    if (form.selectionModel->rowCount() > 3) {
-      form.lvSelection->selectRow(3);
-      form.lvSelectionDblClick();
-    }
+    QTimer::singleShot(0, &form, [&] {
+      ScanInWindow(form, std::vector<std::string>(argv + 2, argv + argc));
+      // The fourth row's group, found from the list as a double-click does.
+      if (form.selectionModel->rowCount() > 3) {
+        form.lvSelection->selectRow(3);
+        form.lvSelectionDblClick();
+      }
+    });
     return app.exec();
   }
   if (mode == "sort") {

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QApplication>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -588,6 +589,14 @@ void TForm1::PanelBasResize() {
 void TForm1::Exceptions1Exception(QObject*, const QString& info) { ReportFailure(ToBytes(info)); }
 
 // ---- Drops ----------------------------------------------------------------
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  // Closed during a run: the run is stopped as by the Stop button, so that it
+  // ends at once and takes its work directory with it, rather than going on
+  // out of sight with the program (and its single-instance lock) alive.
+  if (ScanContext.Busy && sbStop->isEnabled()) veldrano::sbStopClick();
+  QMainWindow::closeEvent(event);
+}
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();

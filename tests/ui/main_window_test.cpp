@@ -184,6 +184,18 @@ class MainWindowTest : public QObject {
     QVERIFY(form.windowFlags() & Qt::WindowStaysOnTopHint);
   }
 
+  void closingTheWindowDuringARunStopsIt() {
+    TForm1 form;
+    form.show();
+    form.DropNames({tree});
+    QTimer::singleShot(0, &form, [&] { form.close(); });
+    form.sbStartClick();
+    QVERIFY(!form.isVisible());
+    QVERIFY(Informations(form).contains("Process stopped by the user"));
+    QVERIFY(!ScanContext.Busy);
+    QVERIFY(std::filesystem::is_empty(tmp));
+  }
+
   void clearEmptiesListResultsAndLog() {
     TForm1 form;
     form.DropNames({tree});
