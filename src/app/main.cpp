@@ -1,5 +1,6 @@
 // veldrano: the desktop program. It takes no arguments.
 #include "app/single_instance.h"
+#include "app/termination_requests.h"
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
 #include "windows/veldrano_f2.h"
@@ -17,6 +18,7 @@ int main(int argc, char** argv) {
   veldrano::TForm4 Form4(&Form1);
   veldrano::TForm2 Form2;
   Form1.SetAuxiliaryWindows(&Form4, &Form2);
+  veldrano::TerminationRequests requests(&Form1);
   Form1.show();
   const int status = app.exec();
   (void)status;

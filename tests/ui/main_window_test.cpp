@@ -17,6 +17,7 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -25,6 +26,7 @@
 #include "app/results_tree_model.h"
 #include "app/selection_model.h"
 #include "app/single_instance.h"
+#include "app/termination_requests.h"
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
 #include "report/activity_log.h"
@@ -193,6 +195,23 @@ class MainWindowTest : public QObject {
     QVERIFY(!form.isVisible());
     QVERIFY(Informations(form).contains("Process stopped by the user"));
     QVERIFY(!ScanContext.Busy);
+    QVERIFY(std::filesystem::is_empty(tmp));
+  }
+
+  void aRequestToEndFromOutsideClosesTheWindowAndStopsTheRun() {
+    TForm1 form;
+    form.show();
+    form.DropNames({tree});
+    {
+      TerminationRequests requests(&form);
+      QTimer::singleShot(0, &form, [] {
+        std::raise(SIGTERM);  // as the session ends
+        QCoreApplication::processEvents();
+      });
+      form.sbStartClick();
+    }
+    QVERIFY(!form.isVisible());
+    QVERIFY(Informations(form).contains("Process stopped by the user"));
     QVERIFY(std::filesystem::is_empty(tmp));
   }
 

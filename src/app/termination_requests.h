@@ -1,0 +1,30 @@
+#pragma once
+#include <QObject>
+
+class QSocketNotifier;
+class QWidget;
+
+namespace veldrano {
+
+// Turns a request to end the program from outside it (SIGTERM as the
+// session ends, SIGHUP as the terminal that started it closes, Ctrl-C in
+// that terminal) into closing the main window, which stops a run under way
+// and removes its work directory before the program ends. A second such
+// signal ends the program at once, as if nothing were installed.
+class TerminationRequests : public QObject {
+  Q_OBJECT
+ public:
+  explicit TerminationRequests(QWidget* window);
+  ~TerminationRequests() override;
+  TerminationRequests(const TerminationRequests&) = delete;
+  TerminationRequests& operator=(const TerminationRequests&) = delete;
+
+ private:
+  void Arrived();
+
+  QWidget* window_;
+  int pipe_[2] = {-1, -1};
+  QSocketNotifier* notifier_ = nullptr;
+};
+
+}  // namespace veldrano
