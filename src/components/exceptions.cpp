@@ -35,14 +35,12 @@ TExceptions::TExceptions(QObject* owner) : QObject(owner) { Install(); }
 TExceptions::~TExceptions() {
   // No error may reach a component that is gone: take the slot back if it
   // is still ours.
-  if (activation_) {
-    if (TApplication* app = TApplication::Instance()) app->SetExceptionSlot({});
-  }
+  if (TApplication* app = TApplication::Instance()) app->ReleaseExceptionSlot(this);
 }
 
 void TExceptions::Install() {
   if (TApplication* app = TApplication::Instance()) {
-    app->SetExceptionSlot([this](QObject* sender, const QString& message) { Handle(sender, message); });
+    app->SetExceptionSlot([this](QObject* sender, const QString& message) { Handle(sender, message); }, this);
   }
 }
 
@@ -67,7 +65,9 @@ void TExceptions::Handle(QObject* /*sender*/, const QString& message) {
   if (AfficheMessage) {
     QMessageBox::warning(nullptr, QApplication::applicationDisplayName(), MessageText(message));
   }
-  if (TermineSiErreur) QCoreApplication::quit();
+  // The loop that runs ends once this event is done, and the main loop
+  // with it: the program then closes normally.
+  if (TermineSiErreur) QCoreApplication::exit(0);
 }
 
 }  // namespace veldrano

@@ -21,12 +21,21 @@ class TApplication : public QApplication {
 
   // The application object, or null when it is not a TApplication.
   static TApplication* Instance();
-  void SetExceptionSlot(ExceptionSlot slot) { slot_ = std::move(slot); }
+  // Fills the slot on behalf of owner (any object, or none).
+  void SetExceptionSlot(ExceptionSlot slot, const QObject* owner = nullptr) {
+    slot_ = std::move(slot);
+    slotOwner_ = owner;
+  }
+  // Empties the slot if owner filled it last.
+  void ReleaseExceptionSlot(const QObject* owner) {
+    if (slotOwner_ == owner) SetExceptionSlot({});
+  }
   const ExceptionSlot& Slot() const { return slot_; }
 
  private:
   void Escaped(QObject* receiver, const QString& message);
   ExceptionSlot slot_;
+  const QObject* slotOwner_ = nullptr;
 };
 
 // Catches, application-wide, the errors that escape event handlers: hands
