@@ -2,6 +2,10 @@
 
 #include <QColor>
 
+#include <cstdint>
+#include <unordered_map>
+#include <vector>
+
 #include "app/text_bytes.h"
 #include "results/selection_sort.h"
 #include "scan/scan_context.h"
@@ -80,14 +84,37 @@ void SelectionModel::Cleared() {
 }
 
 void SelectionModel::SortByColumn(int column) {
-  emit layoutAboutToBeChanged();
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  // The current row, the selection and anything else a view holds on to
+  // follow their files to where the sort puts them.
+  const QModelIndexList held = persistentIndexList();
+  std::unordered_map<std::uint64_t, int> newRows;
+  const auto identity = [](const SelectionRow& row) { return std::uint64_t{row.Group} << 32 | row.File; };
+  std::vector<std::uint64_t> heldRows;
+  for (const QModelIndex& index : held) {
+    heldRows.push_back(identity(ScanContext.Selection[static_cast<std::size_t>(index.row())]));
+    newRows.emplace(heldRows.back(), index.row());
+  }
+  const auto finish = [&] {
+    for (std::size_t row = 0; row < ScanContext.Selection.size(); ++row) {
+      if (auto found = newRows.find(identity(ScanContext.Selection[row])); found != newRows.end()) {
+        found->second = static_cast<int>(row);
+      }
+    }
+    QModelIndexList moved;
+    for (qsizetype i = 0; i < held.size(); ++i) {
+      moved << index(newRows[heldRows[static_cast<std::size_t>(i)]], held[i].column());
+    }
+    changePersistentIndexList(held, moved);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+  };
   try {
     SortSelectionByColumn(column);
   } catch (...) {
-    emit layoutChanged();
+    finish();
     throw;  // a size that is not a number: the application's handler reports it
   }
-  emit layoutChanged();
+  finish();
 }
 
 }  // namespace veldrano

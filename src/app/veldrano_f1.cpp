@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QScreen>
 #include <QSplitter>
@@ -156,7 +157,8 @@ void TForm1::BuildLayout() {
   PanelHaut->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
   PanelHaut->setFixedHeight(Scaled(42));
   auto* top = new QHBoxLayout(PanelHaut);
-  top->setContentsMargins(Scaled(8), Scaled(4), Scaled(8), Scaled(3));
+  // The pin keeps its distance from the right edge as the window is resized.
+  top->setContentsMargins(Scaled(8), Scaled(4), Scaled(67), Scaled(3));
   top->setSpacing(Scaled(17));
   sbStart = PictureButton(PanelHaut, StartPicture(), QStringLiteral("Start"), Scaled(35));
   sbStop = PictureButton(PanelHaut, StopPicture(), QStringLiteral("Stop"), Scaled(35));
@@ -215,7 +217,9 @@ void TForm1::BuildLayout() {
   lvSelection->horizontalHeader()->setSectionsClickable(true);
   lvSelection->setMinimumHeight(Scaled(60));
   connect(lvSelection->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::lvSelectionColumnClick);
-  connect(lvSelection, &QTableView::doubleClicked, this, [this] { lvSelectionDblClick(); });
+  // Watched on the viewport rather than through doubleClicked, which a
+  // double-click on a check box never gives (see eventFilter).
+  lvSelection->viewport()->installEventFilter(this);
 
   // The log sits in its own sunken pane, which the window keeps from being
   // pushed down onto the status bar (PanelBasResize).
@@ -287,6 +291,7 @@ void TForm1::BuildLayout() {
     statusBar()->addWidget(StatusPanels[panel], panel < 3 ? 0 : 1);
   }
   statusBar()->setSizeGripEnabled(true);
+  statusBar()->setFixedHeight(std::max(Scaled(19), fontMetrics().height() + Scaled(4)));
   statusBar()->setObjectName(QStringLiteral("StatusBar1"));
 
   resize(Scaled(979), Scaled(563));
@@ -559,6 +564,15 @@ void TForm1::FitTreeColumn() {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
   // Acted on once the splitter has finished laying out its panes.
+  if (watched == lvSelection->viewport() && event->type() == QEvent::MouseButtonDblClick) {
+    // The row under the pointer: a press on a check box ticks it without
+    // making its row the current one.
+    const QPoint at = static_cast<QMouseEvent*>(event)->position().toPoint();
+    if (const QModelIndex row = lvSelection->indexAt(at); row.isValid()) {
+      lvSelection->setCurrentIndex(row);
+      lvSelectionDblClick();
+    }
+  }
   if (watched == PanelBas && event->type() == QEvent::Resize) {
     QMetaObject::invokeMethod(this, &TForm1::PanelBasResize, Qt::QueuedConnection);
   }

@@ -241,7 +241,12 @@ class MainWindowTest : public QObject {
       }
       return texts;
     };
+    // The highlighted file stays highlighted wherever the sort moves it.
+    form.lvSelection->selectRow(0);
+    const QString highlighted = form.selectionModel->index(0, 2).data().toString();
     form.lvSelectionColumnClick(1);
+    QCOMPARE(form.lvSelection->currentIndex().siblingAtColumn(2).data().toString(), highlighted);
+    QVERIFY(form.lvSelection->selectionModel()->isRowSelected(form.lvSelection->currentIndex().row()));
     const QStringList ascending = sizes();
     QCOMPARE(ascending.first(), QString("6"));
     QCOMPARE(ascending.last(), QString("1 000"));
@@ -300,8 +305,14 @@ class MainWindowTest : public QObject {
     // The last row of the list belongs to the last group found.
     const int last = form.selectionModel->rowCount() - 1;
     const QString signature = form.selectionModel->index(last, 0).data().toString();
-    form.lvSelection->setCurrentIndex(form.selectionModel->index(last, 2));
-    form.lvSelectionDblClick();
+    // Double-clicked on its check box, as the user may well do.
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.lvSelection->scrollToBottom();
+    QTest::qWait(20);  // laid out and scrolled
+    const QRect box = form.lvSelection->visualRect(form.selectionModel->index(last, 0));
+    const QPoint onTheBox(box.left() + box.height() / 2, box.center().y());
+    QTest::mouseDClick(form.lvSelection->viewport(), Qt::LeftButton, {}, onTheBox);
     const QModelIndex current = form.TreeView1->currentIndex();
     QCOMPARE(current.data().toString(), signature);
     QVERIFY(form.TreeView1->isExpanded(current));
