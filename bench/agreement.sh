@@ -25,7 +25,7 @@ while [ $# -gt 0 ]; do
     --dir) dir="$2"; shift 2 ;;
     --keep) keep=1; shift ;;
     --files) files="$2"; shift 2 ;;
-    -h|--help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) show_usage ;;
     *) die "unknown argument: $1" ;;
   esac
 done

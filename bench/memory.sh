@@ -33,7 +33,7 @@ while [ $# -gt 0 ]; do
     --keep) keep=1; shift ;;
     --files) counts="$2"; shift 2 ;;
     --only-unique) others=0; shift ;;
-    -h|--help) sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) show_usage ;;
     *) die "unknown argument: $1" ;;
   esac
 done

@@ -13,6 +13,9 @@ make_corpus="${MAKE_CORPUS:-/work/shared/bench/make_corpus.py}"
 
 die() { echo "$(basename "$0"): $*" >&2; exit 2; }
 
+# Prints the calling script's opening comment (its usage) and ends it.
+show_usage() { sed -n '2,/^set -e/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0; }
+
 # Installs the Debian packages given, only those that are missing.
 ensure_packages() {
   local missing=() p
