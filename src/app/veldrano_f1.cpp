@@ -4,8 +4,8 @@
 #include <optional>
 
 #include <QAction>
-#include <QCloseEvent>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDragEnterEvent>
@@ -563,7 +563,6 @@ void TForm1::FitTreeColumn() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  // Acted on once the splitter has finished laying out its panes.
   if (watched == lvSelection->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     // The row under the pointer: a press on a check box ticks it without
     // making its row the current one.
@@ -574,6 +573,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     }
   }
   if (watched == PanelBas && event->type() == QEvent::Resize) {
+    // Acted on once the splitter has finished laying out its panes.
     QMetaObject::invokeMethod(this, &TForm1::PanelBasResize, Qt::QueuedConnection);
   }
   return QMainWindow::eventFilter(watched, event);
@@ -582,7 +582,7 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 void TForm1::PanelBasResize() {
   // The log's pane may not come closer than 50 pixels to the status bar:
   // what it loses there goes back to the selection list above it.
-  if (inPanelBasResize_ || !PanelBas->isVisible()) return;
+  if (!PanelBas->isVisible()) return;
   // Taken from the splitter: a pane dragged shut is moved out of sight.
   QList<int> sizes = Splitter1->sizes();
   const int top = Splitter1->mapTo(this, QPoint(0, sizes[0] + Splitter1->handleWidth())).y();
@@ -590,19 +590,15 @@ void TForm1::PanelBasResize() {
   if (top < limit) return;
   const int shift = std::min(top - limit, sizes[0]);
   if (shift <= 0) return;
-  inPanelBasResize_ = true;
   setUpdatesEnabled(false);
   sizes[0] -= shift;
   sizes[1] += shift;
   Splitter1->setSizes(sizes);
   setUpdatesEnabled(true);
-  inPanelBasResize_ = false;
   update();
 }
 
 void TForm1::Exceptions1Exception(QObject*, const QString& info) { ReportFailure(ToBytes(info)); }
-
-// ---- Drops ----------------------------------------------------------------
 
 void TForm1::closeEvent(QCloseEvent* event) {
   // Closed during a run: the run is stopped as by the Stop button, so that it
@@ -611,6 +607,8 @@ void TForm1::closeEvent(QCloseEvent* event) {
   if (ScanContext.Busy && sbStop->isEnabled()) veldrano::sbStopClick();
   QMainWindow::closeEvent(event);
 }
+
+// ---- Drops ----------------------------------------------------------------
 
 void TForm1::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();

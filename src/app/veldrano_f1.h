@@ -135,7 +135,6 @@ class TForm1 : public QMainWindow, public WindowPort {
 
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;
-  bool inPanelBasResize_ = false;
   bool treeFitPending_ = false;
   int barPositions_[2] = {0, 0};
   TForm4* about_ = nullptr;
