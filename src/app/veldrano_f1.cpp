@@ -90,8 +90,9 @@ QTableView* ReportView(QWidget* parent, const QString& name, QAbstractItemModel*
   return view;
 }
 
-QToolButton* PictureButton(QWidget* parent, const QIcon& picture, const QString& hint, int size) {
+QToolButton* PictureButton(QWidget* parent, const QString& name, const QIcon& picture, const QString& hint, int size) {
   auto* button = new QToolButton(parent);
+  button->setObjectName(name);
   button->setIcon(picture);
   button->setIconSize(QSize(size - 8, size - 8));
   button->setFixedSize(size, size);
@@ -160,19 +161,15 @@ void TForm1::BuildLayout() {
   // The pin keeps its distance from the right edge as the window is resized.
   top->setContentsMargins(Scaled(8), Scaled(4), Scaled(67), Scaled(3));
   top->setSpacing(Scaled(17));
-  sbStart = PictureButton(PanelHaut, StartPicture(), QStringLiteral("Start"), Scaled(35));
-  sbStop = PictureButton(PanelHaut, StopPicture(), QStringLiteral("Stop"), Scaled(35));
-  sbReset = PictureButton(PanelHaut, ClearPicture(), QStringLiteral("Clear"), Scaled(35));
-  sbStart->setObjectName(QStringLiteral("sbStart"));
-  sbStop->setObjectName(QStringLiteral("sbStop"));
-  sbReset->setObjectName(QStringLiteral("sbReset"));
+  sbStart = PictureButton(PanelHaut, QStringLiteral("sbStart"), StartPicture(), QStringLiteral("Start"), Scaled(35));
+  sbStop = PictureButton(PanelHaut, QStringLiteral("sbStop"), StopPicture(), QStringLiteral("Stop"), Scaled(35));
+  sbReset = PictureButton(PanelHaut, QStringLiteral("sbReset"), ClearPicture(), QStringLiteral("Clear"), Scaled(35));
   PanelHautCaption = new QLabel(QStringLiteral("Drag'n drop directories here..."), PanelHaut);
   QFont bold = PanelHautCaption->font();
   bold.setBold(true);
   PanelHautCaption->setFont(bold);
   PanelHautCaption->setAlignment(Qt::AlignCenter);
-  sbPin = PictureButton(PanelHaut, PinPicture(), QString(), Scaled(20));
-  sbPin->setObjectName(QStringLiteral("sbPin"));
+  sbPin = PictureButton(PanelHaut, QStringLiteral("sbPin"), PinPicture(), QString(), Scaled(20));
   sbPin->setCheckable(true);
   top->addWidget(sbStart);
   top->addWidget(sbStop);
