@@ -7,6 +7,7 @@
 
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
+#include "scan/work_dir.h"
 #include "support/scan_fixture.h"
 
 namespace veldrano {
@@ -180,21 +181,17 @@ TEST_F(ScanRun, FailureEndsTheRunButReleasesEverything) {
   File("b", "22");
   File("c", "333");
   List(tree);
-  // Once the store exists, put a plain file in the place of its root: the
-  // next entry file cannot be written.
+  // A failure raised while the store holds entries.
   window.onPump = [&](int) {
-    const std::string root = ScanContext.WorkDirPath + "T";
-    if (ScanContext.StoreEntries == 1 && std::filesystem::is_directory(root)) {
-      std::filesystem::rename(root, ScanContext.WorkDirPath + "old");
-      std::ofstream(root) << "in the way";
-    }
+    if (ScanContext.LastOperation == "Processing file " + tree + "/b") throw std::runtime_error("The disk went away");
   };
   EXPECT_FALSE(sbStartClick());
   const LogRow& last = window.log.back();
-  EXPECT_TRUE(last.Information.starts_with("Warning #1: WARNING: Can not write the store file ")) << last.Information;
+  EXPECT_EQ(last.Information, "Warning #1: WARNING: The disk went away");
   EXPECT_EQ(last.Comment, "Last operation: Processing file " + tree + "/b");
   EXPECT_FALSE(ScanContext.Busy);
   EXPECT_FALSE(ScanContext.Estimator);
+  EXPECT_FALSE(ScanContext.Store);
   EXPECT_FALSE(window.progressBarsVisible);
   EXPECT_EQ(window.topCaption, "Drag'n drop directories here...");
   EXPECT_TRUE(ScanContext.LastOperation.empty());
@@ -211,26 +208,46 @@ TEST_F(ScanRun, FailureBeforeAnythingIsStoredWhenTheTemporaryDirectoryIsMissing)
   EXPECT_FALSE(ScanContext.Busy);
 }
 
-TEST_F(ScanRun, LeavesOutItsTemporaryDirectoryButNotLookalikes) {
-  // The temporary directory inside the scanned tree, and two directories
-  // whose paths only resemble it.
+TEST_F(ScanRun, ScansTheTemporaryDirectoryButNotTheWorkDirectoriesInIt) {
+  // The temporary directory inside the scanned tree, with the store of
+  // another scan running meanwhile; the work-directory form elsewhere is
+  // an ordinary directory.
   const std::string inner = tree + "/t";
-  std::filesystem::create_directories(inner + "/sub");
+  std::filesystem::create_directories(inner);
   setenv("TMPDIR", inner.c_str(), 1);
-  File("t/sub/hidden", "same");
-  File("t2/a", "same");
-  File("x/t/b", "same");
+  WorkDir running(inner + "/~other1.~vesk/");
+  running.Descriptor();
+  File("t/~other1.~vesk/index", "same");
+  File("t/sub/a", "same");
   File("t/direct", "same");
+  File("x/~copy.~vesk/b", "same");
   List(tree);
   EXPECT_TRUE(sbStartClick());
-  EXPECT_EQ(ScanContext.FilesFound, 2);
-  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
-  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{tree + "/t2/a", tree + "/x/t/b"}));
+  EXPECT_EQ(ScanContext.FilesFound, 3);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files,
+            (Strings{tree + "/t/direct", tree + "/t/sub/a", tree + "/x/~copy.~vesk/b"}));
+  EXPECT_TRUE(std::filesystem::exists(inner + "/~other1.~vesk/index"));
 
-  // Listed itself, the temporary directory gives its own files, none below.
-  window.directories = {inner + "/"};
+  running.Remove();
+
+  // The temporary directory is the scanned tree: the run's own name
+  // reservation is never among its files.
+  setenv("TMPDIR", tree.c_str(), 1);
   EXPECT_TRUE(sbStartClick());
-  EXPECT_EQ(ScanContext.TotalBytes, 4);  // "direct" (and the run's empty reserved file)
+  EXPECT_EQ(ScanContext.FilesFound, 3);
+}
+
+TEST_F(ScanRun, RemovesTheWorkFilesOfAKilledRunFirst) {
+  std::filesystem::create_directories(tmp + "/~dead01.~vesk/T/1");
+  std::ofstream(tmp + "/~dead01.~vesk/T/1/1") << ";/x\r\n";
+  File("a", "1");
+  List(tree);
+  EXPECT_TRUE(sbStartClick());
+  ASSERT_GE(window.log.size(), 2u);
+  EXPECT_EQ(window.log[0].Information, "Work files of interrupted runs removed: 4");
+  EXPECT_EQ(window.log[0].Name, std::filesystem::canonical(tmp).string() + "/");
+  EXPECT_EQ(window.log[1].Information, "Analysing...");
+  EXPECT_EQ(TmpEntries(), 0u);
 }
 
 TEST_F(ScanRun, PassesOverLinksFifosAndOtherNonFiles) {

@@ -16,6 +16,11 @@ DirectoryReader::DirectoryReader(const std::string& path) {
     error_ = errno;
     return;
   }
+  struct stat status {};
+  if (fstat(fd, &status) == 0) {
+    device_ = status.st_dev;
+    inode_ = status.st_ino;
+  }
   dir_ = fdopendir(fd);
   if (dir_ == nullptr) {
     error_ = errno;

@@ -30,6 +30,9 @@ class DirectoryReader {
 
   bool IsOpen() const { return dir_ != nullptr; }
   int Error() const { return error_; }  // errno when the listing cannot start
+  // The identity of the directory listed (zero when not open).
+  dev_t Device() const { return device_; }
+  ino_t Inode() const { return inode_; }
 
   // Every entry but "." and "..", sorted by name (byte order) so that walks
   // are repeatable; the directory is closed afterwards. stepError is the
@@ -42,6 +45,8 @@ class DirectoryReader {
 
   DIR* dir_ = nullptr;
   int error_ = 0;
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
 };
 
 // Device and inode of what path names (following links); false when it

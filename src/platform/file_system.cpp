@@ -75,20 +75,20 @@ std::string FileSystemNameOf(const std::string& path) {
   return bestType;
 }
 
-std::string CreateUniqueFile(const std::string& directory, const std::string& prefix, const std::string& suffix,
-                             int& error) {
+UniqueFd CreateUniqueFile(const std::string& directory, const std::string& prefix, const std::string& suffix,
+                          std::string& path, int& error) {
   std::string pattern = directory;
   if (pattern.empty() || pattern.back() != '/') pattern += '/';
   pattern += prefix + "XXXXXX" + suffix;
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
-  const int fd = mkostemps(buffer.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(mkostemps(buffer.data(), static_cast<int>(suffix.size()), O_CLOEXEC));
+  if (!fd.IsOpen()) {
     error = errno;
-    return {};
+    return fd;
   }
-  close(fd);
-  return buffer.data();
+  path = buffer.data();
+  return fd;
 }
 
 }  // namespace veldrano::platform

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace veldrano::platform {
 
 // The name the kernel gives the file system of the volume that holds path
@@ -13,9 +15,10 @@ std::string FileSystemNameOf(const std::string& path);
 std::string RealPath(const std::string& path, int& error);
 
 // Creates a new empty file in directory whose name is prefix, six random
-// characters and suffix, and returns its full path. Empty, with error set to
+// characters and suffix (never through an existing name or link), and
+// returns it open, with its full path in path. Not open, with error set to
 // errno, when no file can be created there.
-std::string CreateUniqueFile(const std::string& directory, const std::string& prefix, const std::string& suffix,
-                             int& error);
+UniqueFd CreateUniqueFile(const std::string& directory, const std::string& prefix, const std::string& suffix,
+                          std::string& path, int& error);
 
 }  // namespace veldrano::platform

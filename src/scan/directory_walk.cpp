@@ -11,6 +11,7 @@
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/size_store.h"
+#include "scan/work_dir.h"
 
 namespace veldrano {
 
@@ -18,20 +19,18 @@ namespace {
 
 using platform::DirectoryEntry;
 
-// The temporary directory (and with it the run's own store) is never
-// entered. It is recognised by the start of the path, which also keeps out
-// the subdirectories of a listed directory that lies inside it, and by its
-// identity, for when the walk reaches it under another name (through a
-// listed link, for instance).
+// The work directories of this program (the run's own store among them)
+// are never entered. They are the directories of the work-directory form
+// directly inside the temporary directory, which is recognised by its
+// identity, whatever name the walk reaches it under. Everything else in
+// the temporary directory is walked like any other place.
 struct TempDirectory {
-  const std::string& path = ScanContext.TempDirLower;
   dev_t device = 0;
   ino_t inode = 0;
-  bool known = !path.empty() && platform::IdentityOf(path, device, inode);
+  bool known = !ScanContext.TempDirLower.empty() && platform::IdentityOf(ScanContext.TempDirLower, device, inode);
 
-  bool Holds(const std::string& subdirectory, const DirectoryEntry& entry) const {
-    if (!path.empty() && subdirectory.compare(0, path.size(), path) == 0) return true;
-    return known && entry.Device == device && entry.Inode == inode;
+  bool Holds(const platform::DirectoryReader& listed) const {
+    return known && listed.Device() == device && listed.Inode() == inode;
   }
 };
 
@@ -83,14 +82,14 @@ void ScanDirectory(const std::string& rawPath, bool countingPass) {
   }
   int stepError = 0;
   const std::vector<DirectoryEntry> entries = reader.ReadAll(stepError);
-  const TempDirectory temp;
+  const bool inTemp = TempDirectory().Holds(reader);
   std::string lastFile;
 
   for (const DirectoryEntry& entry : entries) {
     if (ScanContext.StopRequested) return;
     Window().ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
-      if (!temp.Holds(path + entry.Name + "/", entry)) ScanDirectory(path + entry.Name, countingPass);
+      if (!(inTemp && IsWorkDirName(entry.Name))) ScanDirectory(path + entry.Name, countingPass);
     } else if (entry.Kind == DirectoryEntry::Type::File) {
       const std::string full = path + entry.Name;
       lastFile = full;

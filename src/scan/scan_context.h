@@ -7,7 +7,7 @@
 
 #include "report/stimazioni.h"
 #include "results/results_model.h"
-#include "scan/entry_cache.h"
+#include "scan/size_store.h"
 #include "scan/window_port.h"
 
 namespace veldrano {
@@ -35,14 +35,14 @@ struct TScanContext {
   std::string LastOperation;  // what the run is doing at this moment
 
   long double StoredFiles = 0;       // files entered into the size-keyed store
-  long double StoreEntries = 0;      // entry files created in the work directory
-  long double ReleaseRemaining = 0;  // entry files still to delete at the release
+  long double StoreEntries = 0;      // entries (distinct sizes) created in the store
+  long double ReleaseRemaining = 0;  // entries still to release
 
-  std::string WorkDirPath;   // this run's work directory, ending in ".~vesk/"
+  std::string WorkDirPath;   // this run's work directory, ending in ".~vesk/"; made only if the store needs disk room
   std::string TempDirLong;   // the system temporary directory
-  std::string TempDirLower;  // its lower-case form; the walk does not enter it
+  std::string TempDirLower;  // its real form; the walk leaves out the work directories in it
   std::int32_t DigitsPerLevel = 0;  // size digits per directory level of the store
-  std::unique_ptr<EntryCache> StoreCache;  // the store's entry files in use, during a processing pass
+  std::unique_ptr<SizeStore> Store;  // the size-keyed store, from the processing pass to the release
 
   std::unique_ptr<TStimazioni> Estimator;  // remaining-time estimator of this run
   std::array<long double, 4> PanelShownAt{};  // per status panel: tick of its last shown write

@@ -1,7 +1,5 @@
 #include "scan/scan_driver.h"
 
-#include <unistd.h>
-
 #include <exception>
 
 #include "report/activity_log.h"
@@ -12,6 +10,7 @@
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/work_dir.h"
+#include "platform/termination_signals.h"
 
 namespace veldrano {
 
@@ -22,16 +21,21 @@ constexpr const char* IdleCaption = "Drag'n drop directories here...";
 
 using Button = WindowPort::Button;
 
-// Deletes what the run left on disk: the reserved temporary file, and the
-// work directory when the run ended before its release.
-void RemoveRunFiles(bool releaseWorkDir) {
+// Releases the run's store, with its work directory when it has one. A
+// request to end the program that arrives meanwhile waits until the store is
+// gone: the release is short, and what it leaves would stay for good.
+void ReleaseStore() {
   TScanContext& ctx = ScanContext;
-  if (releaseWorkDir && IsDirectory(ctx.WorkDirPath)) {
-    ctx.ReleaseRemaining = ctx.StoreEntries;
-    ReleaseWorkDir(ctx.WorkDirPath);
+  if (!ctx.Store) return;
+  const platform::TerminationSignalsHeld held;
+  ctx.ReleaseRemaining = ctx.StoreEntries;
+  try {
+    ReleaseWorkDir(*ctx.Store);
+  } catch (...) {
+    ctx.Store.reset();  // deletes what is on disk all the same
+    throw;
   }
-  const std::string reserved = ReservedFileOf(ctx.WorkDirPath, WorkDirExtension);
-  if (!reserved.empty()) unlink(reserved.c_str());
+  ctx.Store.reset();
 }
 
 void ReturnToIdle() {
@@ -41,7 +45,7 @@ void ReturnToIdle() {
 }
 
 // The part of the run that can fail. workDirChosen tells the caller whether
-// a work directory (and its reserved file) belongs to this run.
+// a store belongs to this run.
 void Run(bool& workDirChosen) {
   TScanContext& ctx = ScanContext;
   ctx.TempDirLong = GetTempDirectory();
@@ -63,6 +67,11 @@ void Run(bool& workDirChosen) {
     return;
   }
 
+  // Runs of this user that were killed left their work files behind.
+  if (const std::uint64_t removed = RemoveAbandonedWorkFiles(ctx.TempDirLong); removed > 0) {
+    AddLogEntry(LogInfo, "Work files of interrupted runs removed: " + FormatCount(' ', static_cast<long double>(removed)),
+                ctx.TempDirLong);
+  }
   ctx.WorkDirPath = MakeWorkDirPath(WorkDirExtension);
   workDirChosen = true;
   ctx.DigitsPerLevel = GetFileSystemName(ctx.TempDirLong) == "NTFS" ? 4 : 8;
@@ -70,7 +79,7 @@ void Run(bool& workDirChosen) {
   ctx.ReleaseRemaining = 0;
   ctx.StoreEntries = 0;
   ctx.PanelShownAt = {};
-  ctx.StoreCache = std::make_unique<EntryCache>();
+  ctx.Store = std::make_unique<SizeStore>(ctx.WorkDirPath);
   Window().SetProgressBar1(0);
   Window().SetProgressBar2(0);
   Window().SetProgressBarsVisible(true);
@@ -94,8 +103,6 @@ void Run(bool& workDirChosen) {
     ScanDirectory(directory, false);
   }
 
-  // What the cache still holds unwritten goes with the store.
-  ctx.StoreCache.reset();
   for (int panel = 0; panel < 3; ++panel) Window().SetStatusText(panel, "");
   Window().SetProgressBar1(0);
   EnsureResultsRoot();
@@ -112,8 +119,9 @@ void Run(bool& workDirChosen) {
   if (ctx.StoredFiles > 0) {
     ctx.ReleaseRemaining = ctx.StoreEntries;
     AddLogEntry(LogInfo, "Releasing resources...");
-    ReleaseWorkDir(ctx.WorkDirPath);
+    ReleaseStore();
   }
+  ctx.Store.reset();
   Window().SetStatusText(3, "Ready!");
   Window().SetStatusText(2, "");
   Window().SetStatusText(1, "");
@@ -147,11 +155,15 @@ bool sbStartClick() {
   if (!reachedEnd) {
     // Ended early: nothing of the run may stay behind.
     ctx.Estimator.reset();
-    ctx.StoreCache.reset();
-    if (workDirChosen) RemoveRunFiles(true);
+    if (workDirChosen) {
+      try {
+        ReleaseStore();
+      } catch (const std::exception&) {
+        // The store is gone, its files deleted as far as they could be.
+      }
+    }
+    ctx.Store.reset();
     Window().SetProgressBarsVisible(false);
-  } else if (workDirChosen) {
-    RemoveRunFiles(false);
   }
   ReturnToIdle();
   return reachedEnd;

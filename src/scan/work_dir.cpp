@@ -1,5 +1,8 @@
 #include "scan/work_dir.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -7,21 +10,47 @@
 
 #include "platform/directory_reader.h"
 #include "platform/file_system.h"
+#include "platform/private_directory.h"
 #include "platform/system_error.h"
 #include "report/formatting.h"
 #include "report/round_half_even.h"
 #include "scan/directory_walk.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
+#include "scan/size_store.h"
 
 namespace veldrano {
 
 namespace {
 
+constexpr std::string_view WorkDirSuffix = ".~vesk";
+constexpr std::string_view ReservedSuffix = ".tmp";
+constexpr int MaxNameAttempts = 100;
+
 // The temporary directory as the environment names it.
 std::string SystemTempDirectory() {
   const char* configured = std::getenv("TMPDIR");
   return EnsureTrailingBackslash(configured != nullptr && *configured != '\0' ? configured : "/tmp");
+}
+
+bool IsNameCharacter(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// "~", then at least one letter or digit, then suffix.
+bool HasGeneratedForm(std::string_view name, std::string_view suffix) {
+  if (name.size() < suffix.size() + 2 || name[0] != '~' || !name.ends_with(suffix)) return false;
+  for (const char c : name.substr(1, name.size() - suffix.size() - 1)) {
+    if (!IsNameCharacter(c)) return false;
+  }
+  return true;
+}
+
+// Splits "/a/b/name/" into "/a/b/" and "name".
+void SplitDirectoryPath(const std::string& path, std::string& parent, std::string& name) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  const std::size_t slash = trimmed.rfind('/');
+  parent = slash == std::string::npos ? "./" : trimmed.substr(0, slash + 1);
+  name = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
 }
 
 }  // namespace
@@ -37,55 +66,108 @@ std::string GetLongPath(const std::string& path) {
 
 std::string GetTempDirectory() { return EnsureTrailingBackslash(GetLongPath(SystemTempDirectory())); }
 
-std::string MakeWorkDirPath(const std::string& extension) {
-  const std::string temp = SystemTempDirectory();
-  for (;;) {
-    int error = 0;
-    const std::string reserved = platform::CreateUniqueFile(temp, "~", ".tmp", error);
-    if (reserved.empty()) {
-      throw std::runtime_error("Can not create a file in the temporary directory " + temp + " (" +
-                               SystemErrorText(error) + ")");
-    }
-    const std::string candidate = reserved.substr(0, reserved.rfind('.')) + extension;
-    if (!IsDirectory(candidate)) return candidate;
-    unlink(reserved.c_str());  // taken: let its reservation go and try another name
-  }
+bool IsWorkDirName(std::string_view name) { return HasGeneratedForm(name, WorkDirSuffix); }
+
+bool IsReservedFileName(std::string_view name) {
+  return HasGeneratedForm(name, ReservedSuffix) && name.size() == 1 + 6 + ReservedSuffix.size();
 }
 
-std::string ReservedFileOf(const std::string& workDirPath, const std::string& extension) {
-  if (workDirPath.size() < extension.size()) return {};
-  return workDirPath.substr(0, workDirPath.size() - extension.size()) + ".tmp";
+std::string MakeWorkDirPath(const std::string& extension) {
+  const std::string temp = SystemTempDirectory();
+  int error = 0;
+  const platform::UniqueFd parent = platform::OpenDirectory(temp, error);
+  for (int attempt = 0; parent.IsOpen() && attempt < MaxNameAttempts; ++attempt) {
+    std::string reserved;
+    const platform::UniqueFd file = platform::CreateUniqueFile(temp, "~", std::string(ReservedSuffix), reserved, error);
+    if (!file.IsOpen()) break;
+    // Locked while it exists, so that a run starting meanwhile does not
+    // take it for one a killed run left.
+    flock(file.Get(), LOCK_EX);
+    const std::string reservedName = reserved.substr(reserved.rfind('/') + 1);
+    const std::string stem = reservedName.substr(0, reservedName.size() - ReservedSuffix.size());
+    std::string dirName = stem + extension;
+    while (!dirName.empty() && dirName.back() == '/') dirName.pop_back();
+    struct stat taken {};
+    const bool free = fstatat(parent.Get(), dirName.c_str(), &taken, AT_SYMLINK_NOFOLLOW) != 0;
+    platform::RemoveFileIfSame(parent.Get(), reservedName, file.Get());
+    if (free) return temp + stem + extension;
+  }
+  if (error == 0) error = EEXIST;
+  throw std::runtime_error("Can not create a file in the temporary directory " + temp + " (" +
+                           SystemErrorText(error) + ")");
+}
+
+std::uint64_t RemoveAbandonedWorkFiles(const std::string& directory) {
+  int error = 0;
+  const platform::UniqueFd parent = platform::OpenDirectory(directory, error);
+  if (!parent.IsOpen()) return 0;
+  platform::DirectoryReader reader(directory);
+  int stepError = 0;
+  std::uint64_t removed = 0;
+  for (const platform::DirectoryEntry& entry : reader.ReadAll(stepError)) {
+    const bool workDir = IsWorkDirName(entry.Name);
+    if (!workDir && !IsReservedFileName(entry.Name)) continue;
+    platform::UniqueFd fd;
+    const platform::Abandoned kind = platform::LockAbandoned(parent.Get(), entry.Name, fd);
+    if (workDir && kind == platform::Abandoned::Directory) {
+      removed += platform::EmptyDirectory(fd.Get());
+      if (platform::RemoveDirectoryIfSame(parent.Get(), entry.Name, fd.Get())) ++removed;
+    } else if (!workDir && kind == platform::Abandoned::File) {
+      if (platform::RemoveFileIfSame(parent.Get(), entry.Name, fd.Get())) ++removed;
+    }
+  }
+  return removed;
 }
 
 std::string GetFileSystemName(const std::string& path) { return platform::FileSystemNameOf(path); }
 
-void ReleaseWorkDir(const std::string& path) {
-  platform::DirectoryReader reader(path);
-  if (!reader.IsOpen()) return;
-  int stepError = 0;
-  const std::vector<platform::DirectoryEntry> entries = reader.ReadAll(stepError);
-  const std::string directory = EnsureTrailingBackslash(path);
-  for (const platform::DirectoryEntry& entry : entries) {
-    Window().ProcessMessages();
-    if (entry.Kind == platform::DirectoryEntry::Type::Directory) {
-      ReleaseWorkDir(directory + entry.Name);
-    } else {
-      ShowStatus(1, FormatCount(' ', ScanContext.ReleaseRemaining));
-      if (ScanContext.StoreEntries != 0) {
-        const auto done = RoundHalfEven(100 - ScanContext.ReleaseRemaining / ScanContext.StoreEntries * 100);
-        ShowStatus(2, std::to_string(done) + " %");
-      }
-      ScanContext.LastOperation = "Releasing: " + entry.Name;
-      ShowStatus(3, "Releasing: " + entry.Name);
-      unlink((directory + entry.Name).c_str());
-      ScanContext.ReleaseRemaining -= 1;
-    }
-    if (ScanContext.StoredFiles > 0 && ScanContext.StoreEntries != 0) {
-      Window().SetProgressBar1(
-          static_cast<int>(RoundHalfEven(ScanContext.ReleaseRemaining / ScanContext.StoreEntries * 100)));
-    }
+WorkDir::WorkDir(std::string path) : path_(std::move(path)) {}
+
+int WorkDir::Descriptor() {
+  if (directory_.IsOpen()) return directory_.Get();
+  std::string parentPath, name;
+  SplitDirectoryPath(path_, parentPath, name);
+  int error = 0;
+  if (!parent_.IsOpen()) parent_ = platform::OpenDirectory(parentPath, error);
+  for (int attempt = 0; parent_.IsOpen() && attempt < MaxNameAttempts; ++attempt) {
+    directory_ = platform::CreatePrivateDirectory(parent_.Get(), name, error);
+    if (directory_.IsOpen()) return directory_.Get();
+    if (error != EEXIST) break;
+    // Taken since the name was chosen (by anything: a file, a link, another
+    // run's directory): pick another.
+    path_ = MakeWorkDirPath(std::string(WorkDirSuffix) + "/");
+    SplitDirectoryPath(path_, parentPath, name);
   }
-  rmdir(path.c_str());
+  throw std::runtime_error("Can not create the work directory " + path_ + " (" + SystemErrorText(error) + ")");
+}
+
+void WorkDir::Remove() {
+  if (!directory_.IsOpen()) return;
+  std::string parentPath, name;
+  SplitDirectoryPath(path_, parentPath, name);
+  platform::EmptyDirectory(directory_.Get());
+  platform::RemoveDirectoryIfSame(parent_.Get(), name, directory_.Get());
+  directory_.Reset();
+}
+
+void ReleaseWorkDir(SizeStore& store) {
+  TScanContext& ctx = ScanContext;
+  store.ForEachEntry([&ctx](std::int64_t size) {
+    Window().ProcessMessages();
+    ShowStatus(1, FormatCount(' ', ctx.ReleaseRemaining));
+    if (ctx.StoreEntries != 0) {
+      const auto done = RoundHalfEven(100 - ctx.ReleaseRemaining / ctx.StoreEntries * 100);
+      ShowStatus(2, std::to_string(done) + " %");
+    }
+    const std::string name = SizeText(size);
+    ctx.LastOperation = "Releasing: " + name;
+    ShowStatus(3, "Releasing: " + name);
+    ctx.ReleaseRemaining -= 1;
+    if (ctx.StoredFiles > 0 && ctx.StoreEntries != 0) {
+      Window().SetProgressBar1(static_cast<int>(RoundHalfEven(ctx.ReleaseRemaining / ctx.StoreEntries * 100)));
+    }
+  });
+  store.RemoveFromDisk();
 }
 
 }  // namespace veldrano

@@ -1,0 +1,131 @@
+#include "platform/private_directory.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+namespace veldrano::platform {
+
+namespace {
+
+constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// Our own stores nest a few levels at most; anything deeper is not ours.
+constexpr int MaxDepth = 32;
+
+bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }
+
+// True while name in parent is the very file open as fd.
+bool StillNamed(int parent, const std::string& name, int fd) {
+  struct stat named {}, open {};
+  return fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &open) == 0 &&
+         SameFile(named, open);
+}
+
+std::vector<std::string> NamesIn(int fd) {
+  std::vector<std::string> names;
+  const int listing = openat(fd, ".", DirectoryFlags);
+  if (listing < 0) return names;
+  DIR* dir = fdopendir(listing);
+  if (dir == nullptr) {
+    close(listing);
+    return names;
+  }
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  closedir(dir);
+  return names;
+}
+
+std::uint64_t Empty(int fd, int depth) {
+  std::uint64_t removed = 0;
+  for (const std::string& name : NamesIn(fd)) {
+    struct stat status {};
+    if (fstatat(fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISDIR(status.st_mode)) {
+      if (depth >= MaxDepth) continue;
+      const UniqueFd sub(openat(fd, name.c_str(), DirectoryFlags));
+      if (!sub.IsOpen()) continue;
+      removed += Empty(sub.Get(), depth + 1);
+      if (unlinkat(fd, name.c_str(), AT_REMOVEDIR) == 0) ++removed;
+    } else if (unlinkat(fd, name.c_str(), 0) == 0) {
+      ++removed;
+    }
+  }
+  return removed;
+}
+
+}  // namespace
+
+UniqueFd OpenDirectory(const std::string& path, int& error) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.IsOpen()) error = errno;
+  return fd;
+}
+
+UniqueFd CreatePrivateDirectory(int parent, const std::string& name, int& error) {
+  if (mkdirat(parent, name.c_str(), 0700) != 0) {
+    error = errno;
+    return UniqueFd();
+  }
+  UniqueFd fd(openat(parent, name.c_str(), DirectoryFlags));
+  if (!fd.IsOpen()) {
+    error = errno;
+    return fd;
+  }
+  // Locked before anything else looks at it: a run that starts meanwhile
+  // takes an unlocked directory of ours for one left by a killed run.
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
+    error = EEXIST;
+    return UniqueFd();
+  }
+  struct stat status {};
+  if (fstat(fd.Get(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != geteuid() ||
+      (status.st_mode & 077) != 0 || !StillNamed(parent, name, fd.Get())) {
+    error = EEXIST;
+    return UniqueFd();
+  }
+  return fd;
+}
+
+Abandoned LockAbandoned(int parent, const std::string& name, UniqueFd& fd) {
+  struct stat named {};
+  if (fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_uid != geteuid()) {
+    return Abandoned::No;
+  }
+  Abandoned kind = Abandoned::No;
+  if (S_ISDIR(named.st_mode)) {
+    fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags));
+    kind = Abandoned::Directory;
+  } else if (S_ISREG(named.st_mode) && named.st_size == 0 && named.st_nlink == 1) {
+    fd = UniqueFd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    kind = Abandoned::File;
+  }
+  if (kind == Abandoned::No || !fd.IsOpen()) return Abandoned::No;
+  struct stat open {};
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || fstat(fd.Get(), &open) != 0 || !SameFile(named, open) ||
+      open.st_uid != geteuid() || (kind == Abandoned::File && open.st_size != 0)) {
+    fd.Reset();
+    return Abandoned::No;
+  }
+  return kind;
+}
+
+std::uint64_t EmptyDirectory(int fd) { return Empty(fd, 0); }
+
+bool RemoveDirectoryIfSame(int parent, const std::string& name, int fd) {
+  return StillNamed(parent, name, fd) && unlinkat(parent, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+bool RemoveFileIfSame(int parent, const std::string& name, int fd) {
+  return StillNamed(parent, name, fd) && unlinkat(parent, name.c_str(), 0) == 0;
+}
+
+}  // namespace veldrano::platform

@@ -1,0 +1,50 @@
+#pragma once
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+
+#include "platform/unique_fd.h"
+
+namespace veldrano::platform {
+
+// Directories of our own in a place other users can write to (a shared
+// temporary directory). Every operation works relative to an open
+// descriptor and never follows a symbolic link, so nobody else can steer
+// what is created, written or deleted.
+
+// Opens the directory at path (following links: the path is the user's own
+// choice). Not open, with errno in error, when that fails.
+UniqueFd OpenDirectory(const std::string& path, int& error);
+
+// Creates the directory name in parent, which must not exist in any form
+// (directory, file or link), with mode 0700, and opens it holding an
+// exclusive lock (flock) on it. The result is checked to be a directory of
+// this user that nobody else may enter, still linked under name. Not open,
+// with errno in error (EEXIST when the name is taken), on failure.
+UniqueFd CreatePrivateDirectory(int parent, const std::string& name, int& error);
+
+// What LockAbandonedDirectory found at a name.
+enum class Abandoned { No, Directory, File };
+
+// Opens name in parent, without following a link, when it is a directory or
+// a regular file of this user whose lock nobody holds (its run has ended
+// without removing it), and takes that lock. Regular files must also be
+// empty. Returns the kind found, with the descriptor in fd; No for anything
+// else (missing, a link, another user's, locked).
+Abandoned LockAbandoned(int parent, const std::string& name, UniqueFd& fd);
+
+// Deletes everything inside the directory open as fd, depth first, without
+// following links. Returns the number of files and directories deleted.
+// What cannot be deleted stays.
+std::uint64_t EmptyDirectory(int fd);
+
+// Removes the empty directory name from parent, but only while name still
+// is the directory open as fd. True when it was removed.
+bool RemoveDirectoryIfSame(int parent, const std::string& name, int fd);
+
+// Removes the file name from parent, but only while name still is the file
+// open as fd. True when it was removed.
+bool RemoveFileIfSame(int parent, const std::string& name, int fd);
+
+}  // namespace veldrano::platform

@@ -1,0 +1,75 @@
+#include "scan/memory_table.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace veldrano {
+
+namespace {
+
+// What a record costs on average with its path; the budget is split so that
+// records and paths run out at about the same time.
+constexpr std::size_t BytesPerRecord = 128;
+constexpr std::size_t MinRecords = 64;
+constexpr std::size_t LengthBytes = sizeof(std::uint32_t);
+
+}  // namespace
+
+MemoryTable::MemoryTable(std::size_t byteBudget, std::uint64_t seed)
+    : seed_(seed), maxRecords_(std::max(MinRecords, byteBudget / BytesPerRecord)) {
+  // At most half the slots are ever used, which keeps the probes short.
+  slots_.assign(std::bit_ceil(2 * maxRecords_), 0);
+  records_.reserve(maxRecords_);
+  const std::size_t fixed = maxRecords_ * sizeof(StoreRecord) + slots_.size() * sizeof(std::uint32_t);
+  paths_.reserve(byteBudget > fixed + 4096 ? byteBudget - fixed : 4096);
+}
+
+std::size_t MemoryTable::SlotOf(const StoreRecord& key) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t slot = static_cast<std::size_t>(HashOf(key, seed_)) & mask;
+  while (slots_[slot] != 0 && !records_[slots_[slot] - 1].SameKey(key)) slot = (slot + 1) & mask;
+  return slot;
+}
+
+StoreRecord* MemoryTable::Find(const StoreRecord& key) {
+  const std::uint32_t index = slots_[SlotOf(key)];
+  return index == 0 ? nullptr : &records_[index - 1];
+}
+
+bool MemoryTable::HasRoomFor(std::size_t pathBytes) const {
+  return records_.size() < maxRecords_ && paths_.size() + LengthBytes + pathBytes <= paths_.capacity();
+}
+
+void MemoryTable::Add(StoreRecord record, std::string_view path) {
+  if (!(record.IsHead() && record.IsSigned())) {
+    const auto length = static_cast<std::uint32_t>(path.size());
+    record.SetPath(paths_.size());
+    paths_.append(reinterpret_cast<const char*>(&length), LengthBytes).append(path);
+  }
+  slots_[SlotOf(record)] = static_cast<std::uint32_t>(records_.size() + 1);
+  records_.push_back(record);
+}
+
+std::string_view MemoryTable::PathOf(const StoreRecord& record) const {
+  if (!record.HasPath()) return {};
+  const std::size_t at = record.PathOffset();
+  std::uint32_t length = 0;
+  std::memcpy(&length, paths_.data() + at, LengthBytes);
+  return std::string_view(paths_).substr(at + LengthBytes, length);
+}
+
+std::span<StoreRecord> MemoryTable::SortByHash() {
+  std::sort(records_.begin(), records_.end(), [this](const StoreRecord& a, const StoreRecord& b) {
+    return HashOf(a, seed_) < HashOf(b, seed_);
+  });
+  return records_;
+}
+
+void MemoryTable::Clear() {
+  records_.clear();
+  std::fill(slots_.begin(), slots_.end(), 0);
+  paths_.clear();
+}
+
+}  // namespace veldrano

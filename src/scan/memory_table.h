@@ -1,0 +1,61 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "scan/store_record.h"
+
+namespace veldrano {
+
+// The records of the store that live in memory, with the paths they name,
+// in a hash table that never grows beyond the byte budget it is given: the
+// records, the table's slots and the paths each get a fixed share, reserved
+// at once and filled as files arrive, so memory does not grow with the
+// number of files scanned. When a share is full, the owner moves every
+// record to disk (SortByHash, then Clear) and goes on.
+class MemoryTable {
+ public:
+  MemoryTable(std::size_t byteBudget, std::uint64_t seed);
+
+  // The record with key's size, kind and signature; null when there is none.
+  // The pointer holds until the next Add or Clear.
+  StoreRecord* Find(const StoreRecord& key);
+
+  // Whether one more record naming a path of pathBytes bytes fits.
+  bool HasRoomFor(std::size_t pathBytes) const;
+  // Adds record (whose key is not held yet) naming path, when the record
+  // kind has one. Needs HasRoomFor first.
+  void Add(StoreRecord record, std::string_view path);
+
+  std::string_view PathOf(const StoreRecord& record) const;
+  std::size_t Count() const { return records_.size(); }
+
+  // The records, sorted by their hash, for moving them to disk. Find no
+  // longer works until Clear.
+  std::span<StoreRecord> SortByHash();
+  // Forgets every record and path; the reserved memory stays for the next
+  // ones.
+  void Clear();
+
+  // Calls visit(record) for each head, in the order the entries were made.
+  template <typename Visit>
+  void ForEachHead(Visit visit) const {
+    for (const StoreRecord& record : records_) {
+      if (record.IsHead()) visit(record);
+    }
+  }
+
+ private:
+  std::size_t SlotOf(const StoreRecord& key) const;
+
+  std::uint64_t seed_;
+  std::size_t maxRecords_;
+  std::vector<StoreRecord> records_;  // in the order they were added
+  std::vector<std::uint32_t> slots_;  // index + 1 into records_, 0 when free
+  std::string paths_;                 // each path: its length in 4 bytes, then its bytes
+};
+
+}  // namespace veldrano

@@ -1,0 +1,73 @@
+#include "scan/store_record.h"
+
+#include <cstring>
+
+namespace veldrano {
+
+namespace {
+
+// The finaliser of splitmix64: every input bit moves every output bit.
+std::uint64_t Mix(std::uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xBF58476D1CE4E5B9ull;
+  x ^= x >> 27;
+  x *= 0x94D049BB133111EBull;
+  return x ^ (x >> 31);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return 0;
+}
+
+}  // namespace
+
+Digest DigestOf(std::string_view signature) {
+  Digest digest{};
+  for (std::size_t i = 0; i < digest.size() && 2 * i + 1 < signature.size(); ++i) {
+    digest[i] = static_cast<std::uint8_t>(HexValue(signature[2 * i]) << 4 | HexValue(signature[2 * i + 1]));
+  }
+  return digest;
+}
+
+std::string SignatureOf(const Digest& digest) {
+  static constexpr char Hex[] = "0123456789ABCDEF";
+  std::string text;
+  text.reserve(2 * digest.size());
+  for (const std::uint8_t byte : digest) {
+    text += Hex[byte >> 4];
+    text += Hex[byte & 15];
+  }
+  return text;
+}
+
+StoreRecord StoreRecord::HeadKey(std::int64_t size) {
+  StoreRecord key;
+  key.Size = size;
+  key.Ref = HeadBit;
+  return key;
+}
+
+StoreRecord StoreRecord::LineKey(std::int64_t size, const Digest& signature) {
+  StoreRecord key;
+  key.Size = size;
+  key.Signature = signature;
+  return key;
+}
+
+bool StoreRecord::SameKey(const StoreRecord& other) const {
+  return Size == other.Size && IsHead() == other.IsHead() && Signature == other.Signature;
+}
+
+std::uint64_t HashOf(const StoreRecord& record, std::uint64_t seed) {
+  std::uint64_t low = 0, high = 0;
+  std::memcpy(&low, record.Signature.data(), 8);
+  std::memcpy(&high, record.Signature.data() + 8, 8);
+  std::uint64_t h = Mix(static_cast<std::uint64_t>(record.Size) ^ seed);
+  if (record.IsHead()) return Mix(h ^ 0x68656164ull);  // "head"
+  return Mix(Mix(h ^ low) ^ high);
+}
+
+}  // namespace veldrano
