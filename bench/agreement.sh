@@ -60,8 +60,8 @@ check_tree() {
 make_tree plain --files "$files" --max-size 65536 --seed 1
 check_tree plain "$tree"
 
-make_tree weird --files "$files" --max-size 65536 --depth 7 --fanout 4 --seed 3 --weird
-check_tree weird "$tree"
+make_tree awkward --files "$files" --max-size 65536 --depth 7 --fanout 4 --seed 3 --awkward
+check_tree awkward "$tree"
 
 # Links and a FIFO beside the files: a link to a file that has copies, a link
 # to a directory, a dangling link, and a FIFO (opening it for reading would

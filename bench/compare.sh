@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Times veldrano-scan beside fdupes, jdupes and rmlint in one run, on two
-# generated trees: many small files and few large ones. For each tool: the
+# Times veldrano-scan beside fdupes, jdupes and rmlint in one run, on
+# generated trees: many small files and few large ones by default. For each tool: the
 # best wall time of N runs (tools interleaved round by round), the CPU time of
 # that run, the peak RSS (/usr/bin/time -v), and the groups found as a check
 # that every tool did the same job. Goals: on the small-file tree no slower
@@ -14,23 +14,34 @@
 # defaults otherwise: fdupes and jdupes confirm matches byte by byte, rmlint
 # hashes with several threads.
 #
+# veldrano-scan's TMPDIR is a directory beside the trees, on their file
+# system, as a default /tmp on the same disk would be. Then, per tree,
+# veldrano-scan runs N times back to back (a file system slowed down by what
+# earlier runs left to do shows as a spread), and its release ("Releasing
+# resources..." to "Ready!") is timed.
+#
 # The page cache cannot be dropped here: every tree is read once before the
 # timed runs, so all times are warm-cache times.
 #
 # usage: compare.sh [--runs N] [--dir DIR] [--keep] [--trees LIST] [--tmpfs] [--memory]
+#                   [--back-to-back N]
 #   --runs N      timed runs per tool and tree (default 3)
 #   --dir DIR     scratch directory (default: $BENCH_DIR, else a new mktemp -d
 #                 under /tmp); trees kept there earlier are reused
 #   --keep        keep the trees and outputs
-#   --trees LIST  comma-separated, from: small, large (default small,large)
+#   --trees LIST  comma-separated, from: small (100 000 files up to 64 KiB),
+#                 large (300 files up to 64 MiB), samesize (20 000 different
+#                 files of 4 096 bytes), million (1 000 000 files up to 8 KiB)
+#                 (default small,large)
 #   --tmpfs       also time veldrano-scan with its temporary directory (the
 #                 store it keeps files in by size) on tmpfs, /dev/shm: shows
 #                 what the file system under TMPDIR costs
+#   --back-to-back N  consecutive runs of veldrano-scan per tree (default 5, 0: none)
 #   --memory      then run bench/memory.sh (peak memory against files scanned)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-runs=3 dir="" keep=0 trees="small,large" memory=0 tmpfs=0
+runs=3 dir="" keep=0 trees="small,large" memory=0 tmpfs=0 back_to_back=5
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
@@ -39,17 +50,20 @@ while [ $# -gt 0 ]; do
     --trees) trees="$2"; shift 2 ;;
     --memory) memory=1; shift ;;
     --tmpfs) tmpfs=1; shift ;;
+    --back-to-back) back_to_back="$2"; shift 2 ;;
     -h|--help) show_usage ;;
     *) die "unknown argument: $1" ;;
   esac
 done
 [[ "$runs" =~ ^[1-9][0-9]*$ ]] || die "--runs needs a positive number"
+[[ "$back_to_back" =~ ^[0-9]+$ ]] || die "--back-to-back needs a number"
 
 ensure_packages fdupes jdupes rmlint time python3
 build_scanner
 make_work_dir "$dir"
 results="$work/out/results.tsv" counts="$work/out/counts.tsv" tree_list="$work/out/trees.tsv"
-: >"$results"; : >"$counts"; : >"$tree_list"
+series="$work/out/back-to-back.tsv"
+: >"$results"; : >"$counts"; : >"$tree_list"; : >"$series"
 tools=(veldrano-scan fdupes jdupes rmlint)
 if [ $tmpfs -eq 1 ]; then
   [ -d /dev/shm ] && [ -w /dev/shm ] || die "--tmpfs needs a writable /dev/shm"
@@ -103,7 +117,9 @@ for name in "${tree_names[@]}"; do
   case "$name" in
     small) args=(--files 100000 --max-size 65536 --depth 5 --fanout 5) ;;
     large) args=(--files 300 --max-size 67108864 --seed 2) ;;
-    *) die "unknown tree: $name (small, large)" ;;
+    samesize) args=(--files 20000 --one-size 4096 --copies 0 --same-size 0) ;;
+    million) args=(--files 1000000 --max-size 8192 --depth 5 --fanout 5) ;;
+    *) die "unknown tree: $name (small, large, samesize, million)" ;;
   esac
   make_tree "$name" "${args[@]}"
   printf '%s\t%s\t%s\n' "$name" "${args[*]}" "$(cat "$work/out/tree-$name.json")" >>"$tree_list"
@@ -115,6 +131,18 @@ for name in "${tree_names[@]}"; do
       timed_run "$name" "$tool" "$run" "$tree"
     done
   done
+  if [ "$back_to_back" -gt 0 ]; then
+    times=()
+    for ((run = 1; run <= back_to_back; run++)); do
+      echo "Tree '$name': back-to-back run $run/$back_to_back of veldrano-scan..." >&2
+      t0=$(date +%s%N)
+      TMPDIR="$work/tmp" "$scanner" "$tree" >/dev/null 2>&1 || true
+      t1=$(date +%s%N)
+      times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.3f", (b - a) / 1e9}')")
+    done
+    release="$(TMPDIR="$work/tmp" python3 "$bench_lib/release_time.py" "$scanner" "$tree")"
+    printf '%s\t%s\t%s\n' "$name" "$release" "${times[*]}" >>"$series"
+  fi
   for tool in "${tools[@]}"; do
     format=fdupes
     [[ "$tool" = veldrano* ]] && format=csv
@@ -131,8 +159,20 @@ echo "veldrano/peer: veldrano-scan's best wall time over the peer's (below 1: ve
 echo "groups, dup files: duplicate groups and files in them, read from each tool's output."
 [ $tmpfs -eq 1 ] && echo "veldrano@tmpfs: veldrano-scan with TMPDIR on tmpfs ($shm) instead of $work/tmp."
 echo
-goals=(--goal small:jdupes --goal large:fdupes)
+goals=(--goal small:jdupes --goal large:fdupes --goal samesize:jdupes --goal million:jdupes)
 python3 "$bench_lib/timing_table.py" "$results" "$counts" "$tree_list" "${goals[@]}"
+if [ -s "$series" ]; then
+  echo
+  echo "veldrano-scan run $back_to_back times back to back (TMPDIR beside the tree), and its release:"
+  python3 - "$series" <<'PY'
+import sys
+for line in open(sys.argv[1]):
+    tree, release, times = line.rstrip("\n").split("\t")
+    t = [float(x) for x in times.split()]
+    print(f"  {tree:10} runs (s): {' '.join(f'{x:.2f}' for x in t)}   slowest/fastest: {max(t) / min(t):.2f}"
+          f"   release: {release} s")
+PY
+fi
 
 if [ $memory -eq 1 ]; then
   memory_args=(--dir "$work/memory")

@@ -8,12 +8,12 @@
 # recorded), and one where a quarter of the files share a single size (the
 # store's entry for a size is read whole into memory).
 #
-# Trees (make_corpus.py, --max-size 4096 --min-size 8: at least 8 random bytes
+# Trees (make_tree.py, --max-size 4096 --min-size 8: at least 8 random bytes
 # a file, so no two files match by chance):
-#   no duplicates  100 000 and 400 000 files, --dup-share 0 --same-size-share 0
+#   no duplicates  100 000 and 400 000 files, --copies 0 --same-size 0
 #                  --uniform (sizes spread evenly over 8..4096)
-#   half copies    100 000 files, --dup-share 0.5 --uniform
-#   skewed sizes   100 000 files, --dup-share 0 --same-size-share 0, sizes
+#   half copies    100 000 files, --copies 0.5 --uniform
+#   skewed sizes   100 000 files, --copies 0 --same-size 0, sizes
 #                  log-uniform: every size below 8 becomes 8, a quarter of the files
 #
 # usage: memory.sh [--dir DIR] [--keep] [--files LIST] [--only-unique]
@@ -76,11 +76,11 @@ PY
 sizes=(--max-size 4096 --min-size 8 --seed 5)
 IFS=, read -r -a file_counts <<<"$counts"
 for n in "${file_counts[@]}"; do
-  measure "no duplicates" "unique-$n" --files "$n" --dup-share 0 --same-size-share 0 --uniform "${sizes[@]}"
+  measure "no duplicates" "unique-$n" --files "$n" --copies 0 --same-size 0 --uniform "${sizes[@]}"
 done
 if [ $others -eq 1 ]; then
-  measure "half copies" "copies-100000" --files 100000 --dup-share 0.5 --same-size-share 0 --uniform "${sizes[@]}"
-  measure "skewed sizes" "skewed-100000" --files 100000 --dup-share 0 --same-size-share 0 "${sizes[@]}"
+  measure "half copies" "copies-100000" --files 100000 --copies 0.5 --same-size 0 --uniform "${sizes[@]}"
+  measure "skewed sizes" "skewed-100000" --files 100000 --copies 0 --same-size 0 "${sizes[@]}"
 fi
 
 echo

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The scan in the window beside the same scan in veldrano-scan, on a tree of
-# 100 000 files (make_corpus.py --files 100000 --max-size 65536 --depth 5
+# 100 000 files (make_tree.py --files 100000 --max-size 65536 --depth 5
 # --fanout 5), under Xvfb: the wall times and their ratio (goal: the window
 # at most 1.25 x), then how soon a click on Stop is answered at several
 # moments of a run (goal: within 100 ms) while the window keeps repainting,

@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <csignal>
 
 #include "platform/local_time.h"
 #include "platform/system_error.h"
+#include "platform/termination_signals.h"
 #include "platform/tick_count.h"
 #include "support/compiled_locale.h"
 
@@ -17,6 +22,38 @@ TEST(SystemErrorText, IsTheMessageWithoutTrailingBlanksOrFullStops) {
   EXPECT_FALSE(unknown.empty());
   EXPECT_NE(unknown.back(), '.');
   EXPECT_NE(unknown.back(), ' ');
+}
+
+// In a child process: the first request is taken as a stop, a second one
+// made while held waits for the hold to end, then ends the program by that
+// signal.
+TEST(TerminationSignals, ASecondRequestWaitsWhileHeldThenEndsTheProgram) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    platform::InstallTerminationHandlers(-1);
+    raise(SIGTERM);
+    const char taken = platform::TakeTerminationRequest() && !platform::TakeTerminationRequest() ? 'T' : 'F';
+    (void)!write(out[1], &taken, 1);
+    {
+      const platform::TerminationHeld held;
+      raise(SIGINT);
+      (void)!write(out[1], "H", 1);  // still running
+    }
+    (void)!write(out[1], "X", 1);  // never reached
+    _exit(0);
+  }
+  close(out[1]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  char seen[4] = {};
+  EXPECT_EQ(read(out[0], seen, sizeof seen), 2);
+  close(out[0]);
+  EXPECT_EQ(std::string(seen, 2), "TH");
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
 }
 
 TEST(TickCount, NeverGoesBack) {

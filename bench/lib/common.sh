@@ -1,15 +1,15 @@
 # Shared by the benchmark scripts (sourced, not run): the scanner build, the
-# peer tools, the scratch directory and the corpus generator.
+# peer tools, the scratch directory and the tree generator.
 #
 # Environment:
 #   BENCH_DIR            scratch directory (default: a fresh mktemp -d under /tmp)
 #   VELDRANO_BUILD_DIR   build directory for veldrano-scan (default: build/)
 #   VELDRANO_SCAN        use this veldrano-scan binary instead of building one
-#   MAKE_CORPUS          the corpus generator (default: /work/shared/bench/make_corpus.py)
+#   MAKE_TREE            the tree generator (default: bench/make_tree.py)
 
 bench_lib="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 bench_root="$(cd "$bench_lib/../.." && pwd)"
-make_corpus="${MAKE_CORPUS:-/work/shared/bench/make_corpus.py}"
+make_tree_py="${MAKE_TREE:-$bench_root/bench/make_tree.py}"
 
 die() { echo "$(basename "$0"): $*" >&2; exit 2; }
 
@@ -85,12 +85,12 @@ cleanup_work_dir() {
   rmdir -- "$work" 2>/dev/null || true
 }
 
-# make_tree NAME ARGS...: builds $work/tree-NAME with make_corpus.py and sets
+# make_tree NAME ARGS...: builds $work/tree-NAME with make_tree.py and sets
 # $tree to its path. A tree kept from an earlier run with the same arguments is
 # reused; the arguments are stamped beside the tree (not inside: it is scanned).
 make_tree() {
   local name="$1"; shift
-  [ -f "$make_corpus" ] || die "corpus generator not found: $make_corpus (set MAKE_CORPUS)"
+  [ -f "$make_tree_py" ] || die "tree generator not found: $make_tree_py (set MAKE_TREE)"
   tree="$work/tree-$name"
   local stamp="$work/tree-$name.args"
   if [ -d "$tree" ] && [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$*" ]; then
@@ -100,7 +100,7 @@ make_tree() {
   rm -rf -- "$tree" "$stamp"
   local started=$SECONDS
   echo "Making $tree ($*)..." >&2
-  python3 "$make_corpus" "$tree" "$@" >"$work/out/tree-$name.json"
+  python3 "$make_tree_py" "$tree" "$@" >"$work/out/tree-$name.json"
   echo "  made in $((SECONDS - started)) s: $(cat "$work/out/tree-$name.json")" >&2
   printf '%s' "$*" >"$stamp"
 }

@@ -44,7 +44,7 @@ def main():
         info = json.loads(summary)
         n = lambda v: f"{v:,.0f}".replace(",", " ")
         print(f"Tree '{tree}': {n(info['files'])} files, {n(info['bytes'] / 2**20)} MiB, "
-              f"{n(info['dirs'])} directories (make_corpus.py {gen_args})")
+              f"{n(info['dirs'])} directories (make_tree.py {gen_args})")
         tools = [tool for (t, tool) in runs if t == tree]
         ours = runs.get((tree, OURS))
         ours_best = min(r[0] for r in ours) if ours else None

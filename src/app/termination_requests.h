@@ -10,7 +10,8 @@ namespace veldrano {
 // session ends, SIGHUP as the terminal that started it closes, Ctrl-C in
 // that terminal) into closing the main window, which stops a run under way
 // and removes its work directory before the program ends. A second such
-// signal ends the program at once, as if nothing were installed.
+// signal ends the program at once, unless the run is removing its work
+// directory: then as soon as that is done.
 class TerminationRequests : public QObject {
   Q_OBJECT
  public:

@@ -5,16 +5,13 @@
 
 #include <csignal>
 
+#include "platform/termination_signals.h"
 #include "report/backslash_escape.h"
 #include "scan/scan_driver.h"
 
 namespace veldrano::cli {
 
 namespace {
-
-volatile std::sig_atomic_t interrupted = 0;
-
-void OnInterrupt(int) { interrupted = 1; }
 
 std::size_t TerminalWidth(std::FILE* stream) {
   winsize size{};
@@ -29,17 +26,16 @@ TerminalWindow::TerminalWindow(std::FILE* log, std::FILE* status, bool showStatu
   // Ctrl-C, and a polite request to end (SIGTERM, a closed terminal), stop
   // the scan like the Stop button, so that its work directory is still
   // released; a second one ends the program at once.
-  struct sigaction action {};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESETHAND;
-  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  platform::InstallTerminationHandlers(-1);
   // A reader that goes away (veldrano-scan DIR | head) must not kill the
   // scan before it has cleaned up: the lines it would have read are lost.
   std::signal(SIGPIPE, SIG_IGN);
 }
 
-TerminalWindow::~TerminalWindow() { ClearStatus(); }
+TerminalWindow::~TerminalWindow() {
+  ClearStatus();
+  platform::RemoveTerminationHandlers();
+}
 
 std::string TerminalWindow::EscapeColumn(std::string_view text) { return BackslashEscape(text, true); }
 
@@ -58,10 +54,7 @@ void TerminalWindow::SetStatusText(int panel, std::string_view text) {
 }
 
 void TerminalWindow::ProcessMessages() {
-  if (interrupted) {
-    interrupted = 0;
-    sbStopClick();
-  }
+  if (platform::TakeTerminationRequest()) sbStopClick();
 }
 
 void TerminalWindow::DrawStatus() {

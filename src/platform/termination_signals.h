@@ -1,22 +1,35 @@
 #pragma once
-#include <signal.h>
 
 namespace veldrano::platform {
 
-// Holds back the requests to end the program (SIGINT, SIGTERM, SIGHUP)
-// while it exists: what arrives meanwhile is delivered when it goes. For
-// short work that must not be cut in the middle, such as removing the
-// run's files from the temporary directory.
-class TerminationSignalsHeld {
+// Requests to end the program from outside it: SIGTERM as the session ends,
+// SIGHUP as the terminal that started it closes, Ctrl-C in that terminal.
+// The first one asks the program to stop the way it chooses (the scan stops
+// as after Stop, and removes its work directory); a second one ends the
+// program at once, as if nothing were installed, except while the program
+// holds it back (TerminationHeld): then it ends the program as soon as the
+// hold is over.
+
+// Installs the handlers. notifyFd, when not -1, gets one byte for every
+// request (the write end of a pipe an event loop watches).
+void InstallTerminationHandlers(int notifyFd);
+// Puts the default handling back.
+void RemoveTerminationHandlers();
+// True once for each first request since the last call.
+bool TakeTerminationRequest();
+
+// While one exists, a second request waits: for short work that must not be
+// cut in the middle, such as removing the run's files from the temporary
+// directory, where what it left would stay for good.
+class TerminationHeld {
  public:
-  TerminationSignalsHeld();
-  ~TerminationSignalsHeld();
-  TerminationSignalsHeld(const TerminationSignalsHeld&) = delete;
-  TerminationSignalsHeld& operator=(const TerminationSignalsHeld&) = delete;
+  TerminationHeld();
+  ~TerminationHeld();
+  TerminationHeld(const TerminationHeld&) = delete;
+  TerminationHeld& operator=(const TerminationHeld&) = delete;
 
  private:
-  sigset_t previous_{};
-  bool held_ = false;
+  bool outermost_;
 };
 
 }  // namespace veldrano::platform

@@ -27,7 +27,7 @@ using Button = WindowPort::Button;
 void ReleaseStore() {
   TScanContext& ctx = ScanContext;
   if (!ctx.Store) return;
-  const platform::TerminationSignalsHeld held;
+  const platform::TerminationHeld held;
   ctx.ReleaseRemaining = ctx.StoreEntries;
   try {
     ReleaseWorkDir(*ctx.Store);
