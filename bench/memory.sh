@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Peak memory of veldrano-scan against the number of files scanned. The scan
-# keeps its per-size store on disk (with a cache of the entries in use, held
-# within a fixed budget) and only the duplicates it records in memory, so on
-# trees without duplicates its peak RSS should stay flat when the files
-# scanned grow fourfold. Two more trees of 100 000 files show what
-# else moves the peak: one where half the files are copies (the duplicates
-# recorded), and one where a quarter of the files share a single size (the
-# store's entry for a size is read whole into memory).
+# keeps its per-size store in memory within a fixed budget (beyond it, on
+# disk) and the duplicates it records in memory, so on trees without
+# duplicates its peak RSS should stay flat when the files scanned grow
+# fourfold. Two more trees of 100 000 files show what else moves the peak:
+# one where half the files are copies (the duplicates recorded), and one
+# where a quarter of the files share a single size.
 #
 # Trees (make_tree.py, --max-size 4096 --min-size 8: at least 8 random bytes
 # a file, so no two files match by chance):

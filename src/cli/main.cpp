@@ -33,8 +33,9 @@ constexpr const char* Usage =
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
-    "TMPDIR chooses the temporary directory (default /tmp); subdirectories inside\n"
-    "it are not scanned.\n"
+    "A scan that outgrows its memory keeps the rest in a work directory of its\n"
+    "own in TMPDIR (default /tmp), removed at its end; those work directories\n"
+    "are the only part of the temporary directory that is not scanned.\n"
     "\n"
     "Exit status: 0 when the scan reached its end, 1 when it ended on a failure\n"
     "or an export could not be written, 2 for a usage error.\n";
