@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "scan/scan_context.h"
@@ -286,6 +287,87 @@ TEST_F(ScanRun, KeepsNamesWithLineBreaksSemicolonsAndBytesThatAreNotUtf8) {
   Strings expected{odd1, odd2, odd3};
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(files, expected);
+}
+
+// What the user deletes must never be the only copy: the same file met
+// twice, or a file that is not what it was when listed, is never a duplicate.
+TEST_F(ScanRun, TheSameFileMetTwiceIsNeverADuplicate) {
+  // A directory listed twice (once through a link, as a bind mount would
+  // show it), and hard links beside a real copy.
+  File("real/only-copy", "only");
+  ASSERT_EQ(symlink((tree + "/real").c_str(), (dir / "again").c_str()), 0);
+  const std::string original = File("links/a", std::string(1000, 'h'));
+  ASSERT_EQ(link(original.c_str(), (tree + "/links/b").c_str()), 0);
+  ASSERT_EQ(link(original.c_str(), (tree + "/links/c").c_str()), 0);
+  File("links/real-copy", std::string(1000, 'h'));
+  List(tree);
+  List(dir / "again");
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(ScanContext.RecoverableBytes, 1000);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{original, tree + "/links/real-copy"}));
+  EXPECT_EQ(ScanContext.FilesMetTwice, 3);
+  const Strings info = window.Informations();
+  const auto summary = std::find(info.begin(), info.end(),
+                                 "Files met twice under other names (hard links, folders reached twice), "
+                                 "not duplicates: 3");
+  ASSERT_NE(summary, info.end());
+  EXPECT_EQ(*(summary + 1), "Duplicate files: 1");
+}
+
+TEST_F(ScanRun, AFileChangedOrSwappedAfterTheListingIsLeftOut) {
+  const std::string outside = dir.Write("outside", "same");
+  File("a", "same");
+  const std::string shrunk = File("b", "same");
+  const std::string swapped = File("c", "same");
+  List(tree);
+  window.onPump = [&](int) {
+    if (ScanContext.LastOperation == "Processing file " + shrunk) {
+      ASSERT_EQ(truncate(shrunk.c_str(), 2), 0);
+    } else if (ScanContext.LastOperation == "Processing file " + swapped && std::filesystem::is_regular_file(swapped)) {
+      std::filesystem::remove(swapped);
+      std::filesystem::create_symlink(outside, swapped);
+    }
+  };
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  const auto row = [&](const std::string& name) {
+    return std::find_if(window.log.begin(), window.log.end(), [&](const LogRow& r) { return r.Name == name; });
+  };
+  ASSERT_NE(row(shrunk), window.log.end());
+  EXPECT_EQ(row(shrunk)->Information, "Warning #1: File changed during the scan");
+  EXPECT_EQ(row(shrunk)->Comment, "Listed with 4 bytes, now 2 bytes");
+  ASSERT_NE(row(swapped), window.log.end());
+  EXPECT_EQ(row(swapped)->Information, "Warning #2: Can not access to this file");
+  EXPECT_EQ(row(swapped)->Comment, "[40] Too many levels of symbolic links");
+}
+
+TEST_F(ScanRun, AFirstFileThatCannotBeReadIsNeverMatched) {
+  // a is stored first and gone when b comes: b is not its duplicate, and
+  // takes its place as the first of the size; c then matches b.
+  const std::string a = File("a", "same"), b = File("b", "same"), c = File("c", "same");
+  List(tree);
+  window.onPump = [&](int) {
+    if (ScanContext.LastOperation == "Processing file " + b) std::filesystem::remove(a);
+  };
+  EXPECT_TRUE(sbStartClick());
+  const auto warning = std::find_if(window.log.begin(), window.log.end(),
+                                    [&](const LogRow& r) { return r.Name == a; });
+  ASSERT_NE(warning, window.log.end());
+  EXPECT_EQ(warning->Information, "Warning #1: Can not open this file");
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{b, c}));
+}
+
+TEST_F(ScanRun, HashesEachFileOnce) {
+  // Four copies of a file of three 64 KiB blocks: before each block but the
+  // first the per-file bar shows the share done, once per file read.
+  const std::string bytes = std::string(3 * 65536, 'q');
+  for (const char* name : {"1", "2", "3", "4"}) File(name, bytes);
+  List(tree);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 3);
+  EXPECT_EQ(std::count(window.progressBar2.begin(), window.progressBar2.end(), 33), 4);
 }
 
 TEST_F(ScanRun, ResetEmptiesListResultsAndLog) {

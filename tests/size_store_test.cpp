@@ -36,7 +36,7 @@ TEST_F(SizeStoreTest, FirstFileOfASizeIsStoredUnhashedAndNothingGoesToDisk) {
   EXPECT_TRUE(window.progressBar2.empty());  // nothing was read
   EXPECT_EQ(ScanContext.LastOperation, "Processing file " + x);
   ASSERT_TRUE(ScanContext.Store);
-  EXPECT_EQ(ScanContext.Store->FindHead(1234567).FirstPath, x);
+  EXPECT_EQ(ScanContext.Store->FindHead(1234567).First.Path, x);
   EXPECT_EQ(TmpEntries(), 0u);
 }
 
@@ -61,8 +61,8 @@ TEST_F(SizeStoreTest, DifferentContentsOfOneSizeGetSignatureLines) {
   ProcessFile(y, 3);
   const Digest sigX = DigestOf("900150983CD24FB0D6963F7D28E17F72");  // MD5("abc")
   const Digest sigY = DigestOf("4911E516E5AA21D327512E0C8B197616");  // MD5("abd")
-  EXPECT_EQ(ScanContext.Store->FindSignatureLine(3, sigX), x);
-  EXPECT_EQ(ScanContext.Store->FindSignatureLine(3, sigY), y);
+  EXPECT_EQ(ScanContext.Store->FindSignatureLine(3, sigX)->Path, x);
+  EXPECT_EQ(ScanContext.Store->FindSignatureLine(3, sigY)->Path, y);
   EXPECT_FALSE(ScanContext.ResultsRoot);
 
   int pumps = 0;

@@ -56,13 +56,13 @@ std::vector<DirectoryEntry> DirectoryReader::ReadAll(int& stepError) {
     if (raw->d_type == DT_REG || raw->d_type == DT_DIR || raw->d_type == DT_UNKNOWN) {
       struct stat status {};
       if (fstatat(fd, raw->d_name, &status, AT_SYMLINK_NOFOLLOW) == 0) {
+        entry.Device = status.st_dev;
+        entry.Inode = status.st_ino;
         if (S_ISREG(status.st_mode)) {
           entry.Kind = DirectoryEntry::Type::File;
           entry.Size = static_cast<std::uint64_t>(status.st_size);
         } else if (S_ISDIR(status.st_mode)) {
           entry.Kind = DirectoryEntry::Type::Directory;
-          entry.Device = status.st_dev;
-          entry.Inode = status.st_ino;
         }
       } else if (raw->d_type == DT_DIR) {
         // Gone or unreadable since it was listed: the walk reports it

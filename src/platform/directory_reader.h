@@ -15,7 +15,7 @@ struct DirectoryEntry {
   std::string Name;
   Type Kind = Type::Other;
   std::uint64_t Size = 0;  // regular files only
-  dev_t Device = 0;        // directories only: their identity
+  dev_t Device = 0;        // files and directories: their identity
   ino_t Inode = 0;
 };
 

@@ -1,58 +1,51 @@
 #include "platform/read_only_file.h"
 
-#include <cerrno>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 namespace veldrano::platform {
 
 namespace {
 
-int NotRegularError(mode_t mode) { return S_ISDIR(mode) ? EISDIR : ENOTSUP; }
+constexpr int OpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
 }  // namespace
 
 ReadOnlyFile::ReadOnlyFile(const std::string& path) {
-  struct stat before {};
-  if (stat(path.c_str(), &before) != 0) {
-    Fail(errno);
+  // O_NOATIME is refused (EPERM) on files of other users: then without it.
+  fd_ = UniqueFd(open(path.c_str(), OpenFlags | O_NOATIME));
+  if (!fd_.IsOpen() && errno == EPERM) fd_ = UniqueFd(open(path.c_str(), OpenFlags));
+  if (!fd_.IsOpen()) {
+    error_ = errno;
     return;
   }
-  if (!S_ISREG(before.st_mode)) {
-    Fail(NotRegularError(before.st_mode));
-    return;
+  if (fstat(fd_.Get(), &status_) != 0) {
+    error_ = errno;
+  } else if (!S_ISREG(status_.st_mode)) {
+    error_ = S_ISDIR(status_.st_mode) ? EISDIR : ENOTSUP;
   }
-
-  // O_NONBLOCK: should the name have been replaced by a FIFO since the stat,
-  // the open still returns at once; the fstat below then refuses it.
-  fd_ = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd_ < 0) {
-    Fail(errno);
-    return;
+  if (error_ != 0) {
+    fd_.Reset();
+    status_ = {};
   }
-
-  struct stat opened {};
-  if (fstat(fd_, &opened) != 0) {
-    Fail(errno);
-    return;
-  }
-  if (!S_ISREG(opened.st_mode)) {
-    Fail(NotRegularError(opened.st_mode));
-    return;
-  }
-  size_ = static_cast<std::uint64_t>(opened.st_size);
 }
 
-ReadOnlyFile::~ReadOnlyFile() {
-  if (fd_ >= 0) close(fd_);
+ssize_t ReadOnlyFile::ReadAt(void* data, std::size_t n, std::uint64_t offset) const {
+  for (;;) {
+    const ssize_t got = pread(fd_.Get(), data, n, static_cast<off_t>(offset));
+    if (got >= 0 || errno != EINTR) return got;
+  }
 }
 
-void ReadOnlyFile::Fail(int error) {
-  if (fd_ >= 0) close(fd_);
-  fd_ = -1;
-  error_ = error;
-  size_ = 0;
+bool ReadOnlyFile::Unchanged() const {
+  struct stat now {};
+  return fstat(fd_.Get(), &now) == 0 && now.st_dev == status_.st_dev && now.st_ino == status_.st_ino &&
+         now.st_size == status_.st_size && SameTime(now.st_mtim, status_.st_mtim) &&
+         SameTime(now.st_ctim, status_.st_ctim);
 }
 
 }  // namespace veldrano::platform

@@ -1,35 +1,46 @@
 #pragma once
+#include <sys/stat.h>
+#include <sys/types.h>
+
 #include <cstdint>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace veldrano::platform {
 
-// An existing regular file opened for reading; closed when the object goes.
-// Other processes may go on reading and writing the file meanwhile.
+// An existing regular file opened for reading, closed when the object goes.
+// Other processes may go on reading and writing it meanwhile.
 //
-// Only regular files are opened: a FIFO would block the open, a device may
-// react to being opened, so anything else is refused after a stat, before any
-// open (EISDIR for a directory, ENOTSUP for the rest).
+// The open never follows a symbolic link (a name replaced by a link since it
+// was listed is not followed: ELOOP) and never waits (a FIFO put in its
+// place opens at once); what was opened is then checked on the descriptor:
+// anything but a regular file is refused (EISDIR for a directory, ENOTSUP
+// for the rest). Reading does not touch the file's access time where the
+// system lets us ask for that.
 class ReadOnlyFile {
  public:
   explicit ReadOnlyFile(const std::string& path);
-  ~ReadOnlyFile();
-  ReadOnlyFile(const ReadOnlyFile&) = delete;
-  ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_.IsOpen(); }
   // errno of the failed open or check; 0 when open.
   int Error() const { return error_; }
-  int Descriptor() const { return fd_; }
-  // Size in bytes when the file was opened.
-  std::uint64_t Size() const { return size_; }
+  int Descriptor() const { return fd_.Get(); }
+  // The file's status when it was opened.
+  const struct stat& Status() const { return status_; }
+  std::uint64_t Size() const { return static_cast<std::uint64_t>(status_.st_size); }
+
+  // Reads up to n bytes at offset: the bytes read (0 at the end), -1 with
+  // errno set on failure.
+  ssize_t ReadAt(void* data, std::size_t n, std::uint64_t offset) const;
+  // True while the file is the same, with the same size and the same times
+  // of change, as when it was opened.
+  bool Unchanged() const;
 
  private:
-  void Fail(int error);
-
-  int fd_ = -1;
+  UniqueFd fd_;
   int error_ = 0;
-  std::uint64_t size_ = 0;
+  struct stat status_ {};
 };
 
 }  // namespace veldrano::platform

@@ -42,7 +42,7 @@ void CountFile(const std::string& full) {
   ShowStatus(1, FormatCount(' ', static_cast<long double>(ScanContext.FilesFound)));
 }
 
-void HandOnFile(const std::string& full) {
+void HandOnFile(const std::string& full, const FileIdentity& listed) {
   TScanContext& ctx = ScanContext;
   ctx.FilesPending -= 1;
   ctx.LastOperation = "Creating MD5 signature of file " + full;
@@ -57,7 +57,7 @@ void HandOnFile(const std::string& full) {
                       ctx.Estimator->Estimate(static_cast<long double>(ctx.FilesFound - ctx.FilesPending),
                                               static_cast<long double>(ctx.FilesFound)));
   }
-  ProcessFile(full, ctx.CurrentFileSize);
+  ProcessFile(full, ctx.CurrentFileSize, listed);
   ShowStatus(1, FormatCount(' ', static_cast<long double>(ctx.FilesPending)));
   if (ctx.TotalBytes > 0) ShowStatus(2, std::to_string(percent) + " %");
 }
@@ -98,7 +98,7 @@ void ScanDirectory(const std::string& rawPath, bool countingPass) {
       if (countingPass) {
         CountFile(full);
       } else {
-        HandOnFile(full);
+        HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode)});
       }
     }
   }

@@ -156,16 +156,27 @@ void DiskTable::Replace(std::uint64_t slot, const StoreRecord& record) {
   }
 }
 
-std::string DiskTable::PathOf(const StoreRecord& record) {
-  if (!record.HasPath()) return {};
+StoredFile DiskTable::FileOf(const StoreRecord& record) {
+  StoredFile file;
+  if (!record.HasPath()) return file;
   const std::uint64_t at = record.PathOffset();
   std::uint32_t length = 0;
-  std::string path;
+  std::string bytes;
   if (ReadAt(paths_.Get(), &length, sizeof length, at) == static_cast<ssize_t>(sizeof length)) {
-    path.resize(length);
-    if (ReadAt(paths_.Get(), path.data(), length, at + sizeof length) == static_cast<ssize_t>(length)) return path;
+    bytes.resize(BlobBytes(length));
+    const ssize_t got = ReadAt(paths_.Get(), bytes.data(), bytes.size(), at);
+    if (got == static_cast<ssize_t>(bytes.size()) && ParseBlob(bytes, file)) return file;
   }
   Fail("Can not read the store file", PathsName, errno != 0 ? errno : EIO);
+}
+
+void DiskTable::Rename(std::uint64_t slot, StoreRecord record, const StoredFile& file) {
+  std::string blob;
+  AppendBlob(blob, file);
+  if (!WriteAt(paths_.Get(), blob.data(), blob.size(), pathsSize_)) Fail("Can not write the store file", PathsName, errno);
+  record.SetPath(pathsSize_);
+  pathsSize_ += blob.size();
+  Replace(slot, record);
 }
 
 void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& memory) {
@@ -175,16 +186,13 @@ void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& me
     if (!paths_.IsOpen()) Fail("Can not write the store file", PathsName, errno);
   }
 
-  // The paths first: the records then name them by their place on disk.
+  // The files first: the records then name them by their place on disk.
   StreamWriter pathLog(paths_.Get(), pathsSize_);
   for (StoreRecord& record : sortedByHash) {
     if (!record.HasPath()) continue;
-    const std::string_view path = memory.PathOf(record);
-    const auto length = static_cast<std::uint32_t>(path.size());
+    const std::string_view blob = memory.BlobOf(record);
     record.SetPath(pathLog.Offset());
-    if (!pathLog.Write(&length, sizeof length) || !pathLog.Write(path.data(), path.size())) {
-      Fail("Can not write the store file", PathsName, errno);
-    }
+    if (!pathLog.Write(blob.data(), blob.size())) Fail("Can not write the store file", PathsName, errno);
   }
   if (!pathLog.Flush()) Fail("Can not write the store file", PathsName, errno);
   pathsSize_ = pathLog.Offset();

@@ -14,8 +14,8 @@ class MemoryTable;
 
 // The records of the store that did not fit in memory, in two files of the
 // work directory that only this run reads:
-// - "paths": every path a record names, appended, each as its length in 4
-//   bytes followed by its bytes;
+// - "paths": every file a record names, appended, each as its path's length
+//   in 4 bytes, the path's bytes and the file's state;
 // - "index": the records in a hash table of 2^k slots, ordered by hash. A
 //   record sits at the slot its hash's top k bits name, or just after the
 //   records before it when that slot is taken, so a lookup reads a few
@@ -39,9 +39,11 @@ class DiskTable {
   std::optional<Found> Find(const StoreRecord& key);
   // Writes record (of the same key) over the one found at slot.
   void Replace(std::uint64_t slot, const StoreRecord& record);
-  std::string PathOf(const StoreRecord& record);
+  StoredFile FileOf(const StoreRecord& record);
+  // Makes the record found at slot name file instead.
+  void Rename(std::uint64_t slot, StoreRecord record, const StoredFile& file);
 
-  // Adds records, sorted by hash, whose paths are held in memory; none of
+  // Adds records, sorted by hash, whose files are held in memory; none of
   // their keys may be here already.
   void Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& memory);
 

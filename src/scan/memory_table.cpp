@@ -12,7 +12,6 @@ namespace {
 // records and paths run out at about the same time.
 constexpr std::size_t BytesPerRecord = 128;
 constexpr std::size_t MinRecords = 64;
-constexpr std::size_t LengthBytes = sizeof(std::uint32_t);
 
 }  // namespace
 
@@ -38,25 +37,35 @@ StoreRecord* MemoryTable::Find(const StoreRecord& key) {
 }
 
 bool MemoryTable::HasRoomFor(std::size_t pathBytes) const {
-  return records_.size() < maxRecords_ && paths_.size() + LengthBytes + pathBytes <= paths_.capacity();
+  return records_.size() < maxRecords_ && paths_.size() + BlobBytes(pathBytes) <= paths_.capacity();
 }
 
-void MemoryTable::Add(StoreRecord record, std::string_view path) {
-  if (!(record.IsHead() && record.IsSigned())) {
-    const auto length = static_cast<std::uint32_t>(path.size());
+void MemoryTable::Add(StoreRecord record, const StoredFile& file) {
+  if (record.NamesFile()) {
     record.SetPath(paths_.size());
-    paths_.append(reinterpret_cast<const char*>(&length), LengthBytes).append(path);
+    AppendBlob(paths_, file);
   }
   slots_[SlotOf(record)] = static_cast<std::uint32_t>(records_.size() + 1);
   records_.push_back(record);
 }
 
-std::string_view MemoryTable::PathOf(const StoreRecord& record) const {
+void MemoryTable::Rename(StoreRecord& record, const StoredFile& file) {
+  record.SetPath(paths_.size());
+  AppendBlob(paths_, file);
+}
+
+std::string_view MemoryTable::BlobOf(const StoreRecord& record) const {
   if (!record.HasPath()) return {};
   const std::size_t at = record.PathOffset();
   std::uint32_t length = 0;
-  std::memcpy(&length, paths_.data() + at, LengthBytes);
-  return std::string_view(paths_).substr(at + LengthBytes, length);
+  std::memcpy(&length, paths_.data() + at, sizeof length);
+  return std::string_view(paths_).substr(at, BlobBytes(length));
+}
+
+StoredFile MemoryTable::FileOf(const StoreRecord& record) const {
+  StoredFile file;
+  ParseBlob(BlobOf(record), file);
+  return file;
 }
 
 std::span<StoreRecord> MemoryTable::SortByHash() {

@@ -24,13 +24,17 @@ class MemoryTable {
   // The pointer holds until the next Add or Clear.
   StoreRecord* Find(const StoreRecord& key);
 
-  // Whether one more record naming a path of pathBytes bytes fits.
+  // Whether one more record naming a file of pathBytes bytes fits.
   bool HasRoomFor(std::size_t pathBytes) const;
-  // Adds record (whose key is not held yet) naming path, when the record
-  // kind has one. Needs HasRoomFor first.
-  void Add(StoreRecord record, std::string_view path);
+  // Adds record (whose key is not held yet), naming file when its kind
+  // names one. Needs HasRoomFor first.
+  void Add(StoreRecord record, const StoredFile& file);
+  // Makes record name file instead. Needs HasRoomFor first.
+  void Rename(StoreRecord& record, const StoredFile& file);
 
-  std::string_view PathOf(const StoreRecord& record) const;
+  StoredFile FileOf(const StoreRecord& record) const;
+  // The bytes of the file a record names, as they go to disk.
+  std::string_view BlobOf(const StoreRecord& record) const;
   std::size_t Count() const { return records_.size(); }
 
   // The records, sorted by their hash, for moving them to disk. Find no
@@ -55,7 +59,7 @@ class MemoryTable {
   std::size_t maxRecords_;
   std::vector<StoreRecord> records_;  // in the order they were added
   std::vector<std::uint32_t> slots_;  // index + 1 into records_, 0 when free
-  std::string paths_;                 // each path: its length in 4 bytes, then its bytes
+  std::string paths_;                 // the files records name, one blob each (AppendBlob)
 };
 
 }  // namespace veldrano

@@ -27,6 +27,7 @@ struct TScanContext {
   std::int64_t CurrentFileSize = 0;   // size of the file being visited
   std::int64_t DuplicateFiles = 0;    // duplicates recorded in this run
   std::int64_t RecoverableBytes = 0;  // their sizes added up
+  std::int64_t FilesMetTwice = 0;     // files met again under another name: hard links, folders reached twice
 
   // Counters kept as extended floats; they only ever hold whole numbers.
   long double WarningCount = 0;

@@ -60,6 +60,7 @@ void Run(bool& workDirChosen) {
   ClearResults();
   ctx.FilesPending = 0;
   ctx.DuplicateFiles = 0;
+  ctx.FilesMetTwice = 0;
 
   if (Window().DirectoryCount() == 0) {
     AddLogEntry(LogWarning,
@@ -110,6 +111,10 @@ void Run(bool& workDirChosen) {
 
   if (ctx.StopRequested) {
     AddLogEntry(LogInfo, "Process stopped by the user", "", "Last operation: " + ctx.LastOperation);
+  }
+  if (ctx.FilesMetTwice > 0) {
+    AddLogEntry(LogInfo, "Files met twice under other names (hard links, folders reached twice), not duplicates: " +
+                             FormatCount(' ', static_cast<long double>(ctx.FilesMetTwice)));
   }
   AddLogEntry(LogInfo, "Duplicate files: " + FormatCount(' ', static_cast<long double>(ctx.DuplicateFiles)));
   if (ctx.DuplicateFiles > 0) {

@@ -1,5 +1,8 @@
 #include "scan/size_store.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <random>
 
 #include "platform/read_only_file.h"
@@ -12,6 +15,43 @@
 namespace veldrano {
 
 namespace {
+
+constexpr const char* ReplacedText = "Replaced by another file since it was listed";
+
+std::int64_t Nanoseconds(const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; }
+
+FileState StateOf(const struct stat& status) {
+  return FileState{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+                   Nanoseconds(status.st_mtim), Nanoseconds(status.st_ctim)};
+}
+
+// The signature of a file the store names, to match another file against
+// it: kept is reused while a stat (which does not follow links) shows the
+// file unchanged; otherwise the file is read again, its failures logged
+// under its own path. None when it cannot be read whole or is no longer the
+// file stored. now gets the file as it is now.
+std::optional<Digest> CheckedSignature(const StoredFile& stored, std::int64_t size,
+                                       const std::optional<Digest>& kept, StoredFile& now) {
+  now = stored;
+  struct stat status {};
+  if (kept && fstatat(AT_FDCWD, stored.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISREG(status.st_mode) && status.st_size == size && StateOf(status) == stored.State) {
+    return kept;
+  }
+  const platform::ReadOnlyFile file(stored.Path);
+  if (!file.IsOpen()) {
+    AddLogEntry(LogWarning, "Can not open this file", stored.Path, SystemErrorText(file.Error()));
+    return std::nullopt;
+  }
+  now.State = StateOf(file.Status());
+  if (now.State.Device != stored.State.Device || now.State.Inode != stored.State.Inode) {
+    LogFileChanged(stored.Path, ReplacedText);
+    return std::nullopt;
+  }
+  const std::optional<std::string> signature = ComputeFileSignature(file, stored.Path, size);
+  if (!signature) return std::nullopt;
+  return DigestOf(*signature);
+}
 
 std::uint64_t RandomSeed() {
   std::random_device device;
@@ -28,42 +68,83 @@ SizeStore::~SizeStore() { RemoveFromDisk(); }
 SizeStore::Head SizeStore::FindHead(std::int64_t size) {
   const StoreRecord key = StoreRecord::HeadKey(size);
   Head head;
-  if (const StoreRecord* record = memory_.Find(key)) {
-    head.Kind = record->IsSigned() ? Head::Kind::Signed : Head::Kind::Unsigned;
-    if (!record->IsSigned()) head.FirstPath = memory_.PathOf(*record);
+  StoreRecord record;
+  if (const StoreRecord* held = memory_.Find(key)) {
+    record = *held;
+    if (record.NamesFile()) head.First = memory_.FileOf(record);
   } else if (const auto found = disk_ ? disk_->Find(key) : std::nullopt) {
-    head.Kind = found->Record.IsSigned() ? Head::Kind::Signed : Head::Kind::Unsigned;
-    if (!found->Record.IsSigned()) head.FirstPath = disk_->PathOf(found->Record);
+    record = found->Record;
+    if (record.NamesFile()) head.First = disk_->FileOf(record);
+  } else {
+    return head;
   }
+  head.Kind = record.IsSigned() ? Head::Kind::Signed : Head::Kind::Unsigned;
+  if (record.IsHashed()) head.Signature = record.Signature;
   return head;
 }
 
-void SizeStore::AddEntry(std::int64_t size, const std::string& path) { Add(StoreRecord::HeadKey(size), path); }
+void SizeStore::AddEntry(std::int64_t size, const StoredFile& first) { Add(StoreRecord::HeadKey(size), first); }
 
-void SizeStore::SignEntry(std::int64_t size) {
-  const StoreRecord key = StoreRecord::HeadKey(size);
-  if (StoreRecord* record = memory_.Find(key)) {
-    record->MakeSigned();
-  } else if (auto found = disk_ ? disk_->Find(key) : std::nullopt) {
-    found->Record.MakeSigned();
-    disk_->Replace(found->Slot, found->Record);
-  }
+void SizeStore::SetFirstSignature(std::int64_t size, const Digest& signature, const StoredFile& first) {
+  Update(StoreRecord::HeadKey(size), &first, [&signature](StoreRecord& head) { head.SetHeadSignature(signature); });
 }
 
-std::optional<std::string> SizeStore::FindSignatureLine(std::int64_t size, const Digest& signature) {
+void SizeStore::ReplaceFirst(std::int64_t size, const StoredFile& file) {
+  Update(StoreRecord::HeadKey(size), &file, [](StoreRecord& head) {
+    head.Ref = StoreRecord::HeadBit;
+    head.Signature = {};
+  });
+}
+
+void SizeStore::SignEntry(std::int64_t size) {
+  Update(StoreRecord::HeadKey(size), nullptr, [](StoreRecord& head) {
+    head.MakeSigned();
+    head.Signature = {};
+  });
+}
+
+std::optional<StoredFile> SizeStore::FindSignatureLine(std::int64_t size, const Digest& signature) {
   const StoreRecord key = StoreRecord::LineKey(size, signature);
-  if (const StoreRecord* record = memory_.Find(key)) return std::string(memory_.PathOf(*record));
-  if (const auto found = disk_ ? disk_->Find(key) : std::nullopt) return disk_->PathOf(found->Record);
+  if (const StoreRecord* record = memory_.Find(key)) return memory_.FileOf(*record);
+  if (const auto found = disk_ ? disk_->Find(key) : std::nullopt) return disk_->FileOf(found->Record);
   return std::nullopt;
 }
 
-void SizeStore::AddSignatureLine(std::int64_t size, const Digest& signature, const std::string& path) {
-  Add(StoreRecord::LineKey(size, signature), path);
+void SizeStore::AddSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file) {
+  Add(StoreRecord::LineKey(size, signature), file);
 }
 
-void SizeStore::Add(const StoreRecord& record, const std::string& path) {
-  if (!memory_.HasRoomFor(path.size())) Spill();
-  memory_.Add(record, path);
+void SizeStore::RenameSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file) {
+  Update(StoreRecord::LineKey(size, signature), &file, [](StoreRecord&) {});
+}
+
+bool SizeStore::MeetFile(std::uint64_t device, std::uint64_t inode) {
+  const StoreRecord key = StoreRecord::IdentityKey(device, inode);
+  if (memory_.Find(key) != nullptr || (disk_ && disk_->Find(key))) return false;
+  Add(key, StoredFile{});
+  return true;
+}
+
+void SizeStore::Add(const StoreRecord& record, const StoredFile& file) {
+  if (!memory_.HasRoomFor(file.Path.size())) Spill();
+  memory_.Add(record, file);
+}
+
+void SizeStore::Update(const StoreRecord& key, const StoredFile* file,
+                       const std::function<void(StoreRecord&)>& change) {
+  // Room first: making room moves the record to disk.
+  if (file != nullptr && !memory_.HasRoomFor(file->Path.size())) Spill();
+  if (StoreRecord* record = memory_.Find(key)) {
+    change(*record);
+    if (file != nullptr) memory_.Rename(*record, *file);
+  } else if (auto found = disk_ ? disk_->Find(key) : std::nullopt) {
+    change(found->Record);
+    if (file != nullptr) {
+      disk_->Rename(found->Slot, found->Record, *file);
+    } else {
+      disk_->Replace(found->Slot, found->Record);
+    }
+  }
 }
 
 void SizeStore::Spill() {
@@ -87,59 +168,91 @@ void SizeStore::RemoveFromDisk() {
 
 std::string SizeText(std::int64_t size) { return std::to_string(size); }
 
-std::string CheckFileAccess(const std::string& path) {
-  const platform::ReadOnlyFile file(path);
+std::string CheckFileAccess(const platform::ReadOnlyFile& file) {
   if (file.IsOpen()) return {};
   std::string result = "[";
   result.append(std::to_string(file.Error())).append("] ").append(SystemErrorText(file.Error()));
   return result;
 }
 
-void ProcessFile(const std::string& path, std::int64_t size) {
+void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed) {
   TScanContext& ctx = ScanContext;
   ctx.LastOperation = "Processing file " + path;
   Window().ProcessMessages();
 
-  const std::string access = CheckFileAccess(path);
+  const platform::ReadOnlyFile file(path);
+  const std::string access = CheckFileAccess(file);
   if (!access.empty()) {
     AddLogEntry(LogWarning, "Can not access to this file", path, access);
     return;
   }
-  ctx.StoredFiles += 1;
+  const StoredFile current{path, StateOf(file.Status())};
+  if (listed.Known() && (current.State.Device != listed.Device || current.State.Inode != listed.Inode)) {
+    LogFileChanged(path, ReplacedText);
+    return;
+  }
+  if (static_cast<std::int64_t>(file.Size()) != size) {
+    LogFileChanged(path, SizeChange(size, static_cast<std::int64_t>(file.Size())));
+    return;
+  }
   if (!ctx.Store) ctx.Store = std::make_unique<SizeStore>(ctx.WorkDirPath);
   SizeStore& store = *ctx.Store;
+  if (!store.MeetFile(current.State.Device, current.State.Inode)) {
+    ctx.FilesMetTwice += 1;  // the same bytes on disk: removing this name frees nothing
+    return;
+  }
+  ctx.StoredFiles += 1;
 
   const SizeStore::Head head = store.FindHead(size);
   if (head.Kind == SizeStore::Head::Kind::None) {
     // The first file of this size: it is hashed only if a second one comes.
-    store.AddEntry(size, path);
+    store.AddEntry(size, current);
     ctx.StoreEntries += 1;
     return;
   }
 
   if (head.Kind == SizeStore::Head::Kind::Unsigned) {
-    // The first file of this size has not been hashed (or only for
-    // comparisons that matched): hash it now. The entry takes signature
-    // lines only when a new content of this size turns up.
-    const std::string onlySignature = ComputeFileSignature(head.FirstPath);
-    const std::string signature = ComputeFileSignature(path);
+    // The first file of this size is hashed once, when the second comes;
+    // its signature is kept for the next ones while the file is unchanged.
+    // The entry takes signature lines only when a new content turns up.
+    StoredFile first;
+    const std::optional<Digest> firstSignature = CheckedSignature(head.First, size, head.Signature, first);
+    if (!firstSignature) {
+      store.ReplaceFirst(size, current);  // it cannot be matched: this file takes its place
+      return;
+    }
+    if (!head.Signature || first.State != head.First.State) store.SetFirstSignature(size, *firstSignature, first);
+    const std::optional<std::string> signature = ComputeFileSignature(file, path, size);
+    if (!signature) return;
     Window().ProcessMessages();
-    if (signature == onlySignature) {
-      RecordDuplicate(signature, path, head.FirstPath, size);
+    const Digest digest = DigestOf(*signature);
+    if (digest == *firstSignature) {
+      RecordDuplicate(*signature, path, first.Path, size);
       return;
     }
     store.SignEntry(size);
-    store.AddSignatureLine(size, DigestOf(onlySignature), head.FirstPath);
-    store.AddSignatureLine(size, DigestOf(signature), path);
+    store.AddSignatureLine(size, *firstSignature, first);
+    store.AddSignatureLine(size, digest, current);
     return;
   }
 
-  const std::string signature = ComputeFileSignature(path);
+  const std::optional<std::string> signature = ComputeFileSignature(file, path, size);
+  if (!signature) return;
   Window().ProcessMessages();
-  if (const std::optional<std::string> first = store.FindSignatureLine(size, DigestOf(signature))) {
-    RecordDuplicate(signature, path, *first, size);
+  const Digest digest = DigestOf(*signature);
+  const std::optional<StoredFile> line = store.FindSignatureLine(size, digest);
+  if (!line) {
+    store.AddSignatureLine(size, digest, current);
+    return;
+  }
+  StoredFile first;
+  if (CheckedSignature(*line, size, digest, first) == digest) {
+    if (first.State != line->State) store.RenameSignatureLine(size, digest, first);
+    RecordDuplicate(*signature, path, first.Path, size);
   } else {
-    store.AddSignatureLine(size, DigestOf(signature), path);
+    // The first file with these bytes no longer holds them: this one is now
+    // the first.
+    store.RenameSignatureLine(size, digest, current);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/read_only_file.h"
 #include "scan/disk_table.h"
 #include "scan/memory_table.h"
 #include "scan/store_record.h"
@@ -40,16 +41,27 @@ class SizeStore {
   struct Head {
     enum class Kind { None, Unsigned, Signed };
     Kind Kind = Kind::None;
-    std::string FirstPath;  // the lone first file, when unsigned
+    StoredFile First;                 // the lone first file, when unsigned
+    std::optional<Digest> Signature;  // its signature, once it was hashed
   };
   Head FindHead(std::int64_t size);
   // A new entry holding the first file of its size, unsigned.
-  void AddEntry(std::int64_t size, const std::string& path);
+  void AddEntry(std::int64_t size, const StoredFile& first);
+  // The lone first file was hashed: its signature is kept with it.
+  void SetFirstSignature(std::int64_t size, const Digest& signature, const StoredFile& first);
+  // The lone first file is replaced by file, not hashed yet.
+  void ReplaceFirst(std::int64_t size, const StoredFile& file);
   // The entry of size goes from its lone first file to signature lines.
   void SignEntry(std::int64_t size);
   // The first file met with this size and signature, if any.
-  std::optional<std::string> FindSignatureLine(std::int64_t size, const Digest& signature);
-  void AddSignatureLine(std::int64_t size, const Digest& signature, const std::string& path);
+  std::optional<StoredFile> FindSignatureLine(std::int64_t size, const Digest& signature);
+  void AddSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file);
+  // The line of this size and signature names file instead.
+  void RenameSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file);
+
+  // False when the file (device and inode) was met before in this run;
+  // remembers it otherwise.
+  bool MeetFile(std::uint64_t device, std::uint64_t inode);
 
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);
@@ -60,7 +72,10 @@ class SizeStore {
   const WorkDir& Directory() const { return workDir_; }
 
  private:
-  void Add(const StoreRecord& record, const std::string& path);
+  void Add(const StoreRecord& record, const StoredFile& file);
+  // Applies change to the record of key, wherever it is, and makes it name
+  // file when one is given.
+  void Update(const StoreRecord& key, const StoredFile* file, const std::function<void(StoreRecord&)>& change);
   void Spill();
 
   std::uint64_t seed_;
@@ -69,14 +84,25 @@ class SizeStore {
   std::unique_ptr<DiskTable> disk_;
 };
 
+// Which file the directory listing showed under a name (unknown: zero).
+struct FileIdentity {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  bool Known() const { return Device != 0 || Inode != 0; }
+};
+
 // The per-file step of the processing pass: enters the file into the run's
 // store (ScanContext.Store) and records it as a duplicate when a file met
-// earlier has its size and signature.
-void ProcessFile(const std::string& path, std::int64_t size);
+// earlier has its size and signature. The file is opened once; it is left
+// out, with a warning, when it is no longer the file listed (listed, when
+// known) with the size listed, or cannot be read whole. A file met before
+// under another name (a hard link, a directory reached twice) is counted in
+// FilesMetTwice and left out.
+void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed = {});
 
-// Opens the file for reading and closes it again. Empty when that worked,
-// else "[" + errno + "] " + the system's text.
-std::string CheckFileAccess(const std::string& path);
+// The outcome of the access test of a file opened for reading: empty when
+// it is open, else "[" + errno + "] " + the system's text.
+std::string CheckFileAccess(const platform::ReadOnlyFile& file);
 
 // The decimal digits of a size, "0" for an empty file: the name of its entry.
 std::string SizeText(std::int64_t size);

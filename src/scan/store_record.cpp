@@ -43,6 +43,25 @@ std::string SignatureOf(const Digest& digest) {
   return text;
 }
 
+std::size_t BlobBytes(std::size_t pathBytes) { return sizeof(std::uint32_t) + pathBytes + sizeof(FileState); }
+
+void AppendBlob(std::string& out, const StoredFile& file) {
+  const auto length = static_cast<std::uint32_t>(file.Path.size());
+  out.append(reinterpret_cast<const char*>(&length), sizeof length);
+  out.append(file.Path);
+  out.append(reinterpret_cast<const char*>(&file.State), sizeof file.State);
+}
+
+bool ParseBlob(std::string_view bytes, StoredFile& file) {
+  std::uint32_t length = 0;
+  if (bytes.size() < sizeof length) return false;
+  std::memcpy(&length, bytes.data(), sizeof length);
+  if (bytes.size() < BlobBytes(length)) return false;
+  file.Path.assign(bytes.data() + sizeof length, length);
+  std::memcpy(&file.State, bytes.data() + sizeof length + length, sizeof file.State);
+  return true;
+}
+
 StoreRecord StoreRecord::HeadKey(std::int64_t size) {
   StoreRecord key;
   key.Size = size;
@@ -57,8 +76,17 @@ StoreRecord StoreRecord::LineKey(std::int64_t size, const Digest& signature) {
   return key;
 }
 
+StoreRecord StoreRecord::IdentityKey(std::uint64_t device, std::uint64_t inode) {
+  StoreRecord key;
+  key.Size = static_cast<std::int64_t>(inode);
+  std::memcpy(key.Signature.data(), &device, sizeof device);
+  key.Ref = IdentityBit;
+  return key;
+}
+
 bool StoreRecord::SameKey(const StoreRecord& other) const {
-  return Size == other.Size && IsHead() == other.IsHead() && Signature == other.Signature;
+  return Size == other.Size && (Ref & KindMask) == (other.Ref & KindMask) &&
+         (IsHead() || Signature == other.Signature);
 }
 
 std::uint64_t HashOf(const StoreRecord& record, std::uint64_t seed) {
@@ -66,7 +94,8 @@ std::uint64_t HashOf(const StoreRecord& record, std::uint64_t seed) {
   std::memcpy(&low, record.Signature.data(), 8);
   std::memcpy(&high, record.Signature.data() + 8, 8);
   std::uint64_t h = Mix(static_cast<std::uint64_t>(record.Size) ^ seed);
-  if (record.IsHead()) return Mix(h ^ 0x68656164ull);  // "head"
+  if (record.IsHead()) return Mix(h ^ 0x68656164ull);                // "head"
+  if (record.IsIdentity()) return Mix(h ^ low ^ 0x6964656E74ull);  // "ident"
   return Mix(Mix(h ^ low) ^ high);
 }
 

@@ -1,15 +1,15 @@
 #include "signature/file_signature.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
-#include <cstdint>
+#include <memory>
 
-#include "platform/fault_guard.h"
-#include "platform/mapped_view.h"
-#include "platform/read_only_file.h"
 #include "platform/system_error.h"
 #include "report/activity_log.h"
 #include "report/round_half_even.h"
+#include "scan/window_port.h"
 #include "scan/scan_context.h"
 #include "signature/md5.h"
 
@@ -18,8 +18,9 @@ namespace veldrano {
 namespace {
 
 constexpr std::uint64_t ViewLength = 65536;
-
-void FeedDigest(const void* data, std::size_t length) { MD5Update(data, static_cast<std::uint32_t>(length)); }
+// Beyond this, the system is told the file will be read from start to end,
+// so that it reads further ahead.
+constexpr std::int64_t SequentialHintBytes = 4 * ViewLength;
 
 void LogCannotOpen(const std::string& path, int error) {
   AddLogEntry(LogWarning, "Can not open this file", path, SystemErrorText(error));
@@ -27,42 +28,50 @@ void LogCannotOpen(const std::string& path, int error) {
 
 }  // namespace
 
-void HashFileThroughViews(const std::string& path) {
-  const platform::ReadOnlyFile file(path);
-  if (!file.IsOpen()) return LogCannotOpen(path, file.Error());
-  const std::uint64_t size = file.Size();
-  if (size == 0) return;
+void LogFileChanged(const std::string& path, const std::string& how) {
+  AddLogEntry(LogWarning, "File changed during the scan", path, how);
+}
 
-  platform::FileMapping mapping(file, static_cast<std::size_t>(std::min(size, ViewLength)));
-  if (!mapping.IsValid()) {
-    AddLogEntry(LogError, "Error while creating FileMap for this file", path, SystemErrorText(mapping.Error()));
-    return;
+std::string SizeChange(std::int64_t listedSize, std::int64_t size) {
+  return "Listed with " + std::to_string(listedSize) + " bytes, now " + std::to_string(size) + " bytes";
+}
+
+bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size) {
+  const auto actual = static_cast<std::int64_t>(file.Size());
+  if (actual != size) {
+    LogFileChanged(path, SizeChange(size, actual));
+    return false;
   }
-
+  if (size >= SequentialHintBytes) posix_fadvise(file.Descriptor(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  const auto total = static_cast<std::uint64_t>(size);
+  const std::unique_ptr<unsigned char[]> buffer(total > 0 ? new unsigned char[std::min(total, ViewLength)] : nullptr);
+  bool whole = true;
   std::uint64_t offset = 0;
-  std::uint64_t remaining = size;
-  while (remaining > 0) {
-    Window().SetProgressBar2(static_cast<int>(
-        RoundHalfEven(static_cast<long double>(size - remaining) / static_cast<long double>(size) * 100)));
+  while (offset < total) {
+    Window().SetProgressBar2(
+        static_cast<int>(RoundHalfEven(static_cast<long double>(offset) / static_cast<long double>(total) * 100)));
     Window().ProcessMessages();
-    const std::uint64_t length = std::min(remaining, ViewLength);
-    int error = 0;
-    const platform::MappedView view = mapping.MapView(offset, static_cast<std::size_t>(length), error);
-    if (!view.IsValid()) {
-      AddLogEntry(LogError, "MapViewOfFile Failed for this file", path);
+    const std::size_t wanted = static_cast<std::size_t>(std::min(total - offset, ViewLength));
+    const ssize_t got = file.ReadAt(buffer.get(), wanted, offset);
+    if (got < 0) {
+      LogCannotOpen(path, errno);
+      whole = false;
       break;
     }
-    // The file may have been cut short since its size was taken: the pages
-    // past its new end cannot be read, which is reported like a file that
-    // cannot be read at all.
-    if (!platform::ReadGuarded(view.Data(), view.Length(), FeedDigest)) {
-      LogCannotOpen(path, EIO);
+    if (got == 0) {  // cut short since it was opened
+      LogFileChanged(path, "Ended after " + std::to_string(offset) + " of its " + std::to_string(total) + " bytes");
+      whole = false;
       break;
     }
-    remaining -= length;
-    offset += length;
+    MD5Update(buffer.get(), static_cast<std::uint32_t>(got));
+    offset += static_cast<std::uint64_t>(got);
   }
-  Window().SetProgressBar2(0);
+  if (total > 0) Window().SetProgressBar2(0);
+  if (whole && !file.Unchanged()) {
+    LogFileChanged(path, "Modified while it was being read");
+    whole = false;
+  }
+  return whole;
 }
 
 std::string DigestToText() {
@@ -76,10 +85,20 @@ std::string DigestToText() {
   return text;
 }
 
-std::string ComputeFileSignature(const std::string& path) {
+std::optional<std::string> ComputeFileSignature(const platform::ReadOnlyFile& file, const std::string& path,
+                                                std::int64_t size) {
   MD5Init();
-  HashFileThroughViews(path);
+  if (!HashFileThroughViews(file, path, size)) return std::nullopt;
   return DigestToText();
+}
+
+std::optional<std::string> ComputeFileSignature(const std::string& path, std::int64_t size) {
+  const platform::ReadOnlyFile file(path);
+  if (!file.IsOpen()) {
+    LogCannotOpen(path, file.Error());
+    return std::nullopt;
+  }
+  return ComputeFileSignature(file, path, size);
 }
 
 }  // namespace veldrano

@@ -1,20 +1,37 @@
 #pragma once
+#include <cstdint>
+#include <optional>
 #include <string>
+
+#include "platform/read_only_file.h"
 
 namespace veldrano {
 
-// The MD5 of a file's whole contents as 32 upper-case hexadecimal digits.
-// Never fails towards the caller: a read failure is logged, and the digest
-// of what could be read (of nothing at all, when the file cannot be opened)
-// is returned.
-std::string ComputeFileSignature(const std::string& path);
+// The MD5 of a file's whole contents as 32 upper-case hexadecimal digits,
+// or none when its contents could not be read whole: a file that cannot be
+// opened or read gets the warning "Can not open this file", one that does
+// not hold exactly size bytes, or changes while it is read, the warning
+// "File changed during the scan". A file of which only part could be read
+// is never given a signature: it would match files it does not equal.
+std::optional<std::string> ComputeFileSignature(const std::string& path, std::int64_t size);
 
-// Feeds every byte of the file, in order, into the MD5 context, through
-// read-only mapped views of 64 KiB, one at a time. Before each view it moves
-// the per-file progress bar and lets the window handle its events.
-void HashFileThroughViews(const std::string& path);
+// The same for a file opened already (path names it in the log).
+std::optional<std::string> ComputeFileSignature(const platform::ReadOnlyFile& file, const std::string& path,
+                                                std::int64_t size);
+
+// Feeds every byte of the open file, in order, into the MD5 context, in
+// reads of 64 KiB. Before each it moves the per-file progress bar and lets
+// the window handle its events. False, with the failure logged, when the
+// file could not be read whole.
+bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size);
 
 // The digest of the MD5 context as 32 upper-case hexadecimal digits.
 std::string DigestToText();
+
+// Logs the warning for a file that is not as it was listed or read, saying
+// how in the comment.
+void LogFileChanged(const std::string& path, const std::string& how);
+// "Listed with listedSize bytes, now size bytes".
+std::string SizeChange(std::int64_t listedSize, std::int64_t size);
 
 }  // namespace veldrano
