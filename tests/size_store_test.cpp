@@ -122,7 +122,8 @@ TEST_F(SizeStoreTest, EntriesMovedToDiskGiveTheSameResultsAsEntriesKeptInMemory)
     const int size = 1 + static_cast<int>(random() % 40);
     const int content = static_cast<int>(random() % (size < 5 ? 3 : 12));
     std::string bytes(static_cast<std::size_t>(size), static_cast<char>('a' + content));
-    const std::string name = "d" + std::to_string(i % 7) + "/f" + std::to_string(i) + (i % 5 == 0 ? ";\n\\\xE9" : "");
+    std::string name = std::string("d").append(std::to_string(i % 7)).append("/f").append(std::to_string(i));
+    if (i % 5 == 0) name += ";\n\\\xE9";
     files.emplace_back(File(name, bytes), size);
   }
   const auto run = [&](std::size_t budget) {
@@ -157,7 +158,10 @@ TEST_F(SizeStoreTest, StoreFailuresEndTheCallWithTheirCause) {
   ScanContext.WorkDirPath = File("not-a-directory", "x") + "/~w.~vesk/";
   ScanContext.Store = std::make_unique<SizeStore>(ScanContext.WorkDirPath, 0);
   try {
-    for (int i = 0; i < 200; ++i) ProcessFile(File("f" + std::to_string(i), std::to_string(i)), 3);
+    for (int i = 100; i < 300; ++i) {
+      const std::string digits = std::to_string(i);  // three bytes, each file its own
+      ProcessFile(File(std::string("f").append(digits), digits), 3);
+    }
     FAIL() << "the store never needed its disk";
   } catch (const std::runtime_error& failure) {
     EXPECT_TRUE(std::string(failure.what()).starts_with("Can not create the work directory ")) << failure.what();

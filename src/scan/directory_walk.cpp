@@ -73,7 +73,11 @@ void ShowStatus(int slot, std::string_view text) {
   }
 }
 
-void ScanDirectory(const std::string& rawPath, bool countingPass) {
+namespace {
+
+// The walk of one directory; metBefore: the directory, or one above it, was
+// walked before in this pass.
+void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
   const std::string path = EnsureTrailingBackslash(rawPath);
   platform::DirectoryReader reader(path);
   if (!reader.IsOpen()) {
@@ -83,13 +87,14 @@ void ScanDirectory(const std::string& rawPath, bool countingPass) {
   int stepError = 0;
   const std::vector<DirectoryEntry> entries = reader.ReadAll(stepError);
   const bool inTemp = TempDirectory().Holds(reader);
+  if (!countingPass && !metBefore) metBefore = !RunStore().MeetFile(reader.Device(), reader.Inode());
   std::string lastFile;
 
   for (const DirectoryEntry& entry : entries) {
     if (ScanContext.StopRequested) return;
     Window().ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
-      if (!(inTemp && IsWorkDirName(entry.Name))) ScanDirectory(path + entry.Name, countingPass);
+      if (!(inTemp && IsWorkDirName(entry.Name))) Walk(path + entry.Name, countingPass, metBefore);
     } else if (entry.Kind == DirectoryEntry::Type::File) {
       const std::string full = path + entry.Name;
       lastFile = full;
@@ -98,7 +103,8 @@ void ScanDirectory(const std::string& rawPath, bool countingPass) {
       if (countingPass) {
         CountFile(full);
       } else {
-        HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode)});
+        HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode),
+                                      metBefore});
       }
     }
   }
@@ -107,5 +113,9 @@ void ScanDirectory(const std::string& rawPath, bool countingPass) {
     AddLogEntry(LogError, "Error while scanning...", lastFile, SystemErrorText(stepError));
   }
 }
+
+}  // namespace
+
+void ScanDirectory(const std::string& path, bool countingPass) { Walk(path, countingPass, false); }
 
 }  // namespace veldrano

@@ -11,8 +11,10 @@ namespace veldrano {
 // lets the window handle its events and stops when Stop was pressed.
 //
 // Only regular files are files; symbolic links, FIFOs, sockets and devices
-// are passed over, and links are not followed. Subdirectories inside the
-// temporary directory are not entered.
+// are passed over, and links are not followed. The work directories in the
+// temporary directory are not entered. In the processing pass, a directory
+// reached a second time (listed twice through a link, or mounted twice) is
+// walked, but its files are known as met before.
 void ScanDirectory(const std::string& path, bool countingPass);
 
 // Shows text in status panel slot (0..3) unless that panel was written less

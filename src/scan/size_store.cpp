@@ -168,6 +168,11 @@ void SizeStore::RemoveFromDisk() {
 
 std::string SizeText(std::int64_t size) { return std::to_string(size); }
 
+SizeStore& RunStore() {
+  if (!ScanContext.Store) ScanContext.Store = std::make_unique<SizeStore>(ScanContext.WorkDirPath);
+  return *ScanContext.Store;
+}
+
 std::string CheckFileAccess(const platform::ReadOnlyFile& file) {
   if (file.IsOpen()) return {};
   std::string result = "[";
@@ -195,10 +200,12 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     LogFileChanged(path, SizeChange(size, static_cast<std::int64_t>(file.Size())));
     return;
   }
-  if (!ctx.Store) ctx.Store = std::make_unique<SizeStore>(ctx.WorkDirPath);
-  SizeStore& store = *ctx.Store;
-  if (!store.MeetFile(current.State.Device, current.State.Inode)) {
-    ctx.FilesMetTwice += 1;  // the same bytes on disk: removing this name frees nothing
+  SizeStore& store = RunStore();
+  // The same bytes on disk under another name: removing it frees nothing.
+  // A file of one link can only be met again through its directory.
+  if (listed.InFolderMetBefore ||
+      (file.Status().st_nlink > 1 && !store.MeetFile(current.State.Device, current.State.Inode))) {
+    ctx.FilesMetTwice += 1;
     return;
   }
   ctx.StoredFiles += 1;

@@ -88,6 +88,7 @@ class SizeStore {
 struct FileIdentity {
   std::uint64_t Device = 0;
   std::uint64_t Inode = 0;
+  bool InFolderMetBefore = false;  // its directory was walked before in this pass
   bool Known() const { return Device != 0 || Inode != 0; }
 };
 
@@ -97,8 +98,12 @@ struct FileIdentity {
 // out, with a warning, when it is no longer the file listed (listed, when
 // known) with the size listed, or cannot be read whole. A file met before
 // under another name (a hard link, a directory reached twice) is counted in
-// FilesMetTwice and left out.
+// FilesMetTwice and left out: only files of several links, and the
+// directories walked, are remembered for that, in the store.
 void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed = {});
+
+// The run's store (ScanContext.Store), made if need be.
+SizeStore& RunStore();
 
 // The outcome of the access test of a file opened for reading: empty when
 // it is open, else "[" + errno + "] " + the system's text.
