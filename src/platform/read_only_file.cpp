@@ -1,6 +1,7 @@
 #include "platform/read_only_file.h"
 
 #include <fcntl.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -38,6 +39,18 @@ ssize_t ReadOnlyFile::ReadAt(void* data, std::size_t n, std::uint64_t offset) co
   for (;;) {
     const ssize_t got = pread(fd_.Get(), data, n, static_cast<off_t>(offset));
     if (got >= 0 || errno != EINTR) return got;
+  }
+}
+
+ssize_t ReadOnlyFile::ReadAt(void* data, std::size_t n, std::uint64_t offset, bool& cached) const {
+  // RWF_NOWAIT: only what is in memory already, else EAGAIN at once.
+  iovec part{data, n};
+  for (;;) {
+    const ssize_t got = preadv2(fd_.Get(), &part, 1, static_cast<off_t>(offset), RWF_NOWAIT);
+    if (got < 0 && errno == EINTR) continue;
+    cached = got >= 0 || errno != EAGAIN;
+    if (got > 0 || (got == 0 && n == 0)) return got;
+    return ReadAt(data, n, offset);
   }
 }
 

@@ -33,6 +33,9 @@ class ReadOnlyFile {
   // Reads up to n bytes at offset: the bytes read (0 at the end), -1 with
   // errno set on failure.
   ssize_t ReadAt(void* data, std::size_t n, std::uint64_t offset) const;
+  // The same; cached tells whether the bytes were in memory already (true
+  // when the system cannot tell).
+  ssize_t ReadAt(void* data, std::size_t n, std::uint64_t offset, bool& cached) const;
   // True while the file is the same, with the same size and the same times
   // of change, as when it was opened.
   bool Unchanged() const;

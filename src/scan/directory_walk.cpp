@@ -89,9 +89,22 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
   const bool inTemp = TempDirectory().Holds(reader);
   if (!countingPass && !metBefore) metBefore = !RunStore().MeetFile(reader.Device(), reader.Inode());
   std::string lastFile;
+  // The files a little further on are read ahead while this one is hashed.
+  constexpr std::size_t ReadAheadFiles = 32;
+  std::size_t hinted = 0;
+  const auto hintUpTo = [&](std::size_t last) {
+    for (; hinted < entries.size() && hinted <= last; ++hinted) {
+      const DirectoryEntry& ahead = entries[hinted];
+      if (ahead.Kind == DirectoryEntry::Type::File) {
+        RunStore().HintRead(path + ahead.Name, static_cast<std::int64_t>(ahead.Size));
+      }
+    }
+  };
 
-  for (const DirectoryEntry& entry : entries) {
+  for (std::size_t index = 0; index < entries.size(); ++index) {
+    const DirectoryEntry& entry = entries[index];
     if (ScanContext.StopRequested) return;
+    if (!countingPass) hintUpTo(index + ReadAheadFiles);
     Window().ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
       if (!(inTemp && IsWorkDirName(entry.Name))) Walk(path + entry.Name, countingPass, metBefore);

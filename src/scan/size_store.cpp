@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <random>
 
 #include "platform/read_only_file.h"
@@ -156,6 +157,24 @@ void SizeStore::Spill() {
   memory_.Clear();
 }
 
+void SizeStore::NoteRead(bool cached) {
+  // One read from the disk turns hints on for the next thousand files:
+  // files read ahead are found in memory, which must not turn them off.
+  constexpr int ColdWindow = 1024;
+  coldReads_ = cached ? std::max(0, coldReads_ - 1) : ColdWindow;
+}
+
+void SizeStore::HintRead(const std::string& path, std::int64_t size) {
+  if (size <= 0 || coldReads_ == 0) return;
+  const Head head = FindHead(size);
+  if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
+  if (!readAhead_) readAhead_ = std::make_unique<platform::ReadAhead>();
+  if (head.Kind == Head::Kind::Unsigned && !head.Signature) {
+    readAhead_->Hint(head.First.Path, static_cast<std::uint64_t>(size));
+  }
+  readAhead_->Hint(path, static_cast<std::uint64_t>(size));
+}
+
 void SizeStore::ForEachEntry(const std::function<void(std::int64_t)>& visit) {
   if (disk_) disk_->ForEachHead([&visit](const StoreRecord& head) { visit(head.Size); });
   memory_.ForEachHead([&visit](const StoreRecord& head) { visit(head.Size); });
@@ -229,7 +248,9 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
       return;
     }
     if (!head.Signature || first.State != head.First.State) store.SetFirstSignature(size, *firstSignature, first);
-    const std::optional<std::string> signature = ComputeFileSignature(file, path, size);
+    bool cached = true;
+    const std::optional<std::string> signature = ComputeFileSignature(file, path, size, &cached);
+    store.NoteRead(cached);
     if (!signature) return;
     Window().ProcessMessages();
     const Digest digest = DigestOf(*signature);
@@ -243,7 +264,9 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     return;
   }
 
-  const std::optional<std::string> signature = ComputeFileSignature(file, path, size);
+  bool cached = true;
+  const std::optional<std::string> signature = ComputeFileSignature(file, path, size, &cached);
+  store.NoteRead(cached);
   if (!signature) return;
   Window().ProcessMessages();
   const Digest digest = DigestOf(*signature);

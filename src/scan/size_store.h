@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/read_ahead.h"
 #include "platform/read_only_file.h"
 #include "scan/disk_table.h"
 #include "scan/memory_table.h"
@@ -63,6 +64,14 @@ class SizeStore {
   // remembers it otherwise.
   bool MeetFile(std::uint64_t device, std::uint64_t inode);
 
+  // path, of size bytes, is about to be processed: when it will be read
+  // (its size has an entry), its reading starts in the background, with
+  // that of the entry's first file when that is still to be read.
+  void HintRead(const std::string& path, std::int64_t size);
+  // A file was read; cached: its first bytes were in memory already. While
+  // files are found in memory, nothing is read ahead (it would only cost).
+  void NoteRead(bool cached);
+
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);
   // Deletes what the store has on disk, and its work directory.
@@ -82,6 +91,8 @@ class SizeStore {
   MemoryTable memory_;
   WorkDir workDir_;
   std::unique_ptr<DiskTable> disk_;
+  std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint
+  int coldReads_ = 1;  // > 0 while reads lately had to wait for the disk
 };
 
 // Which file the directory listing showed under a name (unknown: zero).

@@ -36,7 +36,8 @@ std::string SizeChange(std::int64_t listedSize, std::int64_t size) {
   return "Listed with " + std::to_string(listedSize) + " bytes, now " + std::to_string(size) + " bytes";
 }
 
-bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size) {
+bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size,
+                          bool* cached) {
   const auto actual = static_cast<std::int64_t>(file.Size());
   if (actual != size) {
     LogFileChanged(path, SizeChange(size, actual));
@@ -52,7 +53,8 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
         static_cast<int>(RoundHalfEven(static_cast<long double>(offset) / static_cast<long double>(total) * 100)));
     Window().ProcessMessages();
     const std::size_t wanted = static_cast<std::size_t>(std::min(total - offset, ViewLength));
-    const ssize_t got = file.ReadAt(buffer.get(), wanted, offset);
+    const ssize_t got = offset == 0 && cached != nullptr ? file.ReadAt(buffer.get(), wanted, offset, *cached)
+                                                         : file.ReadAt(buffer.get(), wanted, offset);
     if (got < 0) {
       LogCannotOpen(path, errno);
       whole = false;
@@ -86,9 +88,9 @@ std::string DigestToText() {
 }
 
 std::optional<std::string> ComputeFileSignature(const platform::ReadOnlyFile& file, const std::string& path,
-                                                std::int64_t size) {
+                                                std::int64_t size, bool* cached) {
   MD5Init();
-  if (!HashFileThroughViews(file, path, size)) return std::nullopt;
+  if (!HashFileThroughViews(file, path, size, cached)) return std::nullopt;
   return DigestToText();
 }
 

@@ -15,15 +15,17 @@ namespace veldrano {
 // is never given a signature: it would match files it does not equal.
 std::optional<std::string> ComputeFileSignature(const std::string& path, std::int64_t size);
 
-// The same for a file opened already (path names it in the log).
+// The same for a file opened already (path names it in the log). cached,
+// when given, tells whether its first bytes were in memory already.
 std::optional<std::string> ComputeFileSignature(const platform::ReadOnlyFile& file, const std::string& path,
-                                                std::int64_t size);
+                                                std::int64_t size, bool* cached = nullptr);
 
 // Feeds every byte of the open file, in order, into the MD5 context, in
 // reads of 64 KiB. Before each it moves the per-file progress bar and lets
 // the window handle its events. False, with the failure logged, when the
 // file could not be read whole.
-bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size);
+bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size,
+                          bool* cached = nullptr);
 
 // The digest of the MD5 context as 32 upper-case hexadecimal digits.
 std::string DigestToText();

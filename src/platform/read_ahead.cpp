@@ -1,0 +1,63 @@
+#include "platform/read_ahead.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+
+#include "platform/unique_fd.h"
+
+namespace veldrano::platform {
+
+namespace {
+
+constexpr std::size_t MaxQueued = 256;
+constexpr std::uint64_t MaxBytesPerFile = 8 << 20;  // beyond, the reader's own read-ahead keeps up
+constexpr int OpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+
+}  // namespace
+
+ReadAhead::ReadAhead() : worker_([this] { Work(); }) {}
+
+ReadAhead::~ReadAhead() {
+  {
+    const std::lock_guard lock(mutex_);
+    ending_ = true;
+    queue_.clear();
+  }
+  wake_.notify_one();
+  worker_.join();
+}
+
+void ReadAhead::Hint(const std::string& path, std::uint64_t size) {
+  if (size == 0) return;
+  {
+    const std::lock_guard lock(mutex_);
+    if (queue_.size() >= MaxQueued) return;
+    queue_.push_back(Item{path, size});
+  }
+  wake_.notify_one();
+}
+
+void ReadAhead::Work() {
+  for (;;) {
+    Item item;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return ending_ || !queue_.empty(); });
+      if (ending_) return;
+      item = std::move(queue_.front());
+      queue_.pop_front();
+    }
+    UniqueFd fd(open(item.Path.c_str(), OpenFlags | O_NOATIME));
+    if (!fd.IsOpen() && errno == EPERM) fd = UniqueFd(open(item.Path.c_str(), OpenFlags));
+    struct stat status {};
+    if (!fd.IsOpen() || fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    const auto length = static_cast<off_t>(std::min(item.Size, MaxBytesPerFile));
+    posix_fadvise(fd.Get(), 0, length, POSIX_FADV_WILLNEED);
+  }
+}
+
+}  // namespace veldrano::platform

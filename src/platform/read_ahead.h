@@ -1,0 +1,41 @@
+#pragma once
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace veldrano::platform {
+
+// Asks the system, from a thread of its own, to start reading files that
+// are about to be read, so that the disk has many reads to serve at once
+// instead of one after the other. Only the page cache sees the difference:
+// the files are opened as the reader opens them (no link followed, nothing
+// but regular files) and nothing of them comes back to the caller. Hints
+// beyond a small window ahead are dropped.
+class ReadAhead {
+ public:
+  ReadAhead();
+  ~ReadAhead();
+  ReadAhead(const ReadAhead&) = delete;
+  ReadAhead& operator=(const ReadAhead&) = delete;
+
+  // The first bytes of path (at most a few MiB) will be read soon.
+  void Hint(const std::string& path, std::uint64_t size);
+
+ private:
+  struct Item {
+    std::string Path;
+    std::uint64_t Size;
+  };
+  void Work();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Item> queue_;
+  bool ending_ = false;
+  std::thread worker_;
+};
+
+}  // namespace veldrano::platform
