@@ -20,11 +20,13 @@
 # earlier runs left to do shows as a spread), and its release ("Releasing
 # resources..." to "Ready!") is timed.
 #
-# The page cache cannot be dropped here: every tree is read once before the
-# timed runs, so all times are warm-cache times.
+# Warm cache by default: every tree is read once before the timed runs.
+# --cold drops the page cache (and the cached inodes and directories) before
+# every run of every tool instead, which needs root (or sudo); compare the
+# medians then, as single cold runs vary.
 #
 # usage: compare.sh [--runs N] [--dir DIR] [--keep] [--trees LIST] [--tmpfs] [--memory]
-#                   [--back-to-back N]
+#                   [--back-to-back N] [--cold]
 #   --runs N      timed runs per tool and tree (default 3)
 #   --dir DIR     scratch directory (default: $BENCH_DIR, else a new mktemp -d
 #                 under /tmp); trees kept there earlier are reused
@@ -37,11 +39,12 @@
 #                 store it keeps files in by size) on tmpfs, /dev/shm: shows
 #                 what the file system under TMPDIR costs
 #   --back-to-back N  consecutive runs of veldrano-scan per tree (default 5, 0: none)
+#   --cold        drop the page cache before every timed run
 #   --memory      then run bench/memory.sh (peak memory against files scanned)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-runs=3 dir="" keep=0 trees="small,large" memory=0 tmpfs=0 back_to_back=5
+runs=3 dir="" keep=0 trees="small,large" memory=0 tmpfs=0 back_to_back=5 cold=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
@@ -51,6 +54,7 @@ while [ $# -gt 0 ]; do
     --memory) memory=1; shift ;;
     --tmpfs) tmpfs=1; shift ;;
     --back-to-back) back_to_back="$2"; shift 2 ;;
+    --cold) cold=1; shift ;;
     -h|--help) show_usage ;;
     *) die "unknown argument: $1" ;;
   esac
@@ -91,9 +95,21 @@ run_tool() {
   esac
 }
 
+# Empties the page cache, and the inodes and directories cached, so that the
+# next run reads everything from the disk.
+drop_caches() {
+  sync
+  if [ "$(id -u)" -eq 0 ]; then
+    echo 3 >/proc/sys/vm/drop_caches
+  else
+    echo 3 | sudo tee /proc/sys/vm/drop_caches >/dev/null
+  fi
+}
+
 # timed_run TREE_NAME TOOL RUN TREE: appends one line to $results.
 timed_run() {
   local name="$1" tool="$2" run="$3" tree="$4"
+  [ "$cold" -eq 0 ] || drop_caches
   local output="$work/out/$name.$tool.out" tv="$work/out/time.txt" status=0 t0 t1
   t0=$(date +%s%N)
   run_tool "$tool" "$tree" "$output" || status=$?
@@ -123,8 +139,10 @@ for name in "${tree_names[@]}"; do
   esac
   make_tree "$name" "${args[@]}"
   printf '%s\t%s\t%s\n' "$name" "${args[*]}" "$(cat "$work/out/tree-$name.json")" >>"$tree_list"
-  echo "Tree '$name': warming the page cache (reading every file once)..." >&2
-  find "$tree" -type f -exec cat {} + >/dev/null
+  if [ "$cold" -eq 0 ]; then
+    echo "Tree '$name': warming the page cache (reading every file once)..." >&2
+    find "$tree" -type f -exec cat {} + >/dev/null
+  fi
   for ((run = 1; run <= runs; run++)); do
     for tool in "${tools[@]}"; do
       echo "Tree '$name': run $run/$runs: $tool..." >&2
@@ -135,6 +153,7 @@ for name in "${tree_names[@]}"; do
     times=()
     for ((run = 1; run <= back_to_back; run++)); do
       echo "Tree '$name': back-to-back run $run/$back_to_back of veldrano-scan..." >&2
+      [ "$cold" -eq 0 ] || drop_caches
       t0=$(date +%s%N)
       TMPDIR="$work/tmp" "$scanner" "$tree" >/dev/null 2>&1 || true
       t1=$(date +%s%N)
@@ -152,7 +171,11 @@ for name in "${tree_names[@]}"; do
 done
 
 echo
-echo "Warm page cache (every tree read once before timing; caches cannot be dropped here)."
+if [ "$cold" -eq 1 ]; then
+  echo "Cold page cache: dropped before every run of every tool (compare the medians)."
+else
+  echo "Warm page cache (every tree read once before timing)."
+fi
 echo "Wall time: best of $runs runs, tools interleaved round by round. CPU: user+sys of that run."
 echo "Peak RSS: the largest 'Maximum resident set size' of /usr/bin/time -v over the runs."
 echo "veldrano/peer: veldrano-scan's best wall time over the peer's (below 1: veldrano-scan is faster)."
