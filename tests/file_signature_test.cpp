@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <thread>
 
 #include "signature/file_signature.h"
+#include "signature/hash_ahead.h"
 #include "support/bytes.h"
 #include "support/engine_fixture.h"
 
@@ -158,6 +160,40 @@ TEST_F(FileSignature, GivesNoneForAFileWhoseReadsFail) {
   ASSERT_EQ(window.log.size(), 1u);
   EXPECT_EQ(window.log[0].Information, "Warning #1: File changed during the scan");
   EXPECT_EQ(window.log[0].Name, path);
+}
+
+// The worker's signature stands in for the scan's own read only for the
+// very file the scan opened, unchanged; the progress the scan shows is that
+// of its own read.
+TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
+  const std::string same = dir.Write("same", testing::PatternBytes(3 * 65536));
+  const std::string changed = dir.Write("changed", testing::PatternBytes(100));
+  const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, changed.c_str(), past, 0), 0);
+  HashAhead ahead;
+  ahead.Hint(same, 3 * 65536);
+  ahead.Hint(changed, 100);
+  const platform::ReadOnlyFile sameFile(same);
+  std::vector<std::uint64_t> blocks;
+  // Waits for the worker when need be; a job not begun is left to the scan.
+  std::optional<MD5Digest> digest;
+  for (int attempt = 0; attempt < 100 && !digest; ++attempt) {
+    blocks.clear();
+    digest = ahead.Take(same, sameFile.Status(), [&](std::uint64_t offset) { blocks.push_back(offset); }, [] {});
+    if (!digest) {
+      ahead.Hint(same, 3 * 65536);
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ASSERT_TRUE(digest);
+  EXPECT_EQ(DigestToText(*digest), SignatureOf(same));
+  EXPECT_EQ(blocks, (std::vector<std::uint64_t>{0, 65536, 131072}));
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));  // hashed by now
+  std::ofstream(changed, std::ios::binary | std::ios::in) << "x";
+  const platform::ReadOnlyFile changedFile(changed);
+  EXPECT_EQ(ahead.Take(changed, changedFile.Status(), [](std::uint64_t) {}, [] {}), std::nullopt);
+  EXPECT_EQ(ahead.Take(dir / "never-announced", sameFile.Status(), [](std::uint64_t) {}, [] {}), std::nullopt);
 }
 
 }  // namespace

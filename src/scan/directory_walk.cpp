@@ -89,8 +89,12 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
   const bool inTemp = TempDirectory().Holds(reader);
   if (!countingPass && !metBefore) metBefore = !RunStore().MeetFile(reader.Device(), reader.Inode());
   std::string lastFile;
-  // The files a little further on are read ahead while this one is hashed.
+  // The files a little further on are hashed ahead while this one is
+  // processed: announced once they come within ReadAheadFiles, and again
+  // within SecondChanceFiles, when the store may have learnt their size
+  // from the files in between.
   constexpr std::size_t ReadAheadFiles = 32;
+  constexpr std::size_t SecondChanceFiles = 4;
   std::size_t hinted = 0;
   const auto hintUpTo = [&](std::size_t last) {
     for (; hinted < entries.size() && hinted <= last; ++hinted) {
@@ -104,7 +108,13 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const DirectoryEntry& entry = entries[index];
     if (ScanContext.StopRequested) return;
-    if (!countingPass) hintUpTo(index + ReadAheadFiles);
+    if (!countingPass) {
+      hintUpTo(index + ReadAheadFiles);
+      const std::size_t near = index + SecondChanceFiles;
+      if (near < entries.size() && entries[near].Kind == DirectoryEntry::Type::File) {
+        RunStore().HintRead(path + entries[near].Name, static_cast<std::int64_t>(entries[near].Size));
+      }
+    }
     Window().ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
       if (!(inTemp && IsWorkDirName(entry.Name))) Walk(path + entry.Name, countingPass, metBefore);

@@ -31,7 +31,7 @@ FileState StateOf(const struct stat& status) {
 // file unchanged; otherwise the file is read again, its failures logged
 // under its own path. None when it cannot be read whole or is no longer the
 // file stored. now gets the file as it is now.
-std::optional<Digest> CheckedSignature(const StoredFile& stored, std::int64_t size,
+std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& stored, std::int64_t size,
                                        const std::optional<Digest>& kept, StoredFile& now) {
   now = stored;
   struct stat status {};
@@ -49,7 +49,7 @@ std::optional<Digest> CheckedSignature(const StoredFile& stored, std::int64_t si
     LogFileChanged(stored.Path, ReplacedText);
     return std::nullopt;
   }
-  const std::optional<std::string> signature = ComputeFileSignature(file, stored.Path, size);
+  const std::optional<std::string> signature = store.SignatureOf(file, stored.Path, size);
   if (!signature) return std::nullopt;
   return DigestOf(*signature);
 }
@@ -165,14 +165,35 @@ void SizeStore::NoteRead(bool cached) {
 }
 
 void SizeStore::HintRead(const std::string& path, std::int64_t size) {
-  if (size <= 0 || coldReads_ == 0) return;
+  if (size <= 0) return;
   const Head head = FindHead(size);
   if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
+  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
+  const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.Signature;
+  if (firstToRead) hashAhead_->Hint(head.First.Path, size);
+  hashAhead_->Hint(path, size);
+  if (coldReads_ == 0) return;
   if (!readAhead_) readAhead_ = std::make_unique<platform::ReadAhead>();
-  if (head.Kind == Head::Kind::Unsigned && !head.Signature) {
-    readAhead_->Hint(head.First.Path, static_cast<std::uint64_t>(size));
-  }
+  if (firstToRead) readAhead_->Hint(head.First.Path, static_cast<std::uint64_t>(size));
   readAhead_->Hint(path, static_cast<std::uint64_t>(size));
+}
+
+std::optional<std::string> SizeStore::SignatureOf(const platform::ReadOnlyFile& file, const std::string& path,
+                                                  std::int64_t size) {
+  const auto total = static_cast<std::uint64_t>(size);
+  if (hashAhead_) {
+    const std::optional<MD5Digest> digest = hashAhead_->Take(
+        path, file.Status(), [total](std::uint64_t done) { ShowHashProgress(done, total); },
+        [] { Window().ProcessMessages(); });
+    if (digest) {
+      if (total > 0) Window().SetProgressBar2(0);
+      return DigestToText(*digest);
+    }
+  }
+  bool cached = true;
+  std::optional<std::string> signature = ComputeFileSignature(file, path, size, &cached);
+  NoteRead(cached);
+  return signature;
 }
 
 void SizeStore::ForEachEntry(const std::function<void(std::int64_t)>& visit) {
@@ -242,15 +263,13 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     // its signature is kept for the next ones while the file is unchanged.
     // The entry takes signature lines only when a new content turns up.
     StoredFile first;
-    const std::optional<Digest> firstSignature = CheckedSignature(head.First, size, head.Signature, first);
+    const std::optional<Digest> firstSignature = CheckedSignature(store, head.First, size, head.Signature, first);
     if (!firstSignature) {
       store.ReplaceFirst(size, current);  // it cannot be matched: this file takes its place
       return;
     }
     if (!head.Signature || first.State != head.First.State) store.SetFirstSignature(size, *firstSignature, first);
-    bool cached = true;
-    const std::optional<std::string> signature = ComputeFileSignature(file, path, size, &cached);
-    store.NoteRead(cached);
+    const std::optional<std::string> signature = store.SignatureOf(file, path, size);
     if (!signature) return;
     Window().ProcessMessages();
     const Digest digest = DigestOf(*signature);
@@ -264,9 +283,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     return;
   }
 
-  bool cached = true;
-  const std::optional<std::string> signature = ComputeFileSignature(file, path, size, &cached);
-  store.NoteRead(cached);
+  const std::optional<std::string> signature = store.SignatureOf(file, path, size);
   if (!signature) return;
   Window().ProcessMessages();
   const Digest digest = DigestOf(*signature);
@@ -276,7 +293,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     return;
   }
   StoredFile first;
-  if (CheckedSignature(*line, size, digest, first) == digest) {
+  if (CheckedSignature(store, *line, size, digest, first) == digest) {
     if (first.State != line->State) store.RenameSignatureLine(size, digest, first);
     RecordDuplicate(*signature, path, first.Path, size);
   } else {

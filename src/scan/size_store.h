@@ -12,6 +12,7 @@
 #include "scan/memory_table.h"
 #include "scan/store_record.h"
 #include "scan/work_dir.h"
+#include "signature/hash_ahead.h"
 
 namespace veldrano {
 
@@ -65,12 +66,15 @@ class SizeStore {
   bool MeetFile(std::uint64_t device, std::uint64_t inode);
 
   // path, of size bytes, is about to be processed: when it will be read
-  // (its size has an entry), its reading starts in the background, with
-  // that of the entry's first file when that is still to be read.
+  // (its size has an entry), it is hashed in the background, with the
+  // entry's first file when that is still to be read; while reads have to
+  // wait for the disk, both are also asked from the disk at once.
   void HintRead(const std::string& path, std::int64_t size);
-  // A file was read; cached: its first bytes were in memory already. While
-  // files are found in memory, nothing is read ahead (it would only cost).
-  void NoteRead(bool cached);
+  // The signature of the open file at path, of size bytes, or none when
+  // it cannot be read whole (logged): hashed ahead when it was announced
+  // by HintRead, else read now.
+  std::optional<std::string> SignatureOf(const platform::ReadOnlyFile& file, const std::string& path,
+                                         std::int64_t size);
 
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);
@@ -82,6 +86,9 @@ class SizeStore {
 
  private:
   void Add(const StoreRecord& record, const StoredFile& file);
+  // A file was read here; cached: its first bytes were in memory already.
+  // While files are found in memory, nothing is asked from the disk ahead.
+  void NoteRead(bool cached);
   // Applies change to the record of key, wherever it is, and makes it name
   // file when one is given.
   void Update(const StoreRecord& key, const StoredFile* file, const std::function<void(StoreRecord&)>& change);
@@ -91,7 +98,8 @@ class SizeStore {
   MemoryTable memory_;
   WorkDir workDir_;
   std::unique_ptr<DiskTable> disk_;
-  std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint
+  std::unique_ptr<HashAhead> hashAhead_;            // made on the first hint
+  std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint while reads wait
   int coldReads_ = 1;  // > 0 while reads lately had to wait for the disk
 };
 

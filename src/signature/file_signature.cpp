@@ -49,9 +49,7 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
   bool whole = true;
   std::uint64_t offset = 0;
   while (offset < total) {
-    Window().SetProgressBar2(
-        static_cast<int>(RoundHalfEven(static_cast<long double>(offset) / static_cast<long double>(total) * 100)));
-    Window().ProcessMessages();
+    ShowHashProgress(offset, total);
     const std::size_t wanted = static_cast<std::size_t>(std::min(total - offset, ViewLength));
     const ssize_t got = offset == 0 && cached != nullptr ? file.ReadAt(buffer.get(), wanted, offset, *cached)
                                                          : file.ReadAt(buffer.get(), wanted, offset);
@@ -76,9 +74,16 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
   return whole;
 }
 
-std::string DigestToText() {
+void ShowHashProgress(std::uint64_t done, std::uint64_t total) {
+  Window().SetProgressBar2(
+      static_cast<int>(RoundHalfEven(static_cast<long double>(done) / static_cast<long double>(total) * 100)));
+  Window().ProcessMessages();
+}
+
+std::string DigestToText() { return DigestToText(MD5Final()); }
+
+std::string DigestToText(const MD5Digest& digest) {
   static constexpr char Digits[] = "0123456789ABCDEF";
-  const MD5Digest digest = MD5Final();
   std::string text(32, '0');
   for (std::size_t i = 0; i < digest.size(); ++i) {
     text[2 * i] = Digits[digest[i] >> 4];

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/read_only_file.h"
+#include "signature/md5.h"
 
 namespace veldrano {
 
@@ -29,6 +30,11 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
 
 // The digest of the MD5 context as 32 upper-case hexadecimal digits.
 std::string DigestToText();
+std::string DigestToText(const MD5Digest& digest);
+
+// Before a block of a file is hashed: the per-file progress bar shows the
+// share done, and the window handles its events.
+void ShowHashProgress(std::uint64_t done, std::uint64_t total);
 
 // Logs the warning for a file that is not as it was listed or read, saying
 // how in the comment.

@@ -104,8 +104,11 @@ void TransformBlocks(std::uint32_t words[4], const std::uint8_t* data, std::size
 
 void MD5Transform(std::uint32_t words[4], const std::uint8_t block[64]) { TransformBlocks(words, block, 1); }
 
-void MD5Init() {
-  TMD5Context& ctx = MD5Context;
+void MD5Init() { MD5Init(MD5Context); }
+void MD5Update(const void* data, std::uint32_t length) { MD5Update(MD5Context, data, length); }
+MD5Digest MD5Final() { return MD5Final(MD5Context); }
+
+void MD5Init(TMD5Context& ctx) {
   ctx.bitCountLow = 0;
   ctx.bitCountHigh = 0;
   ctx.bufferedBytes = 0;
@@ -116,8 +119,7 @@ void MD5Init() {
   ctx.pending = true;
 }
 
-void MD5Update(const void* data, std::uint32_t length) {
-  TMD5Context& ctx = MD5Context;
+void MD5Update(TMD5Context& ctx, const void* data, std::uint32_t length) {
   const auto* bytes = static_cast<const std::uint8_t*>(data);
   ctx.pending = true;
 
@@ -146,8 +148,7 @@ void MD5Update(const void* data, std::uint32_t length) {
   }
 }
 
-MD5Digest MD5Final() {
-  TMD5Context& ctx = MD5Context;
+MD5Digest MD5Final(TMD5Context& ctx) {
   if (ctx.pending) {
     std::memcpy(ctx.digest, ctx.state, sizeof ctx.digest);
     std::uint8_t block[64];

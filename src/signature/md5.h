@@ -27,6 +27,12 @@ void MD5Update(const void* data, std::uint32_t length);
 // The digest of everything fed since MD5Init. It works on a copy of the
 // state, so it may be called twice, and MD5Update may continue the message.
 MD5Digest MD5Final();
+// The same on a context of the caller's, for a digest computed beside the
+// program's one (on another thread).
+void MD5Init(TMD5Context& ctx);
+void MD5Update(TMD5Context& ctx, const void* data, std::uint32_t length);
+MD5Digest MD5Final(TMD5Context& ctx);
+
 // The compression function: folds one 64-byte block into words.
 void MD5Transform(std::uint32_t words[4], const std::uint8_t block[64]);
 

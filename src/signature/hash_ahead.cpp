@@ -1,0 +1,151 @@
+#include "signature/hash_ahead.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "platform/read_only_file.h"
+
+namespace veldrano {
+
+namespace {
+
+constexpr std::uint64_t BlockLength = 65536;
+// How long the scan waits before it lets the window run again.
+constexpr auto WaitStep = std::chrono::milliseconds(10);
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool SameFile(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim) &&
+         SameTime(a.st_ctim, b.st_ctim);
+}
+
+}  // namespace
+
+struct HashAhead::Job {
+  enum class Stage { Waiting, Reading, Done, Failed, LeftToScan };
+  std::string Path;
+  std::int64_t Size = 0;
+  Stage Stage = Stage::Waiting;
+  std::uint64_t Read = 0;  // bytes hashed so far
+  struct stat Seen {};     // the file as the worker opened it
+  MD5Digest Digest{};
+};
+
+HashAhead::HashAhead() : worker_([this] { Work(); }) {}
+
+HashAhead::~HashAhead() {
+  {
+    const std::lock_guard lock(mutex_);
+    ending_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
+
+void HashAhead::Hint(const std::string& path, std::int64_t size) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (std::any_of(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; })) return;
+    auto job = std::make_shared<Job>();
+    job->Path = path;
+    job->Size = size;
+    jobs_.push_back(std::move(job));
+  }
+  changed_.notify_all();
+}
+
+std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct stat& opened,
+                                         const std::function<void(std::uint64_t)>& beforeBlock,
+                                         const std::function<void()>& wait) {
+  std::unique_lock lock(mutex_);
+  const auto found = std::find_if(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; });
+  if (found == jobs_.end()) return std::nullopt;
+  const std::shared_ptr<Job> job = *found;
+  jobs_.erase(jobs_.begin(), found + 1);  // those before it were passed over by the scan
+  if (job->Stage == Job::Stage::Waiting) {
+    job->Stage = Job::Stage::LeftToScan;  // quicker read by the scan than waited for
+    return std::nullopt;
+  }
+  const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(job->Size, 0));
+  for (std::uint64_t offset = 0; offset < total; offset += BlockLength) {
+    // The block is shown once the worker is past it, or done.
+    while (job->Stage == Job::Stage::Reading && job->Read <= offset) {
+      if (!changed_.wait_for(lock, WaitStep, [&] { return job->Stage != Job::Stage::Reading || job->Read > offset; })) {
+        lock.unlock();
+        wait();
+        lock.lock();
+      }
+    }
+    if (job->Stage == Job::Stage::Failed) return std::nullopt;
+    lock.unlock();
+    beforeBlock(offset);
+    lock.lock();
+  }
+  while (job->Stage == Job::Stage::Reading) {
+    if (!changed_.wait_for(lock, WaitStep, [&] { return job->Stage != Job::Stage::Reading; })) {
+      lock.unlock();
+      wait();
+      lock.lock();
+    }
+  }
+  if (job->Stage != Job::Stage::Done || !SameFile(job->Seen, opened)) return std::nullopt;
+  return job->Digest;
+}
+
+void HashAhead::Work() {
+  std::vector<unsigned char> buffer(BlockLength);
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    std::shared_ptr<Job> job;
+    changed_.wait(lock, [&] {
+      if (ending_) return true;
+      // The farthest announced file first: the scan reads the near ones
+      // itself when it reaches them, so the two rarely wait for each other.
+      const auto next = std::find_if(jobs_.rbegin(), jobs_.rend(),
+                                     [](const auto& j) { return j->Stage == Job::Stage::Waiting; });
+      if (next == jobs_.rend()) return false;
+      job = *next;
+      return true;
+    });
+    if (ending_) return;
+    job->Stage = Job::Stage::Reading;
+    lock.unlock();
+
+    // What the scan's own reading would take: the whole file, as listed,
+    // unchanged from open to end.
+    const platform::ReadOnlyFile file(job->Path);
+    bool whole = file.IsOpen() && static_cast<std::int64_t>(file.Size()) == job->Size;
+    TMD5Context context;
+    MD5Init(context);
+    const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(job->Size, 0));
+    std::uint64_t offset = 0;
+    while (whole && offset < total) {
+      const auto wanted = static_cast<std::size_t>(std::min(total - offset, BlockLength));
+      const ssize_t got = file.ReadAt(buffer.data(), wanted, offset);
+      if (got <= 0) {
+        whole = false;
+        break;
+      }
+      MD5Update(context, buffer.data(), static_cast<std::uint32_t>(got));
+      offset += static_cast<std::uint64_t>(got);
+      lock.lock();
+      job->Read = offset;
+      const bool dropped = ending_;
+      lock.unlock();
+      changed_.notify_all();
+      if (dropped) return;
+    }
+    whole = whole && file.Unchanged();
+
+    lock.lock();
+    if (whole) {
+      job->Seen = file.Status();
+      job->Digest = MD5Final(context);
+    }
+    job->Stage = whole ? Job::Stage::Done : Job::Stage::Failed;
+    changed_.notify_all();
+  }
+}
+
+}  // namespace veldrano

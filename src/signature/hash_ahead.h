@@ -1,0 +1,58 @@
+#pragma once
+#include <sys/stat.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "signature/md5.h"
+
+namespace veldrano {
+
+// Hashes, on a thread of its own, the files the scan is about to hash, in
+// the order they were announced, so that the scan finds the signature of
+// a file computed while it dealt with the files before. It changes nothing
+// the scan shows: the worker logs nothing and touches nothing of the scan's;
+// the scan opens and checks each file itself, takes a signature only when
+// the worker read the very same file whole, unchanged, and otherwise reads
+// the file itself as it would have without this.
+class HashAhead {
+ public:
+  HashAhead();
+  ~HashAhead();
+  HashAhead(const HashAhead&) = delete;
+  HashAhead& operator=(const HashAhead&) = delete;
+
+  // path, of size bytes, is about to be hashed (nothing when it is
+  // announced already).
+  void Hint(const std::string& path, std::int64_t size);
+
+  // The signature of path, announced earlier, when the worker has begun it:
+  // waits for it, calling beforeBlock(offset) in order for each block of
+  // 64 KiB once the worker is past it, and wait() while it waits. opened is
+  // the scan's own status of the file: the signature counts only for the
+  // same file with the same size and times of change. None when path was
+  // not announced, not begun (the worker leaves it to the scan), or could
+  // not be read whole. Announcements before path are dropped.
+  std::optional<MD5Digest> Take(const std::string& path, const struct stat& opened,
+                                const std::function<void(std::uint64_t)>& beforeBlock,
+                                const std::function<void()>& wait);
+
+ private:
+  struct Job;
+  void Work();
+
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
+  bool ending_ = false;
+  std::thread worker_;
+};
+
+}  // namespace veldrano
