@@ -39,17 +39,22 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
       S_ISREG(status.st_mode) && status.st_size == size && StateOf(status) == stored.State) {
     return kept;
   }
-  const platform::ReadOnlyFile file(stored.Path);
-  if (!file.IsOpen()) {
-    AddLogEntry(LogWarning, "Can not open this file", stored.Path, SystemErrorText(file.Error()));
-    return std::nullopt;
+  const std::optional<HashAhead::Finished> ahead = store.TakeHashedAhead(stored.Path);
+  std::optional<platform::ReadOnlyFile> file;
+  if (!ahead) {
+    file.emplace(stored.Path);
+    if (!file->IsOpen()) {
+      AddLogEntry(LogWarning, "Can not open this file", stored.Path, SystemErrorText(file->Error()));
+      return std::nullopt;
+    }
   }
-  now.State = StateOf(file.Status());
+  now.State = StateOf(ahead ? ahead->Seen : file->Status());
   if (now.State.Device != stored.State.Device || now.State.Inode != stored.State.Inode) {
     LogFileChanged(stored.Path, ReplacedText);
     return std::nullopt;
   }
-  const std::optional<std::string> signature = store.SignatureOf(file, stored.Path, size);
+  const std::optional<std::string> signature =
+      store.SignatureOf(stored.Path, size, file ? &*file : nullptr, ahead ? std::optional(ahead->Digest) : std::nullopt);
   if (!signature) return std::nullopt;
   return DigestOf(*signature);
 }
@@ -178,20 +183,31 @@ void SizeStore::HintRead(const std::string& path, std::int64_t size) {
   readAhead_->Hint(path, static_cast<std::uint64_t>(size));
 }
 
-std::optional<std::string> SizeStore::SignatureOf(const platform::ReadOnlyFile& file, const std::string& path,
-                                                  std::int64_t size) {
+std::optional<HashAhead::Finished> SizeStore::TakeHashedAhead(const std::string& path) {
+  if (!hashAhead_) return std::nullopt;
+  return hashAhead_->TakeFinished(path);
+}
+
+std::optional<std::string> SizeStore::SignatureOf(const std::string& path, std::int64_t size,
+                                                  const platform::ReadOnlyFile* file,
+                                                  const std::optional<MD5Digest>& hashed) {
   const auto total = static_cast<std::uint64_t>(size);
-  if (hashAhead_) {
-    const std::optional<MD5Digest> digest = hashAhead_->Take(
-        path, file.Status(), [total](std::uint64_t done) { ShowHashProgress(done, total); },
+  constexpr std::uint64_t Block = 65536;
+  std::optional<MD5Digest> digest = hashed;
+  if (digest) {
+    for (std::uint64_t done = 0; done < total; done += Block) ShowHashProgress(done, total);
+  } else if (hashAhead_ && file != nullptr) {
+    digest = hashAhead_->Take(
+        path, file->Status(), [total](std::uint64_t done) { ShowHashProgress(done, total); },
         [] { Window().ProcessMessages(); });
-    if (digest) {
-      if (total > 0) Window().SetProgressBar2(0);
-      return DigestToText(*digest);
-    }
   }
+  if (digest) {
+    if (total > 0) Window().SetProgressBar2(0);
+    return DigestToText(*digest);
+  }
+  if (file == nullptr) return std::nullopt;
   bool cached = true;
-  std::optional<std::string> signature = ComputeFileSignature(file, path, size, &cached);
+  std::optional<std::string> signature = ComputeFileSignature(*file, path, size, &cached);
   NoteRead(cached);
   return signature;
 }
@@ -225,26 +241,34 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   ctx.LastOperation = "Processing file " + path;
   Window().ProcessMessages();
 
-  const platform::ReadOnlyFile file(path);
-  const std::string access = CheckFileAccess(file);
-  if (!access.empty()) {
-    AddLogEntry(LogWarning, "Can not access to this file", path, access);
-    return;
+  // Opened here, unless the worker hashing ahead has read it whole already:
+  // then its look at the file stands for the access test.
+  SizeStore& store = RunStore();
+  const std::optional<HashAhead::Finished> ahead = store.TakeHashedAhead(path);
+  std::optional<platform::ReadOnlyFile> file;
+  if (!ahead) {
+    file.emplace(path);
+    const std::string access = CheckFileAccess(*file);
+    if (!access.empty()) {
+      AddLogEntry(LogWarning, "Can not access to this file", path, access);
+      return;
+    }
   }
-  const StoredFile current{path, StateOf(file.Status())};
+  const struct stat& status = ahead ? ahead->Seen : file->Status();
+  const std::optional<MD5Digest> hashed = ahead ? std::optional(ahead->Digest) : std::nullopt;
+  const StoredFile current{path, StateOf(status)};
   if (listed.Known() && (current.State.Device != listed.Device || current.State.Inode != listed.Inode)) {
     LogFileChanged(path, ReplacedText);
     return;
   }
-  if (static_cast<std::int64_t>(file.Size()) != size) {
-    LogFileChanged(path, SizeChange(size, static_cast<std::int64_t>(file.Size())));
+  if (status.st_size != size) {
+    LogFileChanged(path, SizeChange(size, status.st_size));
     return;
   }
-  SizeStore& store = RunStore();
   // The same bytes on disk under another name: removing it frees nothing.
   // A file of one link can only be met again through its directory.
   if (listed.InFolderMetBefore ||
-      (file.Status().st_nlink > 1 && !store.MeetFile(current.State.Device, current.State.Inode))) {
+      (status.st_nlink > 1 && !store.MeetFile(current.State.Device, current.State.Inode))) {
     ctx.FilesMetTwice += 1;
     return;
   }
@@ -269,7 +293,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
       return;
     }
     if (!head.Signature || first.State != head.First.State) store.SetFirstSignature(size, *firstSignature, first);
-    const std::optional<std::string> signature = store.SignatureOf(file, path, size);
+    const std::optional<std::string> signature = store.SignatureOf(path, size, file ? &*file : nullptr, hashed);
     if (!signature) return;
     Window().ProcessMessages();
     const Digest digest = DigestOf(*signature);
@@ -283,7 +307,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     return;
   }
 
-  const std::optional<std::string> signature = store.SignatureOf(file, path, size);
+  const std::optional<std::string> signature = store.SignatureOf(path, size, file ? &*file : nullptr, hashed);
   if (!signature) return;
   Window().ProcessMessages();
   const Digest digest = DigestOf(*signature);

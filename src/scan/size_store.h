@@ -70,11 +70,15 @@ class SizeStore {
   // entry's first file when that is still to be read; while reads have to
   // wait for the disk, both are also asked from the disk at once.
   void HintRead(const std::string& path, std::int64_t size);
-  // The signature of the open file at path, of size bytes, or none when
-  // it cannot be read whole (logged): hashed ahead when it was announced
-  // by HintRead, else read now.
-  std::optional<std::string> SignatureOf(const platform::ReadOnlyFile& file, const std::string& path,
-                                         std::int64_t size);
+  // The file at path as the worker hashing ahead found it, when it is done
+  // with it (then the file need not be opened here).
+  std::optional<HashAhead::Finished> TakeHashedAhead(const std::string& path);
+  // The signature of the file at path, of size bytes, or none when it
+  // cannot be read whole (logged): hashed already, when hashed is given (the
+  // progress of its reading is shown all the same), hashed ahead when it was
+  // announced by HintRead, else read now from file.
+  std::optional<std::string> SignatureOf(const std::string& path, std::int64_t size,
+                                         const platform::ReadOnlyFile* file, const std::optional<MD5Digest>& hashed);
 
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);

@@ -93,6 +93,17 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
   return job->Digest;
 }
 
+std::optional<HashAhead::Finished> HashAhead::TakeFinished(const std::string& path) {
+  const std::lock_guard lock(mutex_);
+  const auto found = std::find_if(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; });
+  if (found == jobs_.end()) return std::nullopt;
+  const std::shared_ptr<Job> job = *found;
+  if (job->Stage != Job::Stage::Done && job->Stage != Job::Stage::Failed) return std::nullopt;
+  jobs_.erase(jobs_.begin(), found + 1);  // those before it were passed over by the scan
+  if (job->Stage == Job::Stage::Failed) return std::nullopt;
+  return Finished{job->Seen, job->Digest};
+}
+
 void HashAhead::Work() {
   std::vector<unsigned char> buffer(BlockLength);
   std::unique_lock lock(mutex_);

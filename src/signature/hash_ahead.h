@@ -44,6 +44,17 @@ class HashAhead {
                                 const std::function<void(std::uint64_t)>& beforeBlock,
                                 const std::function<void()>& wait);
 
+  // What the worker found of a file it read whole, without waiting: its
+  // status as it opened it (a regular file of the size announced, unchanged
+  // to the end of its reading) and its signature. None when path is not
+  // done yet (it stays announced) or could not be read whole (the scan reads
+  // it itself and reports why).
+  struct Finished {
+    struct stat Seen;
+    MD5Digest Digest;
+  };
+  std::optional<Finished> TakeFinished(const std::string& path);
+
  private:
   struct Job;
   void Work();
