@@ -44,6 +44,7 @@ HashAhead::~HashAhead() {
 }
 
 void HashAhead::Hint(const std::string& path, std::int64_t size) {
+  bool wake = false;
   {
     const std::lock_guard lock(mutex_);
     if (std::any_of(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; })) return;
@@ -51,8 +52,9 @@ void HashAhead::Hint(const std::string& path, std::int64_t size) {
     job->Path = path;
     job->Size = size;
     jobs_.push_back(std::move(job));
+    wake = workerIdle_;
   }
-  changed_.notify_all();
+  if (wake) changed_.notify_all();
 }
 
 std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct stat& opened,
@@ -71,7 +73,11 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
   for (std::uint64_t offset = 0; offset < total; offset += BlockLength) {
     // The block is shown once the worker is past it, or done.
     while (job->Stage == Job::Stage::Reading && job->Read <= offset) {
-      if (!changed_.wait_for(lock, WaitStep, [&] { return job->Stage != Job::Stage::Reading || job->Read > offset; })) {
+      scanWaiting_ = true;
+      const bool moved =
+          changed_.wait_for(lock, WaitStep, [&] { return job->Stage != Job::Stage::Reading || job->Read > offset; });
+      scanWaiting_ = false;
+      if (!moved) {
         lock.unlock();
         wait();
         lock.lock();
@@ -83,7 +89,10 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
     lock.lock();
   }
   while (job->Stage == Job::Stage::Reading) {
-    if (!changed_.wait_for(lock, WaitStep, [&] { return job->Stage != Job::Stage::Reading; })) {
+    scanWaiting_ = true;
+    const bool moved = changed_.wait_for(lock, WaitStep, [&] { return job->Stage != Job::Stage::Reading; });
+    scanWaiting_ = false;
+    if (!moved) {
       lock.unlock();
       wait();
       lock.lock();
@@ -109,6 +118,7 @@ void HashAhead::Work() {
   std::unique_lock lock(mutex_);
   for (;;) {
     std::shared_ptr<Job> job;
+    workerIdle_ = true;
     changed_.wait(lock, [&] {
       if (ending_) return true;
       // The farthest announced file first: the scan reads the near ones
@@ -119,6 +129,7 @@ void HashAhead::Work() {
       job = *next;
       return true;
     });
+    workerIdle_ = false;
     if (ending_) return;
     job->Stage = Job::Stage::Reading;
     lock.unlock();
@@ -143,8 +154,9 @@ void HashAhead::Work() {
       lock.lock();
       job->Read = offset;
       const bool dropped = ending_;
+      const bool wake = scanWaiting_;
       lock.unlock();
-      changed_.notify_all();
+      if (wake) changed_.notify_all();
       if (dropped) return;
     }
     whole = whole && file.Unchanged();
@@ -155,7 +167,7 @@ void HashAhead::Work() {
       job->Digest = MD5Final(context);
     }
     job->Stage = whole ? Job::Stage::Done : Job::Stage::Failed;
-    changed_.notify_all();
+    if (scanWaiting_) changed_.notify_all();
   }
 }
 

@@ -61,6 +61,10 @@ class HashAhead {
 
   std::mutex mutex_;
   std::condition_variable changed_;
+  // Who sleeps on changed_: a wake-up costs a switch of threads, so each
+  // side wakes the other only when it waits.
+  bool workerIdle_ = false;
+  bool scanWaiting_ = false;
   std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
   bool ending_ = false;
   std::thread worker_;
