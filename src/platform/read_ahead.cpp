@@ -1,13 +1,10 @@
 #include "platform/read_ahead.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 
-#include "platform/unique_fd.h"
+#include "platform/read_only_file.h"
 
 namespace veldrano::platform {
 
@@ -15,7 +12,6 @@ namespace {
 
 constexpr std::size_t MaxQueued = 256;
 constexpr std::uint64_t MaxBytesPerFile = 8 << 20;  // beyond, the reader's own read-ahead keeps up
-constexpr int OpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 }  // namespace
 
@@ -51,12 +47,10 @@ void ReadAhead::Work() {
       item = std::move(queue_.front());
       queue_.pop_front();
     }
-    UniqueFd fd(open(item.Path.c_str(), OpenFlags | O_NOATIME));
-    if (!fd.IsOpen() && errno == EPERM) fd = UniqueFd(open(item.Path.c_str(), OpenFlags));
-    struct stat status {};
-    if (!fd.IsOpen() || fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode)) continue;
+    const ReadOnlyFile file(item.Path);
+    if (!file.IsOpen()) continue;
     const auto length = static_cast<off_t>(std::min(item.Size, MaxBytesPerFile));
-    posix_fadvise(fd.Get(), 0, length, POSIX_FADV_WILLNEED);
+    posix_fadvise(file.Descriptor(), 0, length, POSIX_FADV_WILLNEED);
   }
 }
 

@@ -54,11 +54,14 @@ ssize_t ReadOnlyFile::ReadAt(void* data, std::size_t n, std::uint64_t offset, bo
   }
 }
 
+bool SameFileState(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim) &&
+         SameTime(a.st_ctim, b.st_ctim);
+}
+
 bool ReadOnlyFile::Unchanged() const {
   struct stat now {};
-  return fstat(fd_.Get(), &now) == 0 && now.st_dev == status_.st_dev && now.st_ino == status_.st_ino &&
-         now.st_size == status_.st_size && SameTime(now.st_mtim, status_.st_mtim) &&
-         SameTime(now.st_ctim, status_.st_ctim);
+  return fstat(fd_.Get(), &now) == 0 && SameFileState(now, status_);
 }
 
 }  // namespace veldrano::platform

@@ -18,6 +18,10 @@ namespace veldrano::platform {
 // anything but a regular file is refused (EISDIR for a directory, ENOTSUP
 // for the rest). Reading does not touch the file's access time where the
 // system lets us ask for that.
+// True when two statuses show the same file with the same size and the
+// same times of change of its contents and of its inode.
+bool SameFileState(const struct stat& a, const struct stat& b);
+
 class ReadOnlyFile {
  public:
   explicit ReadOnlyFile(const std::string& path);

@@ -13,13 +13,6 @@ constexpr std::uint64_t BlockLength = 65536;
 // How long the scan waits before it lets the window run again.
 constexpr auto WaitStep = std::chrono::milliseconds(10);
 
-bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
-bool SameFile(const struct stat& a, const struct stat& b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim) &&
-         SameTime(a.st_ctim, b.st_ctim);
-}
-
 }  // namespace
 
 struct HashAhead::Job {
@@ -98,7 +91,7 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
       lock.lock();
     }
   }
-  if (job->Stage != Job::Stage::Done || !SameFile(job->Seen, opened)) return std::nullopt;
+  if (job->Stage != Job::Stage::Done || !platform::SameFileState(job->Seen, opened)) return std::nullopt;
   return job->Digest;
 }
 
