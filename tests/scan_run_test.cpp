@@ -359,6 +359,21 @@ TEST_F(ScanRun, AFirstFileThatCannotBeReadIsNeverMatched) {
   EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{b, c}));
 }
 
+TEST_F(ScanRun, FilesThatCannotBeReadWholeAreNeverGroupedTogether) {
+  // sysfs attributes are listed with 4096 bytes and hold a line each.
+  const std::string attributes = "/sys/kernel/mm/transparent_hugepage";
+  std::size_t listed = 0;
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator(attributes, error)) {
+    if (entry.is_regular_file(error) && entry.file_size(error) == 4096) ++listed;
+  }
+  if (listed < 2) GTEST_SKIP() << "no sysfs attributes to read here";
+  List(attributes);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  EXPECT_GE(ScanContext.WarningCount, static_cast<long double>(listed - 1));
+}
+
 TEST_F(ScanRun, HashesEachFileOnce) {
   // Four copies of a file of three 64 KiB blocks: before each block but the
   // first the per-file bar shows the share done, once per file read.
