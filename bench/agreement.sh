@@ -64,14 +64,18 @@ make_tree awkward --files "$files" --max-size 65536 --depth 7 --fanout 4 --seed 
 check_tree awkward "$tree"
 
 # Links and a FIFO beside the files: a link to a file that has copies, a link
-# to a directory, a dangling link, and a FIFO (opening it for reading would
-# block a scanner that takes it for a file).
+# to a directory, a dangling link, a FIFO (opening it for reading would
+# block a scanner that takes it for a file), and hard links (one file under
+# two names frees nothing when one goes: fdupes leaves them out too).
 make_tree links --files 500 --max-size 65536 --seed 4
 linked_file="$(cd "$tree" && find . -type f -size +0 -name '*.bin' | sort | head -1)"
 ln -sfn "$tree/$linked_file" "$tree/link-to-file.bin"
 ln -sfn "$(cd "$tree" && find . -mindepth 1 -maxdepth 1 -type d | sort | head -1)" "$tree/link-to-dir"
 ln -sfn "$tree/no-such-file" "$tree/dangling-link.bin"
 [ -p "$tree/fifo.bin" ] || mkfifo "$tree/fifo.bin"
+ln -f "$tree/$linked_file" "$tree/hard-link.bin"
+hard_linked="$(cd "$tree" && find . -type f -size +0 -name '*.bin' | sort | sed -n 2p)"
+ln -f "$tree/$hard_linked" "$tree/hard-link-2.bin"
 check_tree links "$tree"
 
 if [ $failed -eq 0 ]; then
