@@ -52,6 +52,16 @@ TEST_F(DirectoryWalk, StopEndsEveryLevelBeforeItsNextEntry) {
   EXPECT_EQ(ScanContext.FilesFound, 1);
 }
 
+TEST_F(DirectoryWalk, AStopThatCameDuringTheListingLandsBeforeTheFirstFile) {
+  File("a", "x");
+  File("b", "y");
+  // The click is handled the first time the walk lets the window run.
+  window.onPump = [&](int) { ScanContext.StopRequested = true; };
+  ScanDirectory(tree, true);
+  EXPECT_EQ(ScanContext.FilesFound, 0);
+  EXPECT_EQ(window.pumps, 1);
+}
+
 TEST_F(DirectoryWalk, ShowStatusDropsTextsWithin500msOfThePanelsLastOne) {
   ShowStatus(2, "first");
   ShowStatus(2, "dropped");

@@ -105,6 +105,13 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
     }
   };
 
+  // A listing begins with "." and ".."; like every entry, each lets the
+  // window run first, so a Stop that came while the directory was being
+  // listed lands before its first file.
+  for (int dot = 0; dot < 2; ++dot) {
+    if (ScanContext.StopRequested) return;
+    Window().ProcessMessages();
+  }
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const DirectoryEntry& entry = entries[index];
     if (ScanContext.StopRequested) return;
