@@ -230,6 +230,29 @@ class MainWindowTest : public QObject {
     QVERIFY(!form.Export2XML->isEnabled());
   }
 
+  // Qt's model tester checks every index, parent, row count and signal of
+  // the three models while they change: a run fills them, sorts move rows
+  // (and the persistent indexes with them), a second run and Clear empty them.
+  void theModelsHoldTogetherThroughRunsSortsAndClear() {
+    TForm1 form;
+    using Tester = QAbstractItemModelTester;
+    const Tester treeTester(form.treeModel, Tester::FailureReportingMode::QtTest);
+    const Tester listTester(form.selectionModel, Tester::FailureReportingMode::QtTest);
+    const Tester logTester(form.logModel, Tester::FailureReportingMode::QtTest);
+    form.DropNames({tree});
+    form.sbStartClick();
+    form.TreeView1->expandAll();
+    form.lvSelection->selectRow(2);
+    for (const int column : {0, 1, 2, 1}) form.lvSelectionColumnClick(column);
+    QCOMPARE(form.selectionModel->rowCount(), 6);
+    form.sbStartClick();
+    form.TreeView1->expandAll();
+    QCOMPARE(form.treeModel->NodeCount(), 1 + 3 + 6);
+    form.sbResetClick();
+    QCOMPARE(form.selectionModel->rowCount(), 0);
+    QCOMPARE(form.treeModel->NodeCount(), 0);
+  }
+
   void sizeColumnSortsNumericallyAndAlternates() {
     TForm1 form;
     form.DropNames({tree});
