@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace veldrano {
 
 bool TakeSingleInstanceLock() {
@@ -25,17 +27,15 @@ bool TakeSingleInstanceLock() {
   // the process ends, normally or not.
   // Never through a link, and only a file of our own: in a shared /tmp
   // somebody else's file could otherwise hold every copy of ours off.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0) return true;
+  platform::UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  if (!fd.IsOpen()) return true;
   struct stat status {};
-  if (fstat(fd, &status) != 0 || status.st_uid != getuid() || !S_ISREG(status.st_mode)) {
-    close(fd);
+  if (fstat(fd.Get(), &status) != 0 || status.st_uid != getuid() || !S_ISREG(status.st_mode)) return true;
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) == 0) {
+    fd.Release();  // the lock lasts as long as the process
     return true;
   }
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-  const bool heldElsewhere = errno == EWOULDBLOCK;
-  close(fd);
-  return !heldElsewhere;
+  return errno != EWOULDBLOCK;
 }
 
 }  // namespace veldrano

@@ -11,23 +11,24 @@
 namespace veldrano {
 
 TerminationRequests::TerminationRequests(QWidget* window) : window_(window) {
-  if (pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) return;  // the defaults stay
-  notifier_ = new QSocketNotifier(pipe_[0], QSocketNotifier::Read, this);
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0) return;  // the defaults stay
+  readEnd_ = platform::UniqueFd(ends[0]);
+  writeEnd_ = platform::UniqueFd(ends[1]);
+  notifier_ = new QSocketNotifier(readEnd_.Get(), QSocketNotifier::Read, this);
   connect(notifier_, &QSocketNotifier::activated, this, &TerminationRequests::Arrived);
-  platform::InstallTerminationHandlers(pipe_[1]);
+  platform::InstallTerminationHandlers(writeEnd_.Get());
 }
 
 TerminationRequests::~TerminationRequests() {
-  if (pipe_[0] < 0) return;
+  if (!readEnd_.IsOpen()) return;
   platform::RemoveTerminationHandlers();
   delete notifier_;
-  close(pipe_[0]);
-  close(pipe_[1]);
 }
 
 void TerminationRequests::Arrived() {
   char bytes[16];
-  while (read(pipe_[0], bytes, sizeof bytes) > 0) {
+  while (read(readEnd_.Get(), bytes, sizeof bytes) > 0) {
   }
   platform::TakeTerminationRequest();
   window_->close();

@@ -1,6 +1,8 @@
 #pragma once
 #include <QObject>
 
+#include "platform/unique_fd.h"
+
 class QSocketNotifier;
 class QWidget;
 
@@ -24,7 +26,7 @@ class TerminationRequests : public QObject {
   void Arrived();
 
   QWidget* window_;
-  int pipe_[2] = {-1, -1};
+  platform::UniqueFd readEnd_, writeEnd_;  // the pipe the signal handler writes into
   QSocketNotifier* notifier_ = nullptr;
 };
 

@@ -109,7 +109,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   QFont small = font();  // the window's 8-point font, in the desktop's family
   small.setPointSize(8);
   setFont(small);
-  ScanContext.Window = this;
   BuildLayout();
   BuildMenus();
 
@@ -140,9 +139,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   Timer1->start();
 }
 
-TForm1::~TForm1() {
-  if (ScanContext.Window == this) ScanContext.Window = nullptr;
-}
+TForm1::~TForm1() = default;
 
 int TForm1::Scaled(int pixels) const { return pixels * logicalDpiX() / 96; }
 
@@ -453,8 +450,7 @@ void TForm1::Action1Click() {
 
 void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
                                  const std::function<void(const std::string&)>& write) {
-  // Busy from before the dialog opens until the export has ended.
-  ScanContext.Busy = true;
+  const BusyScope busy;  // from before the dialog opens until the export has ended
   QFileDialog SaveDialog1(this, QString(), QCoreApplication::applicationDirPath(), filter);
   SaveDialog1.setObjectName(QStringLiteral("SaveDialog1"));
   SaveDialog1.setAcceptMode(QFileDialog::AcceptSave);
@@ -467,7 +463,6 @@ void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
   if (SaveDialog1.exec() == QDialog::Accepted && !SaveDialog1.selectedFiles().isEmpty()) {
     write(ToBytes(SaveDialog1.selectedFiles().first()));
   }
-  ScanContext.Busy = false;
 }
 
 void TForm1::Export_CSV_AllClick() {
@@ -622,7 +617,7 @@ void TForm1::dropEvent(QDropEvent* event) {
 
 void TForm1::DropNames(const std::vector<std::string>& names) {
   if (!sbStart->isEnabled()) return;  // a long operation runs: the drop is refused
-  ScanContext.Busy = true;
+  const BusyScope busy;
   std::vector<std::string> list;
   for (int i = 0; i < DirectoryCount(); ++i) list.push_back(Directory(i));
   bool changed = false;
@@ -636,7 +631,6 @@ void TForm1::DropNames(const std::vector<std::string>& names) {
     }
   }
   sbReset->setEnabled(sbStart->isEnabled() && Lista->topLevelItemCount() > 0);
-  ScanContext.Busy = false;
 }
 
 }  // namespace veldrano

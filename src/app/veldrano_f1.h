@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "scan/scan_scopes.h"
 #include "scan/window_port.h"
 
 class QAction;
@@ -133,6 +134,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   void FitTreeColumn();
   void FitTreeColumnSoon();
 
+  AttachedWindow attached_{this};  // the engine reports here from the start
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;
   bool treeFitPending_ = false;

@@ -12,6 +12,7 @@
 #include "scan/directory_list.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
+#include "scan/scan_scopes.h"
 #include "scan/scan_driver.h"
 
 namespace {
@@ -109,7 +110,7 @@ int main(int argc, char** argv) {
   if (const int status = ParseArguments(argc, argv, options); status >= 0) return status;
 
   veldrano::cli::TerminalWindow window(stdout, stderr, isatty(fileno(stderr)) != 0);
-  veldrano::ScanContext.Window = &window;
+  const veldrano::AttachedWindow attached(&window);
 
   bool anyDirectory = false;
   for (const std::string& name : options.directories) {
@@ -121,15 +122,11 @@ int main(int argc, char** argv) {
     anyDirectory = true;
     veldrano::AddDroppedDirectory(window.directories, directory);
   }
-  if (!anyDirectory) {
-    veldrano::ScanContext.Window = nullptr;
-    return UsageError("no directory to scan");
-  }
+  if (!anyDirectory) return UsageError("no directory to scan");
 
   bool ok = veldrano::sbStartClick();
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
-  veldrano::ScanContext.Window = nullptr;
   return ok ? 0 : 1;
 }

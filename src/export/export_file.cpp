@@ -1,7 +1,7 @@
 #include "export/export_file.h"
 
 #include "report/activity_log.h"
-#include "scan/scan_context.h"
+#include "scan/scan_scopes.h"
 
 namespace veldrano {
 
@@ -17,11 +17,7 @@ bool ExportFile::Write(std::string_view text) {
 bool ExportFile::Close() { return file_ && std::fclose(file_.release()) == 0; }
 
 bool RunExport(const std::string& path, std::string_view failureText, const std::function<bool(ExportFile&)>& write) {
-  // Busy for as long as the export runs, whichever way it ends.
-  struct BusyScope {
-    BusyScope() { ScanContext.Busy = true; }
-    ~BusyScope() { ScanContext.Busy = false; }
-  } busy;
+  const BusyScope busy;  // for as long as the export runs, whichever way it ends
   bool written = false;
   try {
     ExportFile file(path);

@@ -8,23 +8,26 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "platform/unique_fd.h"
+
 namespace veldrano::platform {
 
 DirectoryReader::DirectoryReader(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) {
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.IsOpen()) {
     error_ = errno;
     return;
   }
   struct stat status {};
-  if (fstat(fd, &status) == 0) {
+  if (fstat(fd.Get(), &status) == 0) {
     device_ = status.st_dev;
     inode_ = status.st_ino;
   }
-  dir_ = fdopendir(fd);
+  dir_ = fdopendir(fd.Get());
   if (dir_ == nullptr) {
     error_ = errno;
-    close(fd);
+  } else {
+    fd.Release();  // the listing owns it now
   }
 }
 

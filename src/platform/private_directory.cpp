@@ -29,13 +29,11 @@ bool StillNamed(int parent, const std::string& name, int fd) {
 
 std::vector<std::string> NamesIn(int fd) {
   std::vector<std::string> names;
-  const int listing = openat(fd, ".", DirectoryFlags);
-  if (listing < 0) return names;
-  DIR* dir = fdopendir(listing);
-  if (dir == nullptr) {
-    close(listing);
-    return names;
-  }
+  UniqueFd listing(openat(fd, ".", DirectoryFlags));
+  if (!listing.IsOpen()) return names;
+  DIR* dir = fdopendir(listing.Get());
+  if (dir == nullptr) return names;
+  listing.Release();  // the listing owns it now
   while (const dirent* entry = readdir(dir)) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);

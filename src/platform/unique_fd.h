@@ -23,6 +23,9 @@ class UniqueFd {
   UniqueFd& operator=(const UniqueFd&) = delete;
 
   int Get() const { return fd_; }
+  // Gives the descriptor up to a new owner (fdopendir, or the process for
+  // good) without closing it.
+  int Release() { return std::exchange(fd_, -1); }
   bool IsOpen() const { return fd_ >= 0; }
   void Reset() {
     if (fd_ >= 0) close(fd_);

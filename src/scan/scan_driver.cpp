@@ -9,6 +9,7 @@
 #include "scan/failure_report.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
+#include "scan/scan_scopes.h"
 #include "scan/work_dir.h"
 #include "platform/termination_signals.h"
 
@@ -41,7 +42,6 @@ void ReleaseStore() {
 void ReturnToIdle() {
   ScanContext.LastOperation.clear();
   Window().SetTopCaption(IdleCaption);
-  ScanContext.Busy = false;
 }
 
 // The part of the run that can fail. workDirChosen tells the caller whether
@@ -144,7 +144,7 @@ void Run(bool& workDirChosen) {
 
 bool sbStartClick() {
   TScanContext& ctx = ScanContext;
-  ctx.Busy = true;
+  const BusyScope busy;  // cleared last, after the idle caption
   Window().SetTopCaption("Working...");
   bool workDirChosen = false;
   bool reachedEnd = true;
@@ -184,13 +184,12 @@ void sbStopClick() {
 }
 
 void sbResetClick() {
-  ScanContext.Busy = true;
+  const BusyScope busy;
   Window().ClearDirectories();
   ClearResults();
   Window().ClearLog();
   Window().SetButtonEnabled(Button::Reset, false);
   AddLogEntry(LogReady, "Ready!", std::string(40, ' '), std::string(40, ' '));
-  ScanContext.Busy = false;
 }
 
 }  // namespace veldrano
