@@ -10,145 +10,17 @@
 #include <QShowEvent>
 #include <QTimer>
 
-#include <sys/resource.h>
-
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
-#include <optional>
-#include <sstream>
-
-#include "report/decimal_separator.h"
-#include "report/formatting.h"
-#include "report/round_half_even.h"
 
 namespace veldrano {
 
 namespace {
-
-// The value of "Key:   1234 kB" in a /proc text, in bytes (a field without
-// unit is taken as it is).
-std::optional<std::uint64_t> ProcField(std::string_view text, std::string_view key) {
-  std::size_t lineStart = 0;
-  while (lineStart < text.size()) {
-    std::size_t lineEnd = text.find('\n', lineStart);
-    if (lineEnd == std::string_view::npos) lineEnd = text.size();
-    const std::string_view line = text.substr(lineStart, lineEnd - lineStart);
-    lineStart = lineEnd + 1;
-    if (line.size() <= key.size() || line.substr(0, key.size()) != key || line[key.size()] != ':') {
-      continue;
-    }
-    std::size_t p = key.size() + 1;
-    while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) ++p;
-    std::uint64_t value = 0;
-    for (; p < line.size() && line[p] >= '0' && line[p] <= '9'; ++p) {
-      value = value * 10 + static_cast<std::uint64_t>(line[p] - '0');
-    }
-    while (p < line.size() && (line[p] == ' ' || line[p] == '\t')) ++p;
-    return line.substr(p, 2) == "kB" ? value * 1024 : value;
-  }
-  return std::nullopt;
-}
-
-std::string ReadWholeFile(const char* path) {
-  std::ifstream file(path);
-  std::ostringstream text;
-  text << file.rdbuf();
-  return text.str();
-}
 
 // Background colours of the bars.
 const QColor kMemColor(255, 255, 150);
 const QColor kFigureColor(255, 255, 224);
 
 }  // namespace
-
-MemoryStatus MemoryStatusFromProc(std::string_view meminfo, std::string_view selfStatus,
-                                  std::uint64_t addressSpaceLimit) {
-  MemoryStatus s;
-  s.TotalPhys = ProcField(meminfo, "MemTotal").value_or(0);
-  s.AvailPhys = ProcField(meminfo, "MemAvailable").value_or(ProcField(meminfo, "MemFree").value_or(0));
-  if (s.AvailPhys > s.TotalPhys) s.AvailPhys = s.TotalPhys;
-  if (s.TotalPhys > 0) {
-    s.Load = static_cast<std::uint32_t>(RoundHalfEven(
-        static_cast<long double>(s.TotalPhys - s.AvailPhys) / s.TotalPhys * 100));
-  }
-  s.TotalPageFile = ProcField(meminfo, "SwapTotal").value_or(0);
-  s.AvailPageFile = std::min(ProcField(meminfo, "SwapFree").value_or(0), s.TotalPageFile);
-  s.TotalVirtual = addressSpaceLimit;
-  const std::uint64_t vmSize = ProcField(selfStatus, "VmSize").value_or(0);
-  s.AvailVirtual = vmSize < addressSpaceLimit ? addressSpaceLimit - vmSize : 0;
-  return s;
-}
-
-std::uint64_t AddressSpaceLimit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUserAddressSpace;
-  return static_cast<std::uint64_t>(limit.rlim_cur);
-}
-
-MemoryStatus ReadMemoryStatus() {
-  return MemoryStatusFromProc(ReadWholeFile("/proc/meminfo"), ReadWholeFile("/proc/self/status"),
-                              AddressSpaceLimit());
-}
-
-std::string Fixed1(long double value) {
-  // The 18-digit decimal expansion decides the rounding, as in FormatSize.
-  DecimalDigits expansion = DecimalExpansion(value);
-  std::string& digits = expansion.digits;
-  const int exponent = expansion.exponent;
-  // Power of ten of the last digit kept: the tenths while that keeps five
-  // significant digits or fewer, else the units.
-  const int lastPlace = exponent <= 3 ? -1 : 0;
-  const int kept = exponent - lastPlace + 1;  // significant digits kept, may be 0 or less
-  std::string number;                         // the rounded value in units of 10^lastPlace
-  bool roundUp = false;
-  if (kept > 0) {
-    const auto count = static_cast<std::size_t>(kept);
-    if (digits.size() < count + 1) digits.resize(count + 1, '0');
-    number = digits.substr(0, count);
-    roundUp = digits[count] >= '5';
-  } else {
-    roundUp = kept == 0 && digits[0] >= '5';
-  }
-  if (roundUp) {
-    int i = static_cast<int>(number.size()) - 1;
-    for (; i >= 0 && number[static_cast<std::size_t>(i)] == '9'; --i) {
-      number[static_cast<std::size_t>(i)] = '0';
-    }
-    if (i >= 0) {
-      ++number[static_cast<std::size_t>(i)];
-    } else {
-      number.insert(0, 1, '1');
-    }
-  }
-  if (lastPlace == 0) number += '0';
-  if (number.size() < 2) number.insert(0, 2 - number.size(), '0');
-  std::string text = number.substr(0, number.size() - 1);
-  text += DecimalSeparator();
-  text += number.back();
-  return text;
-}
-
-MemoryTexts MemoryPanelTexts(const MemoryStatus& status) {
-  MemoryTexts texts;
-  texts.Load = "Memory load: " + std::to_string(status.Load) + " %";
-  const std::array<std::uint64_t, 3> available{status.AvailPhys, status.AvailPageFile,
-                                               status.AvailVirtual};
-  const std::array<std::uint64_t, 3> total{status.TotalPhys, status.TotalPageFile,
-                                           status.TotalVirtual};
-  for (std::size_t i = 0; i < 3; ++i) {
-    const std::uint64_t a = available[i];
-    const std::uint64_t t = total[i];
-    texts.Available[i] = Fixed1(static_cast<long double>(a) / 1024 / 1024);
-    texts.Total[i] = Fixed1(static_cast<long double>(t) / 1024 / 1024);
-    // No swap at all is a total of 0: nothing of it is in use.
-    const std::uint64_t used = t > a ? t - a : 0;
-    texts.Used[i] = Fixed1(t == 0 ? 0 : static_cast<long double>(used) / t * 100) + " %";
-  }
-  return texts;
-}
 
 // ---------------------------------------------------------------------------
 
@@ -302,7 +174,7 @@ void TForm2::Timer1Timer() {
   // Back to the top of the stay-on-top windows, without activating it; a
   // hidden window stays hidden.
   if (isVisible()) raise();
-  const MemoryTexts texts = MemoryPanelTexts(ReadMemoryStatus());
+  const MemoryTexts texts = MemoryPanelTexts(platform::ReadMemoryStatus());
   sbMem->SetPanelText(0, QString::fromStdString(texts.Load));
   for (int i = 0; i < 3; ++i) {
     const auto column = static_cast<std::size_t>(i);
