@@ -32,14 +32,14 @@ std::optional<std::string> SignatureOf(const std::string& path) {
 TEST_F(FileSignature, OfAnEmptyFileIsTheEmptyDigestWithoutLogOrProgress) {
   EXPECT_EQ(SignatureOf(dir.Write("empty", "")), EmptySignature);
   EXPECT_TRUE(window.log.empty());
-  EXPECT_TRUE(window.progressBar2.empty());
+  EXPECT_TRUE(window.fileProgress.empty());
   EXPECT_EQ(window.pumps, 0);
 }
 
 TEST_F(FileSignature, IsTheMD5OfTheBytesInUpperCaseHex) {
   EXPECT_EQ(SignatureOf(dir.Write("abc", "abc")), "900150983CD24FB0D6963F7D28E17F72");
   EXPECT_EQ(SignatureOf(dir.Write("one", "a")), "0CC175B9C0F1B6A831C399E269772661");
-  EXPECT_EQ(window.progressBar2, (std::vector<int>{0, 0, 0, 0}));
+  EXPECT_EQ(window.fileProgress, (std::vector<int>{0, 0, 0, 0}));
   EXPECT_EQ(window.pumps, 2);
   EXPECT_TRUE(window.log.empty());
 }
@@ -48,13 +48,13 @@ TEST_F(FileSignature, ReadsOneBlockPer64KiB) {
   // 65536 bytes: one read; the bar shows 0 before it and 0 after.
   EXPECT_EQ(SignatureOf(dir.Write("64k", testing::PatternBytes(65536))), "103855EEDA762363187FEB7A44C9E4A0");
   EXPECT_EQ(window.pumps, 1);
-  EXPECT_EQ(window.progressBar2, (std::vector<int>{0, 0}));
+  EXPECT_EQ(window.fileProgress, (std::vector<int>{0, 0}));
 
   window = {};
   EXPECT_EQ(SignatureOf(dir.Write("64k+1", testing::PatternBytes(65537))), "5712D03EDFAC507499662C7C434FDFA5");
   EXPECT_EQ(window.pumps, 2);
   // Before the second read 65536 of 65537 bytes are done: 99.998 % shows 100.
-  EXPECT_EQ(window.progressBar2, (std::vector<int>{0, 100, 0}));
+  EXPECT_EQ(window.fileProgress, (std::vector<int>{0, 100, 0}));
   EXPECT_TRUE(window.log.empty());
 }
 
@@ -144,7 +144,7 @@ TEST_F(FileSignature, GivesNoneForAFileThatChangesBeforeOrWhileItIsRead) {
   EXPECT_EQ(window.log[0].Comment, "Listed with 6000 bytes, now 5000 bytes");
   EXPECT_EQ(window.log[1].Comment, "Ended after 131072 of its 1048576 bytes");
   EXPECT_EQ(window.log[2].Comment, "Modified while it was being read");
-  EXPECT_EQ(window.progressBar2.back(), 0);
+  EXPECT_EQ(window.fileProgress.back(), 0);
 
   window = {};
   window.onPump = nullptr;

@@ -87,7 +87,7 @@ TEST_F(ScanRun, FindsDuplicatesAndLeavesNothingOnDisk) {
   EXPECT_EQ(ScanContext.DigitsPerLevel, 8);
   EXPECT_FALSE(ScanContext.Busy);
   EXPECT_TRUE(ScanContext.LastOperation.empty());
-  EXPECT_EQ(window.progressBar1.back(), 0);
+  EXPECT_EQ(window.overallProgress.back(), 0);
   EXPECT_EQ(TmpEntries(), 0u);  // store released, reserved file removed
 }
 
@@ -382,7 +382,7 @@ TEST_F(ScanRun, HashesEachFileOnce) {
   List(tree);
   EXPECT_TRUE(sbStartClick());
   EXPECT_EQ(ScanContext.DuplicateFiles, 3);
-  EXPECT_EQ(std::count(window.progressBar2.begin(), window.progressBar2.end(), 33), 4);
+  EXPECT_EQ(std::count(window.fileProgress.begin(), window.fileProgress.end(), 33), 4);
 }
 
 TEST_F(ScanRun, ResetEmptiesListResultsAndLog) {

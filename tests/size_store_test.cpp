@@ -33,7 +33,7 @@ TEST_F(SizeStoreTest, FirstFileOfASizeIsStoredUnhashedAndNothingGoesToDisk) {
   ProcessFile(x, 1234567);
   EXPECT_EQ(ScanContext.StoredFiles, 1);
   EXPECT_EQ(ScanContext.StoreEntries, 1);
-  EXPECT_TRUE(window.progressBar2.empty());  // nothing was read
+  EXPECT_TRUE(window.fileProgress.empty());  // nothing was read
   EXPECT_EQ(ScanContext.LastOperation, "Processing file " + x);
   ASSERT_TRUE(ScanContext.Store);
   EXPECT_EQ(ScanContext.Store->FindHead(1234567).First.Path, x);

@@ -151,7 +151,7 @@ TEST_F(WorkDirTest, ReleaseCountsDownEveryEntryAndRemovesTheStore) {
   EXPECT_EQ(window.Panel(1).front(), "3");
   EXPECT_EQ(window.Panel(2).front(), "0 %");
   EXPECT_TRUE(window.Panel(3).front().starts_with("Releasing: "));
-  EXPECT_EQ(window.progressBar1, (std::vector<int>{67, 33, 0}));
+  EXPECT_EQ(window.overallProgress, (std::vector<int>{67, 33, 0}));
   EXPECT_TRUE(ScanContext.LastOperation.starts_with("Releasing: "));
   EXPECT_EQ(TmpEntries(), 0u);
 }

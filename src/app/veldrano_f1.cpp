@@ -331,9 +331,9 @@ void TForm1::SetStatusText(int panel, std::string_view text) {
 // A progress bar repaints itself at once whenever its value changes. The
 // positions are therefore kept here and handed to the bars when the window
 // next runs its events, which is when anything could be seen of them.
-void TForm1::SetProgressBar1(int position) { barPositions_[0] = std::clamp(position, 0, 100); }
+void TForm1::SetOverallProgress(int position) { barPositions_[0] = std::clamp(position, 0, 100); }
 
-void TForm1::SetProgressBar2(int position) { barPositions_[1] = std::clamp(position, 0, 100); }
+void TForm1::SetFileProgress(int position) { barPositions_[1] = std::clamp(position, 0, 100); }
 
 void TForm1::ShowProgress() {
   // Painted with the rest of the window, not on its own ahead of it.

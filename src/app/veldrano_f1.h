@@ -44,8 +44,8 @@ class TForm1 : public QMainWindow, public WindowPort {
 
   // WindowPort
   void SetStatusText(int panel, std::string_view text) override;
-  void SetProgressBar1(int position) override;
-  void SetProgressBar2(int position) override;
+  void SetOverallProgress(int position) override;
+  void SetFileProgress(int position) override;
   void AppendLogRow(const LogRow& row) override;
   void SetTopCaption(std::string_view text) override;
   void SetProgressBarsVisible(bool visible) override;

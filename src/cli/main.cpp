@@ -11,7 +11,6 @@
 #include "export/xml_export.h"
 #include "scan/directory_list.h"
 #include "scan/path_helpers.h"
-#include "scan/scan_context.h"
 #include "scan/scan_scopes.h"
 #include "scan/scan_driver.h"
 

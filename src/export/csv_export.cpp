@@ -4,6 +4,7 @@
 
 #include "export/export_file.h"
 #include "scan/scan_context.h"
+#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -35,7 +36,7 @@ bool WriteRows(ExportFile& file, bool onlySelected) {
   // The pump may tick, untick, sort or drop rows; every row is looked up
   // afresh after it, and a tick applies to the rows not yet written.
   for (std::size_t i = 0; i < ScanContext.Selection.size(); ++i) {
-    Window().ProcessMessages();
+    ProcessMessages();
     if (i >= ScanContext.Selection.size()) break;
     const SelectionRow& row = ScanContext.Selection[i];
     if (onlySelected && !row.Checked) continue;

@@ -3,6 +3,7 @@
 #include "export/export_file.h"
 #include "export/xml_text.h"
 #include "scan/scan_context.h"
+#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -24,13 +25,13 @@ bool WriteDocument(ExportFile& file) {
     return root && g < root->Groups.size() ? &root->Groups[g] : nullptr;
   };
   for (std::size_t g = 0; groupAt(g) != nullptr; ++g) {
-    Window().ProcessMessages();
+    ProcessMessages();
     const SignatureGroup* group = groupAt(g);
     if (group == nullptr) break;
     const std::string name = XMLElementName(group->Signature);
     if (!file.Write("\t<" + name + ">\r\n")) return false;
     for (std::size_t f = 0; (group = groupAt(g)) != nullptr && f < group->Files.size(); ++f) {
-      Window().ProcessMessages();
+      ProcessMessages();
       group = groupAt(g);
       if (group == nullptr || f >= group->Files.size()) break;
       line = "\t\t<Filename>";

@@ -3,6 +3,7 @@
 #include "platform/local_time.h"
 #include "report/formatting.h"
 #include "scan/scan_context.h"
+#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -36,7 +37,7 @@ void AddLogEntry(LogKind kind, std::string_view message, std::string_view name, 
   row.Information += message;
   row.Name = name;
   row.Comment = comment;
-  Window().AppendLogRow(row);
+  Display().AppendLogRow(row);
 }
 
 }  // namespace veldrano

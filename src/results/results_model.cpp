@@ -2,6 +2,7 @@
 
 #include "report/formatting.h"
 #include "scan/scan_context.h"
+#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -22,20 +23,20 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 void EnsureResultsRoot() {
   if (ScanContext.ResultsRoot) return;
   ScanContext.ResultsRoot = std::make_unique<ResultsNode>();
-  Window().ResultsRootCreated();
-  Window().ProcessMessages();
+  Display().ResultsRootCreated();
+  ProcessMessages();
 }
 
 void ClearResults() {
   ScanContext.ResultsRoot.reset();
   ScanContext.Selection.clear();
   ScanContext.Selection.shrink_to_fit();
-  Window().ResultsCleared();
+  Display().ResultsCleared();
 }
 
 std::optional<std::uint32_t> FindSignatureGroup(std::string_view signature) {
   if (!ScanContext.ResultsRoot) return std::nullopt;
-  Window().ProcessMessages();
+  ProcessMessages();
   const auto& index = ScanContext.ResultsRoot->GroupIndex;
   const auto found = index.find(std::string(signature));
   if (found == index.end()) return std::nullopt;
@@ -54,7 +55,7 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
     SignatureGroup& g = root.Groups[*group];
     g.Files.push_back(path);
     rows.push_back({*group, static_cast<std::uint32_t>(g.Files.size() - 1), true});
-    Window().DuplicateRecorded(*group, false);
+    Display().DuplicateRecorded(*group, false);
     return;
   }
   const auto group = static_cast<std::uint32_t>(root.Groups.size());
@@ -62,7 +63,7 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
   root.GroupIndex.emplace(signature, group);
   rows.push_back({group, 0, false});
   rows.push_back({group, 1, true});
-  Window().DuplicateRecorded(group, true);
+  Display().DuplicateRecorded(group, true);
 }
 
 std::optional<TreeNodeRef> FindTreeNode(std::string_view text) {

@@ -12,6 +12,7 @@
 #include "scan/scan_context.h"
 #include "scan/size_store.h"
 #include "scan/work_dir.h"
+#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -50,7 +51,7 @@ void HandOnFile(const std::string& full, const FileIdentity& listed) {
   std::int64_t percent = 0;
   if (ctx.TotalBytes > 0) {
     percent = RoundHalfEven(static_cast<long double>(ctx.BytesProcessed) / static_cast<long double>(ctx.TotalBytes) * 100);
-    Window().SetProgressBar1(static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100)));
+    Display().SetOverallProgress(static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100)));
   }
   if (ctx.Estimator) {
     ShowStatus(0, "Approx. time left: " +
@@ -68,8 +69,8 @@ void ShowStatus(int slot, std::string_view text) {
   const auto now = static_cast<long double>(platform::TickCount());
   if (now - ScanContext.PanelShownAt[static_cast<std::size_t>(slot)] > 500) {
     ScanContext.PanelShownAt[static_cast<std::size_t>(slot)] = now;
-    Window().SetStatusText(slot, text);
-    Window().ProcessMessages();
+    Display().SetStatusText(slot, text);
+    ProcessMessages();
   }
 }
 
@@ -110,7 +111,7 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
   // listed lands before its first file.
   for (int dot = 0; dot < 2; ++dot) {
     if (ScanContext.StopRequested) return;
-    Window().ProcessMessages();
+    ProcessMessages();
   }
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const DirectoryEntry& entry = entries[index];
@@ -122,7 +123,7 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
         RunStore().HintRead(path + entries[near].Name, static_cast<std::int64_t>(entries[near].Size));
       }
     }
-    Window().ProcessMessages();
+    ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
       if (!(inTemp && IsWorkDirName(entry.Name))) Walk(path + entry.Name, countingPass, metBefore);
     } else if (entry.Kind == DirectoryEntry::Type::File) {

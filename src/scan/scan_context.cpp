@@ -1,10 +1,21 @@
 #include "scan/scan_context.h"
 
+#include "scan/window_access.h"
+
 namespace veldrano {
 
-WindowPort& Window() {
+namespace {
+
+// The window that is not there: everything it is told is dropped.
+WindowPort& Attached() {
   static WindowPort absent;
   return ScanContext.Window != nullptr ? *ScanContext.Window : absent;
 }
+
+}  // namespace
+
+ScanDisplay& Display() { return Attached(); }
+DirectoryListPort& Directories() { return Attached(); }
+void ProcessMessages() { Attached().ProcessMessages(); }
 
 }  // namespace veldrano

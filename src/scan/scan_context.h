@@ -59,7 +59,4 @@ struct TScanContext {
 
 inline TScanContext ScanContext;
 
-// The attached window, or one that ignores everything when none is attached.
-WindowPort& Window();
-
 }  // namespace veldrano

@@ -12,6 +12,7 @@
 #include "scan/scan_scopes.h"
 #include "scan/work_dir.h"
 #include "platform/termination_signals.h"
+#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -41,7 +42,7 @@ void ReleaseStore() {
 
 void ReturnToIdle() {
   ScanContext.LastOperation.clear();
-  Window().SetTopCaption(IdleCaption);
+  Display().SetTopCaption(IdleCaption);
 }
 
 // The part of the run that can fail. workDirChosen tells the caller whether
@@ -53,16 +54,16 @@ void Run(bool& workDirChosen) {
   ctx.TempDirLower = EnsureTrailingBackslash(GetLongPath(ctx.TempDirLong));
   ctx.WarningCount = 0;
   ctx.ErrorCount = 0;
-  Window().SetButtonEnabled(Button::Start, false);
-  Window().SetButtonEnabled(Button::Stop, true);
-  Window().SetButtonEnabled(Button::Reset, false);
+  Display().SetButtonEnabled(Button::Start, false);
+  Display().SetButtonEnabled(Button::Stop, true);
+  Display().SetButtonEnabled(Button::Reset, false);
   ctx.LastOperation.clear();
   ClearResults();
   ctx.FilesPending = 0;
   ctx.DuplicateFiles = 0;
   ctx.FilesMetTwice = 0;
 
-  if (Window().DirectoryCount() == 0) {
+  if (Directories().DirectoryCount() == 0) {
     AddLogEntry(LogWarning,
                 "No directory selected ; Please drag'n drop one or more directories to find duplicate files...");
     return;
@@ -81,31 +82,31 @@ void Run(bool& workDirChosen) {
   ctx.StoreEntries = 0;
   ctx.PanelShownAt = {};
   ctx.Store = std::make_unique<SizeStore>(ctx.WorkDirPath);
-  Window().SetProgressBar1(0);
-  Window().SetProgressBar2(0);
-  Window().SetProgressBarsVisible(true);
+  Display().SetOverallProgress(0);
+  Display().SetFileProgress(0);
+  Display().SetProgressBarsVisible(true);
   ctx.Estimator = std::make_unique<TStimazioni>();
   ctx.StopRequested = false;
   ctx.TotalBytes = 0;
   ctx.FilesFound = 0;
 
   AddLogEntry(LogInfo, "Analysing...");
-  const int count = Window().DirectoryCount();
-  for (int i = 0; i < count; ++i) ScanDirectory(Window().Directory(i), true);
+  const int count = Directories().DirectoryCount();
+  for (int i = 0; i < count; ++i) ScanDirectory(Directories().Directory(i), true);
 
   ctx.BytesProcessed = 0;
   ctx.RecoverableBytes = 0;
   AddLogEntry(LogInfo, "Files found: " + FormatCount(' ', static_cast<long double>(ctx.FilesFound)));
   AddLogEntry(LogInfo, "Total size: " + FormatSize(static_cast<long double>(ctx.TotalBytes)));
   AddLogEntry(LogInfo, "Working...");
-  for (int i = 0; i < Window().DirectoryCount(); ++i) {
-    const std::string directory = Window().Directory(i);
+  for (int i = 0; i < Directories().DirectoryCount(); ++i) {
+    const std::string directory = Directories().Directory(i);
     AddLogEntry(LogInfo, "Job: " + directory);
     ScanDirectory(directory, false);
   }
 
-  for (int panel = 0; panel < 3; ++panel) Window().SetStatusText(panel, "");
-  Window().SetProgressBar1(0);
+  for (int panel = 0; panel < 3; ++panel) Display().SetStatusText(panel, "");
+  Display().SetOverallProgress(0);
   EnsureResultsRoot();
   ctx.Estimator.reset();
 
@@ -127,9 +128,9 @@ void Run(bool& workDirChosen) {
     ReleaseStore();
   }
   ctx.Store.reset();
-  Window().SetStatusText(3, "Ready!");
-  Window().SetStatusText(2, "");
-  Window().SetStatusText(1, "");
+  Display().SetStatusText(3, "Ready!");
+  Display().SetStatusText(2, "");
+  Display().SetStatusText(1, "");
   if (ctx.WarningCount > 0) {
     AddLogEntry(LogWarningSummary, "THERE ARE WARNINGS (" + FloatToText(ctx.WarningCount) + ")... Please see logs above...");
   }
@@ -137,7 +138,7 @@ void Run(bool& workDirChosen) {
     AddLogEntry(LogErrorSummary, "THERE ARE ERRORS (" + FloatToText(ctx.ErrorCount) + ")... Please see logs above...");
   }
   AddLogEntry(LogReady, "Ready!");
-  Window().SetProgressBarsVisible(false);
+  Display().SetProgressBarsVisible(false);
 }
 
 }  // namespace
@@ -145,7 +146,7 @@ void Run(bool& workDirChosen) {
 bool sbStartClick() {
   TScanContext& ctx = ScanContext;
   const BusyScope busy;  // cleared last, after the idle caption
-  Window().SetTopCaption("Working...");
+  Display().SetTopCaption("Working...");
   bool workDirChosen = false;
   bool reachedEnd = true;
   try {
@@ -168,7 +169,7 @@ bool sbStartClick() {
       }
     }
     ctx.Store.reset();
-    Window().SetProgressBarsVisible(false);
+    Display().SetProgressBarsVisible(false);
   }
   ReturnToIdle();
   return reachedEnd;
@@ -185,10 +186,10 @@ void sbStopClick() {
 
 void sbResetClick() {
   const BusyScope busy;
-  Window().ClearDirectories();
+  Directories().ClearDirectories();
   ClearResults();
-  Window().ClearLog();
-  Window().SetButtonEnabled(Button::Reset, false);
+  Display().ClearLog();
+  Display().SetButtonEnabled(Button::Reset, false);
   AddLogEntry(LogReady, "Ready!", std::string(40, ' '), std::string(40, ' '));
 }
 

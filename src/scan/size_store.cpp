@@ -12,6 +12,7 @@
 #include "results/results_model.h"
 #include "scan/scan_context.h"
 #include "signature/file_signature.h"
+#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -199,10 +200,10 @@ std::optional<std::string> SizeStore::SignatureOf(const std::string& path, std::
   } else if (hashAhead_ && file != nullptr) {
     digest = hashAhead_->Take(
         path, file->Status(), [total](std::uint64_t done) { ShowHashProgress(done, total); },
-        [] { Window().ProcessMessages(); });
+        [] { ProcessMessages(); });
   }
   if (digest) {
-    if (total > 0) Window().SetProgressBar2(0);
+    if (total > 0) Display().SetFileProgress(0);
     return DigestToText(*digest);
   }
   if (file == nullptr) return std::nullopt;
@@ -239,7 +240,7 @@ std::string CheckFileAccess(const platform::ReadOnlyFile& file) {
 void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed) {
   TScanContext& ctx = ScanContext;
   ctx.LastOperation = "Processing file " + path;
-  Window().ProcessMessages();
+  ProcessMessages();
 
   // Opened here, unless the worker hashing ahead has read it whole already:
   // then its look at the file stands for the access test.
@@ -295,7 +296,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     if (!head.Signature || first.State != head.First.State) store.SetFirstSignature(size, *firstSignature, first);
     const std::optional<std::string> signature = store.SignatureOf(path, size, file ? &*file : nullptr, hashed);
     if (!signature) return;
-    Window().ProcessMessages();
+    ProcessMessages();
     const Digest digest = DigestOf(*signature);
     if (digest == *firstSignature) {
       RecordDuplicate(*signature, path, first.Path, size);
@@ -309,7 +310,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
 
   const std::optional<std::string> signature = store.SignatureOf(path, size, file ? &*file : nullptr, hashed);
   if (!signature) return;
-  Window().ProcessMessages();
+  ProcessMessages();
   const Digest digest = DigestOf(*signature);
   const std::optional<StoredFile> line = store.FindSignatureLine(size, digest);
   if (!line) {

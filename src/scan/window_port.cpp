@@ -2,20 +2,20 @@
 
 namespace veldrano {
 
-void WindowPort::SetStatusText(int, std::string_view) {}
-void WindowPort::SetProgressBar1(int) {}
-void WindowPort::SetProgressBar2(int) {}
-void WindowPort::AppendLogRow(const LogRow&) {}
-void WindowPort::ProcessMessages() {}
-void WindowPort::SetTopCaption(std::string_view) {}
-void WindowPort::SetProgressBarsVisible(bool) {}
-void WindowPort::SetButtonEnabled(Button, bool) {}
-int WindowPort::DirectoryCount() { return 0; }
-std::string WindowPort::Directory(int) { return {}; }
-void WindowPort::ClearDirectories() {}
-void WindowPort::ClearLog() {}
-void WindowPort::ResultsCleared() {}
-void WindowPort::ResultsRootCreated() {}
-void WindowPort::DuplicateRecorded(std::uint32_t, bool) {}
+void ScanDisplay::SetStatusText(int, std::string_view) {}
+void ScanDisplay::SetOverallProgress(int) {}
+void ScanDisplay::SetFileProgress(int) {}
+void ScanDisplay::SetProgressBarsVisible(bool) {}
+void ScanDisplay::AppendLogRow(const LogRow&) {}
+void ScanDisplay::ClearLog() {}
+void ScanDisplay::SetTopCaption(std::string_view) {}
+void ScanDisplay::SetButtonEnabled(Button, bool) {}
+void ScanDisplay::ResultsCleared() {}
+void ScanDisplay::ResultsRootCreated() {}
+void ScanDisplay::DuplicateRecorded(std::uint32_t, bool) {}
+int DirectoryListPort::DirectoryCount() { return 0; }
+std::string DirectoryListPort::Directory(int) { return {}; }
+void DirectoryListPort::ClearDirectories() {}
+void MessagePump::ProcessMessages() {}
 
 }  // namespace veldrano

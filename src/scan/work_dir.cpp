@@ -18,6 +18,7 @@
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/size_store.h"
+#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -153,7 +154,7 @@ void WorkDir::Remove() {
 void ReleaseWorkDir(SizeStore& store) {
   TScanContext& ctx = ScanContext;
   store.ForEachEntry([&ctx](std::int64_t size) {
-    Window().ProcessMessages();
+    ProcessMessages();
     ShowStatus(1, FormatCount(' ', ctx.ReleaseRemaining));
     if (ctx.StoreEntries != 0) {
       const auto done = RoundHalfEven(100 - ctx.ReleaseRemaining / ctx.StoreEntries * 100);
@@ -164,7 +165,7 @@ void ReleaseWorkDir(SizeStore& store) {
     ShowStatus(3, "Releasing: " + name);
     ctx.ReleaseRemaining -= 1;
     if (ctx.StoredFiles > 0 && ctx.StoreEntries != 0) {
-      Window().SetProgressBar1(static_cast<int>(RoundHalfEven(ctx.ReleaseRemaining / ctx.StoreEntries * 100)));
+      Display().SetOverallProgress(static_cast<int>(RoundHalfEven(ctx.ReleaseRemaining / ctx.StoreEntries * 100)));
     }
   });
   store.RemoveFromDisk();

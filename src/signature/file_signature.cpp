@@ -9,8 +9,7 @@
 #include "platform/system_error.h"
 #include "report/activity_log.h"
 #include "report/round_half_even.h"
-#include "scan/window_port.h"
-#include "scan/scan_context.h"
+#include "scan/window_access.h"
 #include "signature/md5.h"
 
 namespace veldrano {
@@ -66,7 +65,7 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
     MD5Update(buffer.get(), static_cast<std::uint32_t>(got));
     offset += static_cast<std::uint64_t>(got);
   }
-  if (total > 0) Window().SetProgressBar2(0);
+  if (total > 0) Display().SetFileProgress(0);
   if (whole && !file.Unchanged()) {
     LogFileChanged(path, "Modified while it was being read");
     whole = false;
@@ -75,9 +74,9 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
 }
 
 void ShowHashProgress(std::uint64_t done, std::uint64_t total) {
-  Window().SetProgressBar2(
+  Display().SetFileProgress(
       static_cast<int>(RoundHalfEven(static_cast<long double>(done) / static_cast<long double>(total) * 100)));
-  Window().ProcessMessages();
+  ProcessMessages();
 }
 
 std::string DigestToText() { return DigestToText(MD5Final()); }

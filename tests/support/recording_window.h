@@ -13,8 +13,8 @@ class RecordingWindow : public WindowPort {
   void SetStatusText(int panel, std::string_view text) override {
     statusTexts.push_back({panel, std::string(text)});
   }
-  void SetProgressBar1(int position) override { progressBar1.push_back(position); }
-  void SetProgressBar2(int position) override { progressBar2.push_back(position); }
+  void SetOverallProgress(int position) override { overallProgress.push_back(position); }
+  void SetFileProgress(int position) override { fileProgress.push_back(position); }
   void AppendLogRow(const LogRow& row) override { log.push_back(row); }
   void ProcessMessages() override {
     ++pumps;
@@ -58,8 +58,8 @@ class RecordingWindow : public WindowPort {
     bool newGroup;
   };
   std::vector<StatusText> statusTexts;
-  std::vector<int> progressBar1;
-  std::vector<int> progressBar2;
+  std::vector<int> overallProgress;
+  std::vector<int> fileProgress;
   std::vector<LogRow> log;
   std::vector<std::string> directories;
   std::string topCaption;
