@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/temp_directory.h"
 #include "platform/unique_fd.h"
 
 namespace veldrano {
@@ -19,9 +20,7 @@ bool TakeSingleInstanceLock() {
   if (runtime != nullptr && *runtime != '\0') {
     path = std::string(runtime) + "/VELDRANO Duplicates finder.lock";
   } else {
-    const char* temp = std::getenv("TMPDIR");
-    path = std::string(temp != nullptr && *temp != '\0' ? temp : "/tmp") + "/VELDRANO Duplicates finder-" +
-           std::to_string(getuid()) + ".lock";
+    path = platform::TempDirectoryName() + "/VELDRANO Duplicates finder-" + std::to_string(getuid()) + ".lock";
   }
   // Kept open for the life of the process: the kernel drops the lock when
   // the process ends, normally or not.

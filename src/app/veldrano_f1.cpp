@@ -37,6 +37,7 @@
 #include "app/selection_model.h"
 #include "app/text_bytes.h"
 #include "components/exceptions.h"
+#include "components/layout_scale.h"
 #include "export/csv_export.h"
 #include "export/xml_export.h"
 #include "report/activity_log.h"
@@ -46,6 +47,7 @@
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
+#include "scan/window_texts.h"
 #include "windows/veldrano_f2.h"
 #include "windows/veldrano_f4.h"
 
@@ -126,8 +128,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   sbPinClick();
   SetProgressBarsVisible(false);
   ScanContext.ResultsRoot.reset();
-  AddLogEntry(LogReady, "Ready!", std::string(40, ' '), std::string(40, ' '));
-  SetStatusText(3, "Ready!");
+  LogFirstReadyLine();
+  SetStatusText(3, ReadyText);
   SetStatusText(2, "");
   SetStatusText(1, "");
   setAcceptDrops(true);
@@ -141,7 +143,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
 TForm1::~TForm1() = default;
 
-int TForm1::Scaled(int pixels) const { return pixels * logicalDpiX() / 96; }
+int TForm1::Scaled(int pixels) const { return ScaledPixels(pixels, LayoutScale(this)); }
 
 void TForm1::BuildLayout() {
   auto* central = new QWidget(this);
@@ -161,7 +163,7 @@ void TForm1::BuildLayout() {
   sbStart = PictureButton(PanelHaut, QStringLiteral("sbStart"), StartPicture(), QStringLiteral("Start"), Scaled(35));
   sbStop = PictureButton(PanelHaut, QStringLiteral("sbStop"), StopPicture(), QStringLiteral("Stop"), Scaled(35));
   sbReset = PictureButton(PanelHaut, QStringLiteral("sbReset"), ClearPicture(), QStringLiteral("Clear"), Scaled(35));
-  PanelHautCaption = new QLabel(QStringLiteral("Drag'n drop directories here..."), PanelHaut);
+  PanelHautCaption = new QLabel(QString::fromUtf8(IdleCaption), PanelHaut);
   QFont bold = PanelHautCaption->font();
   bold.setBold(true);
   PanelHautCaption->setFont(bold);

@@ -1,5 +1,7 @@
 #include "results/results_model.h"
 
+#include "report/ascii_case.h"
+
 #include "report/formatting.h"
 #include "scan/scan_context.h"
 #include "scan/window_access.h"
@@ -12,8 +14,7 @@ namespace {
 bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
-    auto upper = [](char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; };
-    if (upper(a[i]) != upper(b[i])) return false;
+    if (AsciiUpper(a[i]) != AsciiUpper(b[i])) return false;
   }
   return true;
 }

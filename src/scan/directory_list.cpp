@@ -1,5 +1,7 @@
 #include "scan/directory_list.h"
 
+#include "report/ascii_case.h"
+
 #include <algorithm>
 
 #include "scan/path_helpers.h"
@@ -8,10 +10,7 @@ namespace veldrano {
 
 namespace {
 
-unsigned char FoldAsciiLetter(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return (byte >= 'a' && byte <= 'z') ? static_cast<unsigned char>(byte - 'a' + 'A') : byte;
-}
+unsigned char FoldAsciiLetter(char c) { return static_cast<unsigned char>(AsciiUpper(c)); }
 
 }  // namespace
 

@@ -10,6 +10,7 @@
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/scan_scopes.h"
+#include "scan/window_texts.h"
 #include "scan/work_dir.h"
 #include "platform/termination_signals.h"
 #include "scan/window_access.h"
@@ -19,7 +20,6 @@ namespace veldrano {
 namespace {
 
 constexpr const char* WorkDirExtension = ".~vesk/";
-constexpr const char* IdleCaption = "Drag'n drop directories here...";
 
 using Button = WindowPort::Button;
 
@@ -128,7 +128,7 @@ void Run(bool& workDirChosen) {
     ReleaseStore();
   }
   ctx.Store.reset();
-  Display().SetStatusText(3, "Ready!");
+  Display().SetStatusText(3, ReadyText);
   Display().SetStatusText(2, "");
   Display().SetStatusText(1, "");
   if (ctx.WarningCount > 0) {
@@ -137,11 +137,13 @@ void Run(bool& workDirChosen) {
   if (ctx.ErrorCount > 0) {
     AddLogEntry(LogErrorSummary, "THERE ARE ERRORS (" + FloatToText(ctx.ErrorCount) + ")... Please see logs above...");
   }
-  AddLogEntry(LogReady, "Ready!");
+  AddLogEntry(LogReady, ReadyText);
   Display().SetProgressBarsVisible(false);
 }
 
 }  // namespace
+
+void LogFirstReadyLine() { AddLogEntry(LogReady, ReadyText, std::string(40, ' '), std::string(40, ' ')); }
 
 bool sbStartClick() {
   TScanContext& ctx = ScanContext;
@@ -190,7 +192,7 @@ void sbResetClick() {
   ClearResults();
   Display().ClearLog();
   Display().SetButtonEnabled(Button::Reset, false);
-  AddLogEntry(LogReady, "Ready!", std::string(40, ' '), std::string(40, ' '));
+  LogFirstReadyLine();
 }
 
 }  // namespace veldrano

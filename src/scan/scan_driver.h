@@ -19,4 +19,8 @@ void sbStopClick();
 // The Clear button: empties the directory list, the results and the log.
 void sbResetClick();
 
+// The log's first line, written by Clear and when the window opens: "Ready!"
+// with a name and a comment of 40 blanks each.
+void LogFirstReadyLine();
+
 }  // namespace veldrano

@@ -12,6 +12,7 @@
 #include "platform/file_system.h"
 #include "platform/private_directory.h"
 #include "platform/system_error.h"
+#include "platform/temp_directory.h"
 #include "report/formatting.h"
 #include "report/round_half_even.h"
 #include "scan/directory_walk.h"
@@ -29,10 +30,7 @@ constexpr std::string_view ReservedSuffix = ".tmp";
 constexpr int MaxNameAttempts = 100;
 
 // The temporary directory as the environment names it.
-std::string SystemTempDirectory() {
-  const char* configured = std::getenv("TMPDIR");
-  return EnsureTrailingBackslash(configured != nullptr && *configured != '\0' ? configured : "/tmp");
-}
+std::string SystemTempDirectory() { return EnsureTrailingBackslash(platform::TempDirectoryName()); }
 
 bool IsNameCharacter(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 

@@ -12,6 +12,8 @@
 
 #include <algorithm>
 
+#include "components/layout_scale.h"
+
 namespace veldrano {
 
 namespace {
@@ -113,8 +115,7 @@ TForm2::TForm2(QWidget* parent)
   // Closing hides the window (it is never deleted on close) and must not
   // end the program.
   setAttribute(Qt::WA_QuitOnClose, false);
-  QScreen* s = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
-  scale_ = s != nullptr ? s->logicalDotsPerInch() / 96.0 : 1.0;
+  scale_ = LayoutScale(this);
   QFont f = font();
   f.setPointSize(8);
   setFont(f);
@@ -147,7 +148,7 @@ TForm2::TForm2(QWidget* parent)
   Timer1->start();
 }
 
-int TForm2::Scaled(int pixels) const { return qRound(pixels * scale_); }
+int TForm2::Scaled(int pixels) const { return ScaledPixels(pixels, scale_); }
 
 void TForm2::FormCreate() {
   sbMem->SetColor(kMemColor);

@@ -11,6 +11,7 @@
 #include <QShowEvent>
 #include <QStyle>
 
+#include "components/layout_scale.h"
 #include "components/link_label_qeb.h"
 #include "windows/jpeg_picture.h"
 
@@ -25,12 +26,6 @@ namespace {
 // The layout is drawn in pixels at 96 dpi.
 constexpr int kClientWidth = 410;
 constexpr int kClientHeight = 210;
-
-double LayoutScale() {
-  const QScreen* screen = QGuiApplication::primaryScreen();
-  const double dpi = screen ? screen->logicalDotsPerInch() : 96.0;
-  return dpi > 0 ? dpi / 96.0 : 1.0;
-}
 
 // Arial where the system has it, otherwise the desktop's own sans family.
 QString ArialOrSans() {
@@ -58,7 +53,7 @@ TForm4::TForm4(QWidget* parent)
   setObjectName(QStringLiteral("Form4"));
   setWindowTitle(QStringLiteral("VELDRANO"));
 
-  const double scale = LayoutScale();
+  const double scale = LayoutScale(nullptr);
   const auto px = [scale](int value) { return qRound(value * scale); };
   const int clientWidth = px(kClientWidth);
   setFixedSize(clientWidth, px(kClientHeight));
