@@ -16,8 +16,8 @@
 //                                   it (screenshots)
 #include <QApplication>
 #include <QElapsedTimer>
-#include <QMouseEvent>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QTableView>
 #include <QTimer>

@@ -48,8 +48,7 @@ TEST_F(ActivityLog, GivesEachKindItsImageAndCountsOnlyWarningsAndErrors) {
 TEST_F(ActivityLog, StampsEachEntryWithTheLocalTime) {
   AddLogEntry(LogInfo, "x");
   // Hours, minutes, seconds; the separator and clock follow the user's locale.
-  EXPECT_TRUE(std::regex_search(window.log[0].Time, std::regex(R"(\d{1,2}\D+\d\d\D+\d\d)")))
-      << window.log[0].Time;
+  EXPECT_TRUE(std::regex_search(window.log[0].Time, std::regex(R"(\d{1,2}\D+\d\d\D+\d\d)"))) << window.log[0].Time;
 }
 
 TEST_F(ActivityLog, GoesNowhereWithoutAWindow) {

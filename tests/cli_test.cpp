@@ -31,8 +31,8 @@ class Scanner : public ::testing::Test {
     std::filesystem::create_directories(tmp);
   }
   Outcome Run(const std::string& arguments, const std::string& tmpdir = "") {
-    const std::string command = "TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " +
-                                arguments + " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
+    const std::string command = "TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " + arguments +
+                                " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "out"), Slurp(dir / "err")};
   }
@@ -74,12 +74,13 @@ TEST_F(Scanner, LogsTheRunAsTabSeparatedLinesAndWritesTheExports) {
   std::vector<std::string> informations;
   for (std::string line; std::getline(lines, line);) {
     EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 3) << line;
-    informations.push_back(line.substr(line.find('\t') + 1, line.find('\t', line.find('\t') + 1) - line.find('\t') - 1));
+    informations.push_back(
+        line.substr(line.find('\t') + 1, line.find('\t', line.find('\t') + 1) - line.find('\t') - 1));
   }
-  EXPECT_EQ(informations, (std::vector<std::string>{"Analysing...", "Files found: 3", "Total size: 18 bytes",
-                                                    "Working...", "Job: " + tree + "/", "Duplicate files: 1",
-                                                    "Recoverable disc space: 6 bytes", "Releasing resources...",
-                                                    "Ready!"}));
+  EXPECT_EQ(informations,
+            (std::vector<std::string>{"Analysing...", "Files found: 3", "Total size: 18 bytes", "Working...",
+                                      "Job: " + tree + "/", "Duplicate files: 1", "Recoverable disc space: 6 bytes",
+                                      "Releasing resources...", "Ready!"}));
 
   const std::string sig = "B1946AC92492D2347C6235B4D2611184";
   EXPECT_EQ(Slurp(dir / "all.csv"), sig + ";" + tree + "/a\r\n" + sig + ";" + tree + "/sub/b\r\n");

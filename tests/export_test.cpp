@@ -103,9 +103,8 @@ TEST_F(CsvExport, WritesPathsAsTheyAreUnlessTheyWouldBreakTheLine) {
   RecordDuplicate(kLetterSig, "\"/d/leading quote", "/d/a", 1);
   ASSERT_TRUE(ExportResult2CSV(dir / "out.csv", false));
   EXPECT_EQ(ReadAll(dir / "out.csv"), kLetterSig + ";/d/in\"side\"\r\n" + kLetterSig + ";/d/semi;colon\r\n" +
-                                          kLetterSig + ";/d/latin\xE9\r\n" +
-                                          kLetterSig + ";\"/d/two\r\nlines\"\"q\"\"\"\r\n" +
-                                          kLetterSig + ";\"/d/lf\n\"\r\n" +
+                                          kLetterSig + ";/d/latin\xE9\r\n" + kLetterSig +
+                                          ";\"/d/two\r\nlines\"\"q\"\"\"\r\n" + kLetterSig + ";\"/d/lf\n\"\r\n" +
                                           kLetterSig + ";\"\"\"/d/leading quote\"\r\n");
 }
 
@@ -168,16 +167,24 @@ TEST_F(XmlExport, WritesTheWholeTreeInTreeOrder) {
   EXPECT_EQ(ReadAll(path),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"
             "<Vesk>\r\n"
-            "\t<" + kLetterSig + ">\r\n"
-            "\t\t<Filename>/d/a1</Filename>\r\n"
-            "\t\t<Filename>/d/a2</Filename>\r\n"
-            "\t\t<Filename>/d/a3</Filename>\r\n"
-            "\t</" + kLetterSig + ">\r\n"
-            "\t<_" + kDigitSig + ">\r\n"
-            "\t\t<Filename>/d/b1</Filename>\r\n"
-            "\t\t<Filename>/d/b2</Filename>\r\n"
-            "\t</_" + kDigitSig + ">\r\n"
-            "</Vesk>\r\n");
+            "\t<" +
+                kLetterSig +
+                ">\r\n"
+                "\t\t<Filename>/d/a1</Filename>\r\n"
+                "\t\t<Filename>/d/a2</Filename>\r\n"
+                "\t\t<Filename>/d/a3</Filename>\r\n"
+                "\t</" +
+                kLetterSig +
+                ">\r\n"
+                "\t<_" +
+                kDigitSig +
+                ">\r\n"
+                "\t\t<Filename>/d/b1</Filename>\r\n"
+                "\t\t<Filename>/d/b2</Filename>\r\n"
+                "\t</_" +
+                kDigitSig +
+                ">\r\n"
+                "</Vesk>\r\n");
   EXPECT_EQ(window.pumps, 2 + 5) << "before every group and every file";
   EXPECT_TRUE(busyWhilePumping);
   EXPECT_FALSE(ScanContext.Busy);
@@ -208,12 +215,13 @@ TEST_F(XmlExport, WritesPathsAsWellFormedUtf8CharacterData) {
   RecordDuplicate(kLetterSig, "/R&D/<a>]]>", "/caf\xC3\xA9/\xE6\x97\xA5", 1);
   RecordDuplicate(kLetterSig, "/latin\xE9/line\nbreak", "/x", 1);
   ASSERT_TRUE(ExportResult2XML(dir / "out.xml"));
-  EXPECT_EQ(ReadAll(dir / "out.xml"),
-            "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Vesk>\r\n\t<" + kLetterSig + ">\r\n" +
-                "\t\t<Filename>/caf\xC3\xA9/\xE6\x97\xA5</Filename>\r\n"
-                "\t\t<Filename>/R&amp;D/&lt;a&gt;]]&gt;</Filename>\r\n"
-                "\t\t<Filename>/latin\xC3\xA9/line&#10;break</Filename>\r\n"
-                "\t</" + kLetterSig + ">\r\n</Vesk>\r\n");
+  EXPECT_EQ(ReadAll(dir / "out.xml"), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Vesk>\r\n\t<" + kLetterSig +
+                                          ">\r\n" +
+                                          "\t\t<Filename>/caf\xC3\xA9/\xE6\x97\xA5</Filename>\r\n"
+                                          "\t\t<Filename>/R&amp;D/&lt;a&gt;]]&gt;</Filename>\r\n"
+                                          "\t\t<Filename>/latin\xC3\xA9/line&#10;break</Filename>\r\n"
+                                          "\t</" +
+                                          kLetterSig + ">\r\n</Vesk>\r\n");
 }
 
 TEST_F(XmlExport, LogsOneErrorForADestinationThatCannotBeWritten) {
@@ -245,15 +253,15 @@ TEST(XmlExportCharacterData, EscapesMarkupAndKeepsValidUtf8) {
 }
 
 TEST(XmlExportCharacterData, ReadsBytesOfInvalidSequencesAsWindows1252) {
-  EXPECT_EQ(XmlCharacterData("\xE9"), "\xC3\xA9");                    // é
-  EXPECT_EQ(XmlCharacterData("\xE9t\xE9"), "\xC3\xA9t\xC3\xA9");      // été
-  EXPECT_EQ(XmlCharacterData("\x80"), "\xE2\x82\xAC");                // €
-  EXPECT_EQ(XmlCharacterData("\x9F"), "\xC5\xB8");                    // Ÿ
+  EXPECT_EQ(XmlCharacterData("\xE9"), "\xC3\xA9");                // é
+  EXPECT_EQ(XmlCharacterData("\xE9t\xE9"), "\xC3\xA9t\xC3\xA9");  // été
+  EXPECT_EQ(XmlCharacterData("\x80"), "\xE2\x82\xAC");            // €
+  EXPECT_EQ(XmlCharacterData("\x9F"), "\xC5\xB8");                // Ÿ
   EXPECT_EQ(XmlCharacterData("\x81\x8D\x8F\x90\x9D"), "\xC2\x81\xC2\x8D\xC2\x8F\xC2\x90\xC2\x9D");
-  EXPECT_EQ(XmlCharacterData("\xFF"), "\xC3\xBF");                    // ÿ
-  EXPECT_EQ(XmlCharacterData("\xC0\xAF"), "\xC3\x80\xC2\xAF");        // overlong "/"
-  EXPECT_EQ(XmlCharacterData("\xE2\x82"), "\xC3\xA2\xE2\x80\x9A");    // cut short: â‚
-  EXPECT_EQ(XmlCharacterData("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");  // a surrogate
+  EXPECT_EQ(XmlCharacterData("\xFF"), "\xC3\xBF");                                              // ÿ
+  EXPECT_EQ(XmlCharacterData("\xC0\xAF"), "\xC3\x80\xC2\xAF");                                  // overlong "/"
+  EXPECT_EQ(XmlCharacterData("\xE2\x82"), "\xC3\xA2\xE2\x80\x9A");                              // cut short: â‚
+  EXPECT_EQ(XmlCharacterData("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");                  // a surrogate
   EXPECT_EQ(XmlCharacterData("\xF4\x90\x80\x80"), "\xC3\xB4\xC2\x90\xE2\x82\xAC\xE2\x82\xAC");  // > U+10FFFF
   EXPECT_EQ(XmlCharacterData("\xEF\xBF\xBE"), "\xC3\xAF\xC2\xBF\xC2\xBE");  // U+FFFE, not an XML character
   // A broken lead byte does not swallow the valid character after it.

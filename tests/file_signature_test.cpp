@@ -179,7 +179,8 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
   std::optional<MD5Digest> digest;
   for (int attempt = 0; attempt < 100 && !digest; ++attempt) {
     blocks.clear();
-    digest = ahead.Take(same, sameFile.Status(), [&](std::uint64_t offset) { blocks.push_back(offset); }, [] {});
+    digest = ahead.Take(
+        same, sameFile.Status(), [&](std::uint64_t offset) { blocks.push_back(offset); }, [] {});
     if (!digest) {
       ahead.Hint(same, 3 * 65536);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -192,8 +193,12 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // hashed by now
   std::ofstream(changed, std::ios::binary | std::ios::in) << "x";
   const platform::ReadOnlyFile changedFile(changed);
-  EXPECT_EQ(ahead.Take(changed, changedFile.Status(), [](std::uint64_t) {}, [] {}), std::nullopt);
-  EXPECT_EQ(ahead.Take(dir / "never-announced", sameFile.Status(), [](std::uint64_t) {}, [] {}), std::nullopt);
+  EXPECT_EQ(ahead.Take(
+                changed, changedFile.Status(), [](std::uint64_t) {}, [] {}),
+            std::nullopt);
+  EXPECT_EQ(ahead.Take(
+                dir / "never-announced", sameFile.Status(), [](std::uint64_t) {}, [] {}),
+            std::nullopt);
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 namespace veldrano {
 namespace {
 
-using platform::MemoryStatus;
 using platform::kUserAddressSpace;
+using platform::MemoryStatus;
 using Strings = std::array<std::string, 3>;
 constexpr std::uint64_t kMiB = 1024 * 1024;
 

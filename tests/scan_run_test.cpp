@@ -351,8 +351,7 @@ TEST_F(ScanRun, AFirstFileThatCannotBeReadIsNeverMatched) {
     if (ScanContext.LastOperation == "Processing file " + b) std::filesystem::remove(a);
   };
   EXPECT_TRUE(sbStartClick());
-  const auto warning = std::find_if(window.log.begin(), window.log.end(),
-                                    [&](const LogRow& r) { return r.Name == a; });
+  const auto warning = std::find_if(window.log.begin(), window.log.end(), [&](const LogRow& r) { return r.Name == a; });
   ASSERT_NE(warning, window.log.end());
   EXPECT_EQ(warning->Information, "Warning #1: Can not open this file");
   EXPECT_EQ(ScanContext.DuplicateFiles, 1);

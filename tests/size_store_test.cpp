@@ -139,7 +139,8 @@ TEST_F(SizeStoreTest, EntriesMovedToDiskGiveTheSameResultsAsEntriesKeptInMemory)
     std::sort(entries.begin(), entries.end());
     Strings rows;
     for (const SelectionRow& row : ScanContext.Selection) {
-      rows.push_back(ScanContext.ResultsRoot->Groups[row.Group].Signature + ";" + PathOf(row) + (row.Checked ? ";x" : ""));
+      rows.push_back(ScanContext.ResultsRoot->Groups[row.Group].Signature + ";" + PathOf(row) +
+                     (row.Checked ? ";x" : ""));
     }
     ScanContext.Store.reset();
     EXPECT_EQ(TmpEntries(), 0u);  // the disk part went with the store

@@ -12,9 +12,7 @@ class Estimator : public ::testing::Test {
   TStimazioni estimator{[this] { return now; }};
 };
 
-TEST_F(Estimator, FirstCallGivesZeroWhateverTheCounts) {
-  EXPECT_EQ(estimator.Estimate(10, 1000), "00/00/00 00:00:00");
-}
+TEST_F(Estimator, FirstCallGivesZeroWhateverTheCounts) { EXPECT_EQ(estimator.Estimate(10, 1000), "00/00/00 00:00:00"); }
 
 TEST_F(Estimator, TimeBeforeTheFirstCallDoesNotCount) {
   now = 90000;  // a long counting pass

@@ -141,7 +141,8 @@ TEST_F(WorkDirTest, RemovesWhatKilledRunsLeftAndNothingElse) {
 TEST_F(WorkDirTest, ReleaseCountsDownEveryEntryAndRemovesTheStore) {
   ScanContext.WorkDirPath = tmp + "/~w.~vesk/";
   SizeStore store(ScanContext.WorkDirPath, 0);
-  for (int size = 1; size <= 3; ++size) store.AddEntry(size, StoredFile{File(std::to_string(size), std::string(size, 'x')), {}});
+  for (int size = 1; size <= 3; ++size)
+    store.AddEntry(size, StoredFile{File(std::to_string(size), std::string(size, 'x')), {}});
   ScanContext.StoredFiles = 3;
   ScanContext.StoreEntries = 3;
   ScanContext.ReleaseRemaining = 3;

@@ -33,12 +33,9 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
         return images_[static_cast<std::size_t>(row.ImageIndex)];
       }
       return {};
-    case Qt::BackgroundRole:
-      return index.row() % 2 == 0 ? QColor(238, 255, 255) : QColor(255, 255, 255);
-    case Qt::ForegroundRole:
-      return QColor(0, 0, 0);  // the rows are always light
-    default:
-      return {};
+    case Qt::BackgroundRole: return index.row() % 2 == 0 ? QColor(238, 255, 255) : QColor(255, 255, 255);
+    case Qt::ForegroundRole: return QColor(0, 0, 0);  // the rows are always light
+    default: return {};
   }
 }
 

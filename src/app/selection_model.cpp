@@ -34,20 +34,16 @@ QVariant SelectionModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
       if (index.column() == 1) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
       return {};
-    case Qt::BackgroundRole:
-      return index.row() % 2 == 1 ? QColor(255, 255, 238) : QColor(255, 255, 255);
-    case Qt::ForegroundRole:
-      return QColor(0, 0, 0);
-    default:
-      return {};
+    case Qt::BackgroundRole: return index.row() % 2 == 1 ? QColor(255, 255, 238) : QColor(255, 255, 255);
+    case Qt::ForegroundRole: return QColor(0, 0, 0);
+    default: return {};
   }
 }
 
 bool SelectionModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
   if (index.row() >= static_cast<int>(ScanContext.Selection.size())) return false;
-  ScanContext.Selection[static_cast<std::size_t>(index.row())].Checked =
-      value.value<Qt::CheckState>() == Qt::Checked;
+  ScanContext.Selection[static_cast<std::size_t>(index.row())].Checked = value.value<Qt::CheckState>() == Qt::Checked;
   emit dataChanged(index, index, {Qt::CheckStateRole});
   return true;
 }

@@ -65,7 +65,8 @@ std::string LocalPathBytes(const QUrl& url) {
 }
 
 QUrl FileUrl(const std::string& path) {
-  return QUrl::fromEncoded("file://" + QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/"));
+  return QUrl::fromEncoded("file://" +
+                           QByteArray(path.data(), static_cast<qsizetype>(path.size())).toPercentEncoding("/"));
 }
 
 // The directory part of a path: everything before its last "/", or "/"
@@ -204,7 +205,8 @@ void TForm1::BuildLayout() {
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
   Splitter1->setHandleWidth(Scaled(10));
   selectionModel = new SelectionModel(this);
-  lvSelection = ReportView(Splitter1, QStringLiteral("lvSelection"), selectionModel, fontMetrics().height() + Scaled(4));
+  lvSelection =
+      ReportView(Splitter1, QStringLiteral("lvSelection"), selectionModel, fontMetrics().height() + Scaled(4));
   lvSelection->setShowGrid(true);
   // 250 pixels, or what a whole signature and its check box need in this font.
   const int signatureWidth = fontMetrics().horizontalAdvance(QString(32, QLatin1Char('D'))) + Scaled(40);
@@ -225,8 +227,8 @@ void TForm1::BuildLayout() {
   auto* bottom = new QVBoxLayout(PanelBas);
   bottom->setContentsMargins(1, 1, 1, 1);
   logModel = new LogModel(this);
-  lvLog = ReportView(PanelBas, QStringLiteral("lvLog"), logModel,
-                     std::max(fontMetrics().height(), Scaled(16)) + Scaled(4));
+  lvLog =
+      ReportView(PanelBas, QStringLiteral("lvLog"), logModel, std::max(fontMetrics().height(), Scaled(16)) + Scaled(4));
   bottom->addWidget(lvLog);
   lvLog->setEditTriggers(QAbstractItemView::NoEditTriggers);
   lvLog->setShowGrid(false);

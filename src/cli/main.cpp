@@ -11,8 +11,8 @@
 #include "export/xml_export.h"
 #include "scan/directory_list.h"
 #include "scan/path_helpers.h"
-#include "scan/scan_scopes.h"
 #include "scan/scan_driver.h"
+#include "scan/scan_scopes.h"
 
 namespace {
 

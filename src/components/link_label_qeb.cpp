@@ -38,9 +38,7 @@ TLinkLabelQeb::TLinkLabelQeb(QWidget* owner) : QLabel(owner) {
   setText(QString::fromLatin1(DefaultCaption));
 }
 
-void TLinkLabelQeb::Clic() {
-  QDesktopServices::openUrl(QUrl::fromUserInput(text()));
-}
+void TLinkLabelQeb::Clic() { QDesktopServices::openUrl(QUrl::fromUserInput(text())); }
 
 void TLinkLabelQeb::mousePressEvent(QMouseEvent* event) {
   pressed_ = event->button() == Qt::LeftButton;
@@ -49,8 +47,7 @@ void TLinkLabelQeb::mousePressEvent(QMouseEvent* event) {
 
 // A click is a left press and release both on the label, as for a button.
 void TLinkLabelQeb::mouseReleaseEvent(QMouseEvent* event) {
-  const bool click = pressed_ && event->button() == Qt::LeftButton &&
-                     rect().contains(event->position().toPoint());
+  const bool click = pressed_ && event->button() == Qt::LeftButton && rect().contains(event->position().toPoint());
   pressed_ = false;
   QLabel::mouseReleaseEvent(event);
   if (click) Clic();

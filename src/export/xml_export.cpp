@@ -46,9 +46,7 @@ bool WriteDocument(ExportFile& file) {
 
 }  // namespace
 
-bool ExportResult2XML(const std::string& path) {
-  return RunExport(path, "Can not export to XML file", WriteDocument);
-}
+bool ExportResult2XML(const std::string& path) { return RunExport(path, "Can not export to XML file", WriteDocument); }
 
 std::string XMLElementName(std::string_view text) {
   std::string result;

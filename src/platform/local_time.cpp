@@ -1,9 +1,9 @@
 #include "platform/local_time.h"
 
-#include <cstdio>
-#include <ctime>
 #include <langinfo.h>
 #include <locale.h>
+#include <cstdio>
+#include <ctime>
 
 namespace veldrano::platform {
 
@@ -17,14 +17,13 @@ struct Conversion {
 };
 
 // Finds the next conversion whose letter is among letters, from position from.
-Conversion FindConversion(const std::string& pattern, const std::string& letters,
-                          std::string::size_type from = 0) {
+Conversion FindConversion(const std::string& pattern, const std::string& letters, std::string::size_type from = 0) {
   for (auto i = pattern.find('%', from); i != std::string::npos; i = pattern.find('%', i + 1)) {
     Conversion c;
     c.begin = i;
     auto j = i + 1;
-    if (j < pattern.size() && (pattern[j] == '-' || pattern[j] == '_' || pattern[j] == '0' ||
-                               pattern[j] == '^' || pattern[j] == '#')) {
+    if (j < pattern.size() &&
+        (pattern[j] == '-' || pattern[j] == '_' || pattern[j] == '0' || pattern[j] == '^' || pattern[j] == '#')) {
       c.flag = pattern[j++];
     }
     if (j < pattern.size() && (pattern[j] == 'E' || pattern[j] == 'O')) ++j;
@@ -78,8 +77,8 @@ LongTimeFormat LongTimeFormat::FromPattern(const std::string& timePattern, std::
   if (hour.letter == 0) return format;  // no hours in it: keep the 24-hour default
 
   format.twelveHour = hour.letter == 'I' || hour.letter == 'l';
-  format.hourLeadingZero = (hour.letter == 'H' || hour.letter == 'I') ? hour.flag != '-' && hour.flag != '_'
-                                                                       : hour.flag == '0';
+  format.hourLeadingZero =
+      (hour.letter == 'H' || hour.letter == 'I') ? hour.flag != '-' && hour.flag != '_' : hour.flag == '0';
   const Conversion minute = FindConversion(pattern, "M", hour.end);
   if (minute.letter != 0 && minute.begin > hour.end) {
     format.separator = pattern.substr(hour.end, minute.begin - hour.end);

@@ -49,8 +49,8 @@ MemoryStatus MemoryStatusFromProc(std::string_view meminfo, std::string_view sel
                                   std::uint64_t addressSpaceLimit) {
   MemoryStatus s;
   s.TotalPhys = ProcField(meminfo, "MemTotal").value_or(0);
-  s.AvailPhys = std::min(ProcField(meminfo, "MemAvailable").value_or(ProcField(meminfo, "MemFree").value_or(0)),
-                         s.TotalPhys);
+  s.AvailPhys =
+      std::min(ProcField(meminfo, "MemAvailable").value_or(ProcField(meminfo, "MemFree").value_or(0)), s.TotalPhys);
   s.TotalPageFile = ProcField(meminfo, "SwapTotal").value_or(0);
   s.AvailPageFile = std::min(ProcField(meminfo, "SwapFree").value_or(0), s.TotalPageFile);
   s.TotalVirtual = addressSpaceLimit;
@@ -66,8 +66,7 @@ std::uint64_t AddressSpaceLimit() {
 }
 
 MemoryStatus ReadMemoryStatus() {
-  return MemoryStatusFromProc(ReadWholeFile("/proc/meminfo"), ReadWholeFile("/proc/self/status"),
-                              AddressSpaceLimit());
+  return MemoryStatusFromProc(ReadWholeFile("/proc/meminfo"), ReadWholeFile("/proc/self/status"), AddressSpaceLimit());
 }
 
 }  // namespace veldrano::platform

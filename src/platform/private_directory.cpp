@@ -22,7 +22,8 @@ bool SameFile(const struct stat& a, const struct stat& b) { return a.st_dev == b
 
 // True while name in parent is the very file open as fd.
 bool StillNamed(int parent, const std::string& name, int fd) {
-  struct stat named {}, open {};
+  struct stat named {
+  }, open{};
   return fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && fstat(fd, &open) == 0 &&
          SameFile(named, open);
 }

@@ -20,18 +20,10 @@ void AddLogEntry(LogKind kind, std::string_view message, std::string_view name, 
       row.Information = "Error #" + FloatToText(ScanContext.ErrorCount) + ": ";
       row.ImageIndex = 3;
       break;
-    case LogWarningSummary:
-      row.ImageIndex = 2;
-      break;
-    case LogErrorSummary:
-      row.ImageIndex = 3;
-      break;
-    case LogReady:
-      row.ImageIndex = 0;
-      break;
-    default:
-      row.ImageIndex = 1;
-      break;
+    case LogWarningSummary: row.ImageIndex = 2; break;
+    case LogErrorSummary: row.ImageIndex = 3; break;
+    case LogReady: row.ImageIndex = 0; break;
+    default: row.ImageIndex = 1; break;
   }
   row.Time = platform::LocalTimeText();
   row.Information += message;

@@ -16,7 +16,6 @@ enum LogKind : int {
 
 // Appends one entry to the activity log: the local time, the numbering
 // prefix and message, the name (a path, or empty) and the comment.
-void AddLogEntry(LogKind kind, std::string_view message, std::string_view name = {},
-                 std::string_view comment = {});
+void AddLogEntry(LogKind kind, std::string_view message, std::string_view name = {}, std::string_view comment = {});
 
 }  // namespace veldrano

@@ -53,10 +53,8 @@ std::string Fixed1(long double value) {
 MemoryTexts MemoryPanelTexts(const platform::MemoryStatus& status) {
   MemoryTexts texts;
   texts.Load = "Memory load: " + std::to_string(MemoryLoad(status)) + " %";
-  const std::array<std::uint64_t, 3> available{status.AvailPhys, status.AvailPageFile,
-                                               status.AvailVirtual};
-  const std::array<std::uint64_t, 3> total{status.TotalPhys, status.TotalPageFile,
-                                           status.TotalVirtual};
+  const std::array<std::uint64_t, 3> available{status.AvailPhys, status.AvailPageFile, status.AvailVirtual};
+  const std::array<std::uint64_t, 3> total{status.TotalPhys, status.TotalPageFile, status.TotalVirtual};
   for (std::size_t i = 0; i < 3; ++i) {
     const std::uint64_t a = available[i];
     const std::uint64_t t = total[i];

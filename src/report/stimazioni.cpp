@@ -37,7 +37,7 @@ std::string TStimazioni::Estimate(long double done, long double total) {
   if (LastCallTick - RefreshTick > 250) {
     const long double rate = done / (LastCallTick - StartTick) * 1000;  // items per second
     long double r = (total - done) / rate;                              // seconds still needed
-    if (!std::isfinite(r)) return result;  // nothing done yet: no rate to go by
+    if (!std::isfinite(r)) return result;                               // nothing done yet: no rate to go by
 
     const long double years = std::trunc(r / 31104000);
     r -= years * 12 * 30 * 24 * 60 * 60;
@@ -51,8 +51,8 @@ std::string TStimazioni::Estimate(long double done, long double total) {
     r -= minutes * 60;
     const long double seconds = std::trunc(r);
 
-    result = Field(years) + "/" + Field(months) + "/" + Field(days) + " " + Field(hours) + ":" +
-             Field(minutes) + ":" + Field(seconds);
+    result = Field(years) + "/" + Field(months) + "/" + Field(days) + " " + Field(hours) + ":" + Field(minutes) + ":" +
+             Field(seconds);
     LastText = result;
     RefreshTick = clock_();
   }

@@ -43,15 +43,10 @@ int CompareInUserLocale(const char* text1, const char* text2) {
 // on demand into sizeText, which must outlive the pointer returned.
 const char* ColumnText(const SelectionRow& row, int column, std::string& sizeText) {
   switch (column) {
-    case -1:
-      return GroupOf(row).Signature.c_str();
-    case 0:
-      sizeText = SizeTextOf(row);
-      return sizeText.c_str();
-    case 1:
-      return PathOf(row).c_str();
-    default:
-      return "";
+    case -1: return GroupOf(row).Signature.c_str();
+    case 0: sizeText = SizeTextOf(row); return sizeText.c_str();
+    case 1: return PathOf(row).c_str();
+    default: return "";
   }
 }
 
@@ -60,8 +55,8 @@ const char* ColumnText(const SelectionRow& row, int column, std::string& sizeTex
 // sorts descending this time. Results are -1, 0 or 1, so the reversal never
 // overflows and a < b derived from them is a strict weak order.
 int CompareColumnTexts(const char* text1, const char* text2, int column) {
-  int result = SortState.SortKind == TSortKind::Number ? CompareSpacedNumbers(text1, text2)
-                                                       : CompareInUserLocale(text1, text2);
+  int result =
+      SortState.SortKind == TSortKind::Number ? CompareSpacedNumbers(text1, text2) : CompareInUserLocale(text1, text2);
   const int index = column + 1;
   if (index >= 0 && index < static_cast<int>(SortState.ColumnDescending.size()) &&
       SortState.ColumnDescending[static_cast<std::size_t>(index)]) {

@@ -11,8 +11,8 @@
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/size_store.h"
-#include "scan/work_dir.h"
 #include "scan/window_access.h"
+#include "scan/work_dir.h"
 
 namespace veldrano {
 
@@ -50,13 +50,14 @@ void HandOnFile(const std::string& full, const FileIdentity& listed) {
   ctx.BytesProcessed += ctx.CurrentFileSize;
   std::int64_t percent = 0;
   if (ctx.TotalBytes > 0) {
-    percent = RoundHalfEven(static_cast<long double>(ctx.BytesProcessed) / static_cast<long double>(ctx.TotalBytes) * 100);
+    percent =
+        RoundHalfEven(static_cast<long double>(ctx.BytesProcessed) / static_cast<long double>(ctx.TotalBytes) * 100);
     Display().SetOverallProgress(static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100)));
   }
   if (ctx.Estimator) {
-    ShowStatus(0, "Approx. time left: " +
-                      ctx.Estimator->Estimate(static_cast<long double>(ctx.FilesFound - ctx.FilesPending),
-                                              static_cast<long double>(ctx.FilesFound)));
+    ShowStatus(
+        0, "Approx. time left: " + ctx.Estimator->Estimate(static_cast<long double>(ctx.FilesFound - ctx.FilesPending),
+                                                           static_cast<long double>(ctx.FilesFound)));
   }
   ProcessFile(full, ctx.CurrentFileSize, listed);
   ShowStatus(1, FormatCount(' ', static_cast<long double>(ctx.FilesPending)));

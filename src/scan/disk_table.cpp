@@ -23,7 +23,7 @@ constexpr const char* PathsName = "paths";
 constexpr int FileFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
 
 constexpr std::size_t RecordBytes = sizeof(StoreRecord);
-constexpr std::size_t LookupWindow = 32;           // records read by one probe
+constexpr std::size_t LookupWindow = 32;         // records read by one probe
 constexpr std::size_t StreamBytes = 256 * 1024;  // buffer of a merge's reads and writes
 constexpr std::uint64_t MinSlots = 1024;
 
@@ -173,7 +173,8 @@ StoredFile DiskTable::FileOf(const StoreRecord& record) {
 void DiskTable::Rename(std::uint64_t slot, StoreRecord record, const StoredFile& file) {
   std::string blob;
   AppendBlob(blob, file);
-  if (!WriteAt(paths_.Get(), blob.data(), blob.size(), pathsSize_)) Fail("Can not write the store file", PathsName, errno);
+  if (!WriteAt(paths_.Get(), blob.data(), blob.size(), pathsSize_))
+    Fail("Can not write the store file", PathsName, errno);
   record.SetPath(pathsSize_);
   pathsSize_ += blob.size();
   Replace(slot, record);

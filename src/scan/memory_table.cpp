@@ -69,9 +69,8 @@ StoredFile MemoryTable::FileOf(const StoreRecord& record) const {
 }
 
 std::span<StoreRecord> MemoryTable::SortByHash() {
-  std::sort(records_.begin(), records_.end(), [this](const StoreRecord& a, const StoreRecord& b) {
-    return HashOf(a, seed_) < HashOf(b, seed_);
-  });
+  std::sort(records_.begin(), records_.end(),
+            [this](const StoreRecord& a, const StoreRecord& b) { return HashOf(a, seed_) < HashOf(b, seed_); });
   return records_;
 }
 

@@ -42,10 +42,10 @@ struct TScanContext {
   std::string WorkDirPath;   // this run's work directory, ending in ".~vesk/"; made only if the store needs disk room
   std::string TempDirLong;   // the system temporary directory
   std::string TempDirLower;  // its real form; the walk leaves out the work directories in it
-  std::int32_t DigitsPerLevel = 0;  // size digits per directory level of the store
+  std::int32_t DigitsPerLevel = 0;   // size digits per directory level of the store
   std::unique_ptr<SizeStore> Store;  // the size-keyed store, from the processing pass to the release
 
-  std::unique_ptr<TStimazioni> Estimator;  // remaining-time estimator of this run
+  std::unique_ptr<TStimazioni> Estimator;     // remaining-time estimator of this run
   std::array<long double, 4> PanelShownAt{};  // per status panel: tick of its last shown write
   // The results views' contents: the tree's root (none before a run has
   // recorded or ended, and after Clear) and the selection list's rows in

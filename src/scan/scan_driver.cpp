@@ -2,6 +2,7 @@
 
 #include <exception>
 
+#include "platform/termination_signals.h"
 #include "report/activity_log.h"
 #include "report/formatting.h"
 #include "results/results_model.h"
@@ -10,10 +11,9 @@
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/scan_scopes.h"
+#include "scan/window_access.h"
 #include "scan/window_texts.h"
 #include "scan/work_dir.h"
-#include "platform/termination_signals.h"
-#include "scan/window_access.h"
 
 namespace veldrano {
 
@@ -71,7 +71,8 @@ void Run(bool& workDirChosen) {
 
   // Runs of this user that were killed left their work files behind.
   if (const std::uint64_t removed = RemoveAbandonedWorkFiles(ctx.TempDirLong); removed > 0) {
-    AddLogEntry(LogInfo, "Work files of interrupted runs removed: " + FormatCount(' ', static_cast<long double>(removed)),
+    AddLogEntry(LogInfo,
+                "Work files of interrupted runs removed: " + FormatCount(' ', static_cast<long double>(removed)),
                 ctx.TempDirLong);
   }
   ctx.WorkDirPath = MakeWorkDirPath(WorkDirExtension);
@@ -132,7 +133,8 @@ void Run(bool& workDirChosen) {
   Display().SetStatusText(2, "");
   Display().SetStatusText(1, "");
   if (ctx.WarningCount > 0) {
-    AddLogEntry(LogWarningSummary, "THERE ARE WARNINGS (" + FloatToText(ctx.WarningCount) + ")... Please see logs above...");
+    AddLogEntry(LogWarningSummary,
+                "THERE ARE WARNINGS (" + FloatToText(ctx.WarningCount) + ")... Please see logs above...");
   }
   if (ctx.ErrorCount > 0) {
     AddLogEntry(LogErrorSummary, "THERE ARE ERRORS (" + FloatToText(ctx.ErrorCount) + ")... Please see logs above...");

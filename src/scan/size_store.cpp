@@ -11,8 +11,8 @@
 #include "report/activity_log.h"
 #include "results/results_model.h"
 #include "scan/scan_context.h"
-#include "signature/file_signature.h"
 #include "scan/window_access.h"
+#include "signature/file_signature.h"
 
 namespace veldrano {
 
@@ -36,8 +36,8 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
                                        const std::optional<Digest>& kept, StoredFile& now) {
   now = stored;
   struct stat status {};
-  if (kept && fstatat(AT_FDCWD, stored.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-      S_ISREG(status.st_mode) && status.st_size == size && StateOf(status) == stored.State) {
+  if (kept && fstatat(AT_FDCWD, stored.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+      status.st_size == size && StateOf(status) == stored.State) {
     return kept;
   }
   const std::optional<HashAhead::Finished> ahead = store.TakeHashedAhead(stored.Path);
@@ -54,8 +54,8 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
     LogFileChanged(stored.Path, ReplacedText);
     return std::nullopt;
   }
-  const std::optional<std::string> signature =
-      store.SignatureOf(stored.Path, size, file ? &*file : nullptr, ahead ? std::optional(ahead->Digest) : std::nullopt);
+  const std::optional<std::string> signature = store.SignatureOf(stored.Path, size, file ? &*file : nullptr,
+                                                                 ahead ? std::optional(ahead->Digest) : std::nullopt);
   if (!signature) return std::nullopt;
   return DigestOf(*signature);
 }
@@ -268,8 +268,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   }
   // The same bytes on disk under another name: removing it frees nothing.
   // A file of one link can only be met again through its directory.
-  if (listed.InFolderMetBefore ||
-      (status.st_nlink > 1 && !store.MeetFile(current.State.Device, current.State.Inode))) {
+  if (listed.InFolderMetBefore || (status.st_nlink > 1 && !store.MeetFile(current.State.Device, current.State.Inode))) {
     ctx.FilesMetTwice += 1;
     return;
   }

@@ -77,8 +77,8 @@ class SizeStore {
   // cannot be read whole (logged): hashed already, when hashed is given (the
   // progress of its reading is shown all the same), hashed ahead when it was
   // announced by HintRead, else read now from file.
-  std::optional<std::string> SignatureOf(const std::string& path, std::int64_t size,
-                                         const platform::ReadOnlyFile* file, const std::optional<MD5Digest>& hashed);
+  std::optional<std::string> SignatureOf(const std::string& path, std::int64_t size, const platform::ReadOnlyFile* file,
+                                         const std::optional<MD5Digest>& hashed);
 
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);
@@ -104,7 +104,7 @@ class SizeStore {
   std::unique_ptr<DiskTable> disk_;
   std::unique_ptr<HashAhead> hashAhead_;            // made on the first hint
   std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint while reads wait
-  int coldReads_ = 1;  // > 0 while reads lately had to wait for the disk
+  int coldReads_ = 1;                               // > 0 while reads lately had to wait for the disk
 };
 
 // Which file the directory listing showed under a name (unknown: zero).

@@ -85,8 +85,7 @@ StoreRecord StoreRecord::IdentityKey(std::uint64_t device, std::uint64_t inode) 
 }
 
 bool StoreRecord::SameKey(const StoreRecord& other) const {
-  return Size == other.Size && (Ref & KindMask) == (other.Ref & KindMask) &&
-         (IsHead() || Signature == other.Signature);
+  return Size == other.Size && (Ref & KindMask) == (other.Ref & KindMask) && (IsHead() || Signature == other.Signature);
 }
 
 std::uint64_t HashOf(const StoreRecord& record, std::uint64_t seed) {
@@ -94,7 +93,7 @@ std::uint64_t HashOf(const StoreRecord& record, std::uint64_t seed) {
   std::memcpy(&low, record.Signature.data(), 8);
   std::memcpy(&high, record.Signature.data() + 8, 8);
   std::uint64_t h = Mix(static_cast<std::uint64_t>(record.Size) ^ seed);
-  if (record.IsHead()) return Mix(h ^ 0x68656164ull);                // "head"
+  if (record.IsHead()) return Mix(h ^ 0x68656164ull);              // "head"
   if (record.IsIdentity()) return Mix(h ^ low ^ 0x6964656E74ull);  // "ident"
   return Mix(Mix(h ^ low) ^ high);
 }

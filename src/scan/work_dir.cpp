@@ -92,8 +92,8 @@ std::string MakeWorkDirPath(const std::string& extension) {
     if (free) return temp + stem + extension;
   }
   if (error == 0) error = EEXIST;
-  throw std::runtime_error("Can not create a file in the temporary directory " + temp + " (" +
-                           SystemErrorText(error) + ")");
+  throw std::runtime_error("Can not create a file in the temporary directory " + temp + " (" + SystemErrorText(error) +
+                           ")");
 }
 
 std::uint64_t RemoveAbandonedWorkFiles(const std::string& directory) {

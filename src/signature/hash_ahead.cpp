@@ -116,8 +116,8 @@ void HashAhead::Work() {
       if (ending_) return true;
       // The farthest announced file first: the scan reads the near ones
       // itself when it reaches them, so the two rarely wait for each other.
-      const auto next = std::find_if(jobs_.rbegin(), jobs_.rend(),
-                                     [](const auto& j) { return j->Stage == Job::Stage::Waiting; });
+      const auto next =
+          std::find_if(jobs_.rbegin(), jobs_.rend(), [](const auto& j) { return j->Stage == Job::Stage::Waiting; });
       if (next == jobs_.rend()) return false;
       job = *next;
       return true;

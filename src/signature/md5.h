@@ -13,8 +13,8 @@ struct TMD5Context {
   std::uint32_t bitCountHigh = 0;   // and high word
   std::uint32_t bufferedBytes = 0;  // 0..63 bytes of an incomplete block
   std::uint8_t buffer[64] = {};
-  std::uint32_t state[4] = {};      // chaining values A, B, C, D
-  std::uint32_t digest[4] = {};     // the finished digest, valid while pending is clear
+  std::uint32_t state[4] = {};   // chaining values A, B, C, D
+  std::uint32_t digest[4] = {};  // the finished digest, valid while pending is clear
 };
 
 // The program's one MD5 context: one digest is computed at a time.

@@ -43,8 +43,7 @@ bool DecodeInto(const unsigned char* bytes, unsigned long size, QImage* out) {
   cinfo.out_color_space = JCS_RGB;
   jpeg_start_decompress(&cinfo);
 
-  *out = QImage(static_cast<int>(cinfo.output_width),
-                static_cast<int>(cinfo.output_height), QImage::Format_RGB888);
+  *out = QImage(static_cast<int>(cinfo.output_width), static_cast<int>(cinfo.output_height), QImage::Format_RGB888);
   if (out->isNull() || cinfo.output_components != 3) {
     jpeg_destroy_decompress(&cinfo);
     return false;
@@ -65,9 +64,8 @@ bool DecodeInto(const unsigned char* bytes, unsigned long size, QImage* out) {
 
 QImage DecodeJpeg(const QByteArray& data) {
   QImage image;
-  if (data.isEmpty() ||
-      !DecodeInto(reinterpret_cast<const unsigned char*>(data.constData()),
-                  static_cast<unsigned long>(data.size()), &image))
+  if (data.isEmpty() || !DecodeInto(reinterpret_cast<const unsigned char*>(data.constData()),
+                                    static_cast<unsigned long>(data.size()), &image))
     return QImage();
   return image;
 }

@@ -26,8 +26,8 @@ const QColor kFigureColor(255, 255, 224);
 
 // ---------------------------------------------------------------------------
 
-TStatusPanels::TStatusPanels(QWidget* parent, const QString& name, std::initializer_list<int> widths,
-                             int panelCount, double scale)
+TStatusPanels::TStatusPanels(QWidget* parent, const QString& name, std::initializer_list<int> widths, int panelCount,
+                             double scale)
     : QFrame(parent), widths_(widths), scale_(scale) {
   setObjectName(name);
   setAutoFillBackground(true);
@@ -108,8 +108,8 @@ void TStatusPanels::PlacePanels() {
 // ---------------------------------------------------------------------------
 
 TForm2::TForm2(QWidget* parent)
-    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint |
-                          Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
+    : QWidget(parent, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowCloseButtonHint) {
   setObjectName("Form2");
   setWindowTitle("VELDRANO");
   // Closing hides the window (it is never deleted on close) and must not

@@ -25,8 +25,7 @@ class TStatusPanels : public QFrame {
  public:
   // widths of every panel but the last, in pixels at 96 dpi; scale turns
   // them into screen pixels.
-  TStatusPanels(QWidget* parent, const QString& name, std::initializer_list<int> widths,
-                int panelCount, double scale);
+  TStatusPanels(QWidget* parent, const QString& name, std::initializer_list<int> widths, int panelCount, double scale);
 
   // Moves and sizes the bar and lays its panels out at once, shown or not.
   void SetBounds(const QRect& bounds);

@@ -45,8 +45,7 @@ void FitToText(QLabel* label, int clientWidth) {
 }  // namespace
 
 TForm4::TForm4(QWidget* parent)
-    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowCloseButtonHint) {
+    : QDialog(parent, Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint) {
   static const bool resourcesReady = (InitVeldranoResources(), true);
   Q_UNUSED(resourcesReady);
 
@@ -63,8 +62,7 @@ TForm4::TForm4(QWidget* parent)
   formFont.setPointSize(8);
   setFont(formFont);
 
-  Label2 = new QLabel(
-      QStringLiteral("Quickly find the identical files comparing their contents..."), this);
+  Label2 = new QLabel(QStringLiteral("Quickly find the identical files comparing their contents..."), this);
   Label2->setObjectName(QStringLiteral("Label2"));
   Label2->setTextFormat(Qt::PlainText);
   Label2->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -76,8 +74,7 @@ TForm4::TForm4(QWidget* parent)
     font.setPointSizeF(10);
     font.setBold(true);
     const int room = clientWidth - Label2->x();
-    while (font.pointSizeF() > 7 &&
-           QFontMetrics(font).horizontalAdvance(Label2->text()) > room)
+    while (font.pointSizeF() > 7 && QFontMetrics(font).horizontalAdvance(Label2->text()) > room)
       font.setPointSizeF(font.pointSizeF() - 0.5);
     Label2->setFont(font);
     FitToText(Label2, clientWidth);
@@ -115,8 +112,7 @@ TForm4::TForm4(QWidget* parent)
   LinkLabelQeb1->setGeometry(px(196), px(112), px(139), px(13));
   FitToText(LinkLabelQeb1, clientWidth);
 
-  btnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton),
-                          QStringLiteral("OK"), this);
+  btnOK = new QPushButton(style()->standardIcon(QStyle::SP_DialogOkButton), QStringLiteral("OK"), this);
   btnOK->setObjectName(QStringLiteral("btnOK"));
   btnOK->setGeometry(px(232), px(156), px(77), px(25));
   btnOK->setDefault(true);
@@ -131,9 +127,7 @@ TForm4::TForm4(QWidget* parent)
 void TForm4::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-    if (screen)
-      setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                      screen->availableGeometry()));
+    if (screen) setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
   }
   QDialog::showEvent(event);
 }

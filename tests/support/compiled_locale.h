@@ -13,8 +13,7 @@ class CompiledLocale {
  public:
   // name like "de_DE": compiled as name + ".UTF-8".
   explicit CompiledLocale(const std::string& name) : name_(name + ".UTF-8") {
-    const std::string command =
-        "localedef -i " + name + " -f UTF-8 '" + (dir_ / name_) + "' >/dev/null 2>&1";
+    const std::string command = "localedef -i " + name + " -f UTF-8 '" + (dir_ / name_) + "' >/dev/null 2>&1";
     available_ = std::system(command.c_str()) == 0;
     if (available_) setenv("LOCPATH", dir_.Path().c_str(), 1);
   }

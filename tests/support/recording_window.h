@@ -10,9 +10,7 @@ namespace veldrano::testing {
 // A window that remembers everything the engine showed it.
 class RecordingWindow : public WindowPort {
  public:
-  void SetStatusText(int panel, std::string_view text) override {
-    statusTexts.push_back({panel, std::string(text)});
-  }
+  void SetStatusText(int panel, std::string_view text) override { statusTexts.push_back({panel, std::string(text)}); }
   void SetOverallProgress(int position) override { overallProgress.push_back(position); }
   void SetFileProgress(int position) override { fileProgress.push_back(position); }
   void AppendLogRow(const LogRow& row) override { log.push_back(row); }
@@ -22,17 +20,13 @@ class RecordingWindow : public WindowPort {
   }
   void SetTopCaption(std::string_view text) override { topCaption = text; }
   void SetProgressBarsVisible(bool visible) override { progressBarsVisible = visible; }
-  void SetButtonEnabled(Button button, bool enabled) override {
-    buttons[static_cast<int>(button)] = enabled;
-  }
+  void SetButtonEnabled(Button button, bool enabled) override { buttons[static_cast<int>(button)] = enabled; }
   int DirectoryCount() override { return static_cast<int>(directories.size()); }
   std::string Directory(int index) override { return directories[static_cast<std::size_t>(index)]; }
   void ClearDirectories() override { directories.clear(); }
   void ClearLog() override { log.clear(); }
   void ResultsCleared() override { ++resultsCleared; }
-  void DuplicateRecorded(std::uint32_t group, bool newGroup) override {
-    recorded.push_back({group, newGroup});
-  }
+  void DuplicateRecorded(std::uint32_t group, bool newGroup) override { recorded.push_back({group, newGroup}); }
 
   // The Information column of every log row, in order.
   std::vector<std::string> Informations() const {

@@ -129,11 +129,9 @@ class AboutWindowTest : public QObject {
     const Qt::WindowFlags flags = form.windowFlags();
     QCOMPARE(flags & Qt::WindowType_Mask, Qt::Tool);
     QVERIFY(flags & Qt::WindowCloseButtonHint);
-    QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint |
-                       Qt::WindowContextHelpButtonHint)));
+    QVERIFY(!(flags & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint | Qt::WindowContextHelpButtonHint)));
 
-    QCOMPARE(form.Label2->text(),
-             QStringLiteral("Quickly find the identical files comparing their contents..."));
+    QCOMPARE(form.Label2->text(), QStringLiteral("Quickly find the identical files comparing their contents..."));
     QVERIFY(form.Label2->font().bold());
     QCOMPARE(form.Label1->text(), QStringLiteral("VELDRANO"));
     QVERIFY(form.Label1->font().bold());
@@ -143,8 +141,7 @@ class AboutWindowTest : public QObject {
     QVERIFY(form.btnOK->isDefault());
 
     // No text is clipped, no control overlaps another or leaves the window.
-    const QList<QWidget*> controls{form.Label2, form.Image1, form.Label1, form.LinkLabelQeb1,
-                                   form.btnOK};
+    const QList<QWidget*> controls{form.Label2, form.Image1, form.Label1, form.LinkLabelQeb1, form.btnOK};
     for (QLabel* label : {form.Label2, form.Label1, static_cast<QLabel*>(form.LinkLabelQeb1)}) {
       QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
       QVERIFY2(label->height() >= label->sizeHint().height(), qPrintable(label->objectName()));

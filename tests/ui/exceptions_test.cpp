@@ -35,7 +35,8 @@ class ExceptionsTest : public QObject {
     });
     FailInAHandler("disk on fire");
     QCOMPARE(infos, QStringList{"disk on fire"});
-    QCOMPARE(shown, QString("ATTENTION !!!\n\r\n\rdisk on fire\n\r\n\rVeuillez contacter votre administrateur informatique."));
+    QCOMPARE(shown,
+             QString("ATTENTION !!!\n\r\n\rdisk on fire\n\r\n\rVeuillez contacter votre administrateur informatique."));
   }
 
   void terminatingEndsTheLoopAfterTheEvent() {

@@ -1,12 +1,12 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QMenu>
 #include <QMessageBox>
-#include <QPushButton>
+#include <QMimeData>
 #include <QProcess>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
@@ -118,7 +118,8 @@ class MainWindowTest : public QObject {
     TForm1 form;
     // Dropped from a file manager: the tree, a directory inside it and a file.
     QMimeData mime;
-    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(tree)), QUrl::fromLocalFile(QString::fromStdString(tree + "/sub")),
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(tree)),
+                  QUrl::fromLocalFile(QString::fromStdString(tree + "/sub")),
                   QUrl::fromLocalFile(QString::fromStdString(tree + "/a"))});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(&form, &enter);
@@ -395,9 +396,7 @@ class MainWindowTest : public QObject {
     TForm1 form;
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
-    const auto gap = [&] {
-      return form.statusBar()->geometry().top() - form.PanelBas->mapTo(&form, QPoint(0, 0)).y();
-    };
+    const auto gap = [&] { return form.statusBar()->geometry().top() - form.PanelBas->mapTo(&form, QPoint(0, 0)).y(); };
     const int total = form.Splitter1->sizes()[0] + form.Splitter1->sizes()[1];
     form.Splitter1->setSizes({total, 0});  // the splitter dragged to the bottom
     QCoreApplication::processEvents();

@@ -11,8 +11,7 @@ using namespace veldrano;
 namespace {
 
 QStringList Texts(const std::array<std::string, 3>& column) {
-  return {QString::fromStdString(column[0]), QString::fromStdString(column[1]),
-          QString::fromStdString(column[2])};
+  return {QString::fromStdString(column[0]), QString::fromStdString(column[1]), QString::fromStdString(column[2])};
 }
 
 QStringList Texts(const TStatusPanels* bar) {
