@@ -38,16 +38,16 @@ void DirectoryReader::Close() {
   dir_ = nullptr;
 }
 
-std::vector<DirectoryEntry> DirectoryReader::ReadAll(int& stepError) {
-  stepError = 0;
-  std::vector<DirectoryEntry> entries;
-  if (dir_ == nullptr) return entries;
+DirectoryReader::Listing DirectoryReader::ReadAll() {
+  Listing listing;
+  std::vector<DirectoryEntry>& entries = listing.Entries;
+  if (dir_ == nullptr) return listing;
   const int fd = dirfd(dir_);
   for (;;) {
     errno = 0;
     const dirent* raw = readdir(dir_);
     if (raw == nullptr) {
-      stepError = errno;
+      listing.StepError = errno;
       break;
     }
     const std::string_view name = raw->d_name;
@@ -80,7 +80,7 @@ std::vector<DirectoryEntry> DirectoryReader::ReadAll(int& stepError) {
   Close();
   std::sort(entries.begin(), entries.end(),
             [](const DirectoryEntry& a, const DirectoryEntry& b) { return a.Name < b.Name; });
-  return entries;
+  return listing;
 }
 
 bool IdentityOf(const std::string& path, dev_t& device, ino_t& inode) {

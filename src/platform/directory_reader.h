@@ -35,10 +35,14 @@ class DirectoryReader {
   ino_t Inode() const { return inode_; }
 
   // Every entry but "." and "..", sorted by name (byte order) so that walks
-  // are repeatable; the directory is closed afterwards. stepError is the
-  // errno of a listing that broke off part of the way (0 when it ended
-  // normally); the entries read until then are returned.
-  std::vector<DirectoryEntry> ReadAll(int& stepError);
+  // are repeatable; the directory is closed afterwards. A listing that
+  // broke off part of the way gives the entries read until then, with the
+  // errno of the step that failed.
+  struct Listing {
+    std::vector<DirectoryEntry> Entries;
+    int StepError = 0;  // 0 when the listing ended normally
+  };
+  Listing ReadAll();
 
  private:
   void Close();

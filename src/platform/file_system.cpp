@@ -37,21 +37,18 @@ bool IsUnder(const std::string& path, const std::string& mountPoint) {
 
 }  // namespace
 
-std::string RealPath(const std::string& path, int& error) {
+Outcome<std::string> RealPath(const std::string& path) {
   char* resolved = realpath(path.c_str(), nullptr);
-  if (resolved == nullptr) {
-    error = errno;
-    return {};
-  }
+  if (resolved == nullptr) return Outcome<std::string>::Failure(errno);
   std::string result = resolved;
   std::free(resolved);
   return result;
 }
 
 std::string FileSystemNameOf(const std::string& path) {
-  int error = 0;
-  const std::string real = RealPath(path, error);
-  if (real.empty()) return {};
+  const Outcome<std::string> resolved = RealPath(path);
+  if (!resolved.Ok()) return {};
+  const std::string& real = resolved.Value();
   std::ifstream mounts("/proc/self/mountinfo");
   std::string line, best, bestType;
   bool found = false;
@@ -75,20 +72,16 @@ std::string FileSystemNameOf(const std::string& path) {
   return bestType;
 }
 
-UniqueFd CreateUniqueFile(const std::string& directory, const std::string& prefix, const std::string& suffix,
-                          std::string& path, int& error) {
+Outcome<UniqueFile> CreateUniqueFile(const std::string& directory, const std::string& prefix,
+                                     const std::string& suffix) {
   std::string pattern = directory;
   if (pattern.empty() || pattern.back() != '/') pattern += '/';
   pattern += prefix + "XXXXXX" + suffix;
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   UniqueFd fd(mkostemps(buffer.data(), static_cast<int>(suffix.size()), O_CLOEXEC));
-  if (!fd.IsOpen()) {
-    error = errno;
-    return fd;
-  }
-  path = buffer.data();
-  return fd;
+  if (!fd.IsOpen()) return Outcome<UniqueFile>::Failure(errno);
+  return UniqueFile{std::move(fd), buffer.data()};
 }
 
 }  // namespace veldrano::platform

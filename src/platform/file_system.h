@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "platform/outcome.h"
 #include "platform/unique_fd.h"
 
 namespace veldrano::platform {
@@ -10,15 +11,18 @@ namespace veldrano::platform {
 // the longest leading part of path's real form. Empty when it cannot be told.
 std::string FileSystemNameOf(const std::string& path);
 
-// The real, absolute form of path: links and "." / ".." resolved. Empty, with
-// error set to errno, when path does not exist or cannot be resolved.
-std::string RealPath(const std::string& path, int& error);
+// The real, absolute form of path: links and "." / ".." resolved; fails
+// when path does not exist or cannot be resolved.
+Outcome<std::string> RealPath(const std::string& path);
 
+// A new empty file, open, and its full path.
+struct UniqueFile {
+  UniqueFd Fd;
+  std::string Path;
+};
 // Creates a new empty file in directory whose name is prefix, six random
-// characters and suffix (never through an existing name or link), and
-// returns it open, with its full path in path. Not open, with error set to
-// errno, when no file can be created there.
-UniqueFd CreateUniqueFile(const std::string& directory, const std::string& prefix, const std::string& suffix,
-                          std::string& path, int& error);
+// characters and suffix (never through an existing name or link).
+Outcome<UniqueFile> CreateUniqueFile(const std::string& directory, const std::string& prefix,
+                                     const std::string& suffix);
 
 }  // namespace veldrano::platform

@@ -63,58 +63,45 @@ std::uint64_t Empty(int fd, int depth) {
 
 }  // namespace
 
-UniqueFd OpenDirectory(const std::string& path, int& error) {
+Outcome<UniqueFd> OpenDirectory(const std::string& path) {
   UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.IsOpen()) error = errno;
+  if (!fd.IsOpen()) return Outcome<UniqueFd>::Failure(errno);
   return fd;
 }
 
-UniqueFd CreatePrivateDirectory(int parent, const std::string& name, int& error) {
-  if (mkdirat(parent, name.c_str(), 0700) != 0) {
-    error = errno;
-    return UniqueFd();
-  }
+Outcome<UniqueFd> CreatePrivateDirectory(int parent, const std::string& name) {
+  if (mkdirat(parent, name.c_str(), 0700) != 0) return Outcome<UniqueFd>::Failure(errno);
   UniqueFd fd(openat(parent, name.c_str(), DirectoryFlags));
-  if (!fd.IsOpen()) {
-    error = errno;
-    return fd;
-  }
+  if (!fd.IsOpen()) return Outcome<UniqueFd>::Failure(errno);
   // Locked before anything else looks at it: a run that starts meanwhile
   // takes an unlocked directory of ours for one left by a killed run.
-  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) {
-    error = EEXIST;
-    return UniqueFd();
-  }
+  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0) return Outcome<UniqueFd>::Failure(EEXIST);
   struct stat status {};
   if (fstat(fd.Get(), &status) != 0 || !S_ISDIR(status.st_mode) || status.st_uid != geteuid() ||
       (status.st_mode & 077) != 0 || !StillNamed(parent, name, fd.Get())) {
-    error = EEXIST;
-    return UniqueFd();
+    return Outcome<UniqueFd>::Failure(EEXIST);
   }
   return fd;
 }
 
-Abandoned LockAbandoned(int parent, const std::string& name, UniqueFd& fd) {
+Abandoned LockAbandoned(int parent, const std::string& name) {
+  Abandoned found;
   struct stat named {};
-  if (fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_uid != geteuid()) {
-    return Abandoned::No;
-  }
-  Abandoned kind = Abandoned::No;
+  if (fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_uid != geteuid()) return found;
   if (S_ISDIR(named.st_mode)) {
-    fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags));
-    kind = Abandoned::Directory;
+    found.Fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags));
+    found.Kind = Abandoned::Kind::Directory;
   } else if (S_ISREG(named.st_mode) && named.st_size == 0 && named.st_nlink == 1) {
-    fd = UniqueFd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    kind = Abandoned::File;
+    found.Fd = UniqueFd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    found.Kind = Abandoned::Kind::File;
   }
-  if (kind == Abandoned::No || !fd.IsOpen()) return Abandoned::No;
   struct stat open {};
-  if (flock(fd.Get(), LOCK_EX | LOCK_NB) != 0 || fstat(fd.Get(), &open) != 0 || !SameFile(named, open) ||
-      open.st_uid != geteuid() || (kind == Abandoned::File && open.st_size != 0)) {
-    fd.Reset();
-    return Abandoned::No;
+  if (found.Kind == Abandoned::Kind::No || !found.Fd.IsOpen() || flock(found.Fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
+      fstat(found.Fd.Get(), &open) != 0 || !SameFile(named, open) || open.st_uid != geteuid() ||
+      (found.Kind == Abandoned::Kind::File && open.st_size != 0)) {
+    return Abandoned{};
   }
-  return kind;
+  return found;
 }
 
 std::uint64_t EmptyDirectory(int fd) { return Empty(fd, 0); }

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/outcome.h"
 #include "platform/unique_fd.h"
 
 namespace veldrano::platform {
@@ -14,25 +15,29 @@ namespace veldrano::platform {
 // what is created, written or deleted.
 
 // Opens the directory at path (following links: the path is the user's own
-// choice). Not open, with errno in error, when that fails.
-UniqueFd OpenDirectory(const std::string& path, int& error);
+// choice).
+Outcome<UniqueFd> OpenDirectory(const std::string& path);
 
 // Creates the directory name in parent, which must not exist in any form
 // (directory, file or link), with mode 0700, and opens it holding an
 // exclusive lock (flock) on it. The result is checked to be a directory of
-// this user that nobody else may enter, still linked under name. Not open,
-// with errno in error (EEXIST when the name is taken), on failure.
-UniqueFd CreatePrivateDirectory(int parent, const std::string& name, int& error);
+// this user that nobody else may enter, still linked under name. Fails with
+// EEXIST when the name is taken.
+Outcome<UniqueFd> CreatePrivateDirectory(int parent, const std::string& name);
 
-// What LockAbandonedDirectory found at a name.
-enum class Abandoned { No, Directory, File };
+// What LockAbandoned found at a name, open and locked.
+struct Abandoned {
+  enum class Kind { No, Directory, File };
+  Kind Kind = Kind::No;
+  UniqueFd Fd;
+};
 
 // Opens name in parent, without following a link, when it is a directory or
 // a regular file of this user whose lock nobody holds (its run has ended
 // without removing it), and takes that lock. Regular files must also be
-// empty. Returns the kind found, with the descriptor in fd; No for anything
-// else (missing, a link, another user's, locked).
-Abandoned LockAbandoned(int parent, const std::string& name, UniqueFd& fd);
+// empty. The kind is No for anything else (missing, a link, another user's,
+// locked).
+Abandoned LockAbandoned(int parent, const std::string& name);
 
 // Deletes everything inside the directory open as fd, depth first, without
 // following links. Returns the number of files and directories deleted.

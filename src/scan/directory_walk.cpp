@@ -86,8 +86,8 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
     if (!countingPass) AddLogEntry(LogError, "Error while scanning...", path, SystemErrorText(reader.Error()));
     return;
   }
-  int stepError = 0;
-  const std::vector<DirectoryEntry> entries = reader.ReadAll(stepError);
+  const platform::DirectoryReader::Listing listing = reader.ReadAll();
+  const std::vector<DirectoryEntry>& entries = listing.Entries;
   const bool inTemp = TempDirectory().Holds(reader);
   if (!countingPass && !metBefore) metBefore = !RunStore().MeetFile(reader.Device(), reader.Inode());
   std::string lastFile;
@@ -141,8 +141,8 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
     }
   }
   // Every entry was visited: the listing went as far as it could.
-  if (stepError != 0 && !countingPass) {
-    AddLogEntry(LogError, "Error while scanning...", lastFile, SystemErrorText(stepError));
+  if (listing.StepError != 0 && !countingPass) {
+    AddLogEntry(LogError, "Error while scanning...", lastFile, SystemErrorText(listing.StepError));
   }
 }
 

@@ -55,12 +55,11 @@ void SplitDirectoryPath(const std::string& path, std::string& parent, std::strin
 }  // namespace
 
 std::string GetLongPath(const std::string& path) {
-  int error = 0;
-  const std::string real = platform::RealPath(path, error);
-  if (real.empty()) {
-    throw std::runtime_error("Can not find the directory " + path + " (" + SystemErrorText(error) + ")");
+  platform::Outcome<std::string> real = platform::RealPath(path);
+  if (!real.Ok()) {
+    throw std::runtime_error("Can not find the directory " + path + " (" + SystemErrorText(real.Error()) + ")");
   }
-  return real;
+  return std::move(real.Value());
 }
 
 std::string GetTempDirectory() { return EnsureTrailingBackslash(GetLongPath(SystemTempDirectory())); }
@@ -73,12 +72,18 @@ bool IsReservedFileName(std::string_view name) {
 
 std::string MakeWorkDirPath(const std::string& extension) {
   const std::string temp = SystemTempDirectory();
-  int error = 0;
-  const platform::UniqueFd parent = platform::OpenDirectory(temp, error);
-  for (int attempt = 0; parent.IsOpen() && attempt < MaxNameAttempts; ++attempt) {
-    std::string reserved;
-    const platform::UniqueFd file = platform::CreateUniqueFile(temp, "~", std::string(ReservedSuffix), reserved, error);
-    if (!file.IsOpen()) break;
+  const platform::Outcome<platform::UniqueFd> opened = platform::OpenDirectory(temp);
+  int error = opened.Error();
+  const platform::UniqueFd& parent = opened.Value();
+  for (int attempt = 0; opened.Ok() && attempt < MaxNameAttempts; ++attempt) {
+    const platform::Outcome<platform::UniqueFile> created =
+        platform::CreateUniqueFile(temp, "~", std::string(ReservedSuffix));
+    if (!created.Ok()) {
+      error = created.Error();
+      break;
+    }
+    const platform::UniqueFd& file = created.Value().Fd;
+    const std::string& reserved = created.Value().Path;
     // Locked while it exists, so that a run starting meanwhile does not
     // take it for one a killed run left.
     flock(file.Get(), LOCK_EX);
@@ -97,22 +102,21 @@ std::string MakeWorkDirPath(const std::string& extension) {
 }
 
 std::uint64_t RemoveAbandonedWorkFiles(const std::string& directory) {
-  int error = 0;
-  const platform::UniqueFd parent = platform::OpenDirectory(directory, error);
-  if (!parent.IsOpen()) return 0;
+  const platform::Outcome<platform::UniqueFd> opened = platform::OpenDirectory(directory);
+  if (!opened.Ok()) return 0;
+  const platform::UniqueFd& parent = opened.Value();
   platform::DirectoryReader reader(directory);
-  int stepError = 0;
   std::uint64_t removed = 0;
-  for (const platform::DirectoryEntry& entry : reader.ReadAll(stepError)) {
+  const platform::DirectoryReader::Listing listing = reader.ReadAll();
+  for (const platform::DirectoryEntry& entry : listing.Entries) {
     const bool workDir = IsWorkDirName(entry.Name);
     if (!workDir && !IsReservedFileName(entry.Name)) continue;
-    platform::UniqueFd fd;
-    const platform::Abandoned kind = platform::LockAbandoned(parent.Get(), entry.Name, fd);
-    if (workDir && kind == platform::Abandoned::Directory) {
-      removed += platform::EmptyDirectory(fd.Get());
-      if (platform::RemoveDirectoryIfSame(parent.Get(), entry.Name, fd.Get())) ++removed;
-    } else if (!workDir && kind == platform::Abandoned::File) {
-      if (platform::RemoveFileIfSame(parent.Get(), entry.Name, fd.Get())) ++removed;
+    const platform::Abandoned found = platform::LockAbandoned(parent.Get(), entry.Name);
+    if (workDir && found.Kind == platform::Abandoned::Kind::Directory) {
+      removed += platform::EmptyDirectory(found.Fd.Get());
+      if (platform::RemoveDirectoryIfSame(parent.Get(), entry.Name, found.Fd.Get())) ++removed;
+    } else if (!workDir && found.Kind == platform::Abandoned::Kind::File) {
+      if (platform::RemoveFileIfSame(parent.Get(), entry.Name, found.Fd.Get())) ++removed;
     }
   }
   return removed;
@@ -127,10 +131,18 @@ int WorkDir::Descriptor() {
   std::string parentPath, name;
   SplitDirectoryPath(path_, parentPath, name);
   int error = 0;
-  if (!parent_.IsOpen()) parent_ = platform::OpenDirectory(parentPath, error);
+  if (!parent_.IsOpen()) {
+    platform::Outcome<platform::UniqueFd> opened = platform::OpenDirectory(parentPath);
+    error = opened.Error();
+    parent_ = std::move(opened.Value());
+  }
   for (int attempt = 0; parent_.IsOpen() && attempt < MaxNameAttempts; ++attempt) {
-    directory_ = platform::CreatePrivateDirectory(parent_.Get(), name, error);
-    if (directory_.IsOpen()) return directory_.Get();
+    platform::Outcome<platform::UniqueFd> created = platform::CreatePrivateDirectory(parent_.Get(), name);
+    error = created.Error();
+    if (created.Ok()) {
+      directory_ = std::move(created.Value());
+      return directory_.Get();
+    }
     if (error != EEXIST) break;
     // Taken since the name was chosen (by anything: a file, a link, another
     // run's directory): pick another.
