@@ -12,27 +12,67 @@ namespace {
 
 // Node identities: 0 the root, g + 1 group g, (g + 1) << 32 | (f + 1) file f
 // of group g.
-constexpr quintptr RootId = 0;
-quintptr GroupId(int g) { return static_cast<quintptr>(g) + 1; }
-quintptr FileId(int g, int f) { return (static_cast<quintptr>(g) + 1) << 32 | (static_cast<quintptr>(f) + 1); }
-int GroupOfId(quintptr id) { return static_cast<int>((id >> 32 != 0 ? id >> 32 : id) - 1); }
-int FileOfId(quintptr id) { return static_cast<int>((id & 0xffffffffu) - 1); }
-int LevelOf(quintptr id) { return id == RootId ? 0 : (id >> 32) == 0 ? 1 : 2; }
+constexpr quint64 RootNode = 0;
+quint64 GroupNode(int g) { return static_cast<quint64>(g) + 1; }
+quint64 FileNode(int g, int f) { return (static_cast<quint64>(g) + 1) << 32 | (static_cast<quint64>(f) + 1); }
+int GroupOfNode(quint64 node) { return static_cast<int>((node >> 32 != 0 ? node >> 32 : node) - 1); }
+int FileOfNode(quint64 node) { return static_cast<int>((node & 0xffffffffu) - 1); }
+int LevelOfNode(quint64 node) { return node == RootNode ? 0 : (node >> 32) == 0 ? 1 : 2; }
+
+// An index carries its node's identity mixed, all bits into all bits (and
+// back, exactly). Qt hashes an index as 16 x row + its identity, without
+// mixing: identities in sequence make the hashes of a view's persistent
+// indexes (every expanded group) fall in long runs, so that expanding and
+// collapsing thousands of groups took a time growing with their square and
+// more. Mixed, they spread.
+constexpr quint64 MixA = 0xBF58476D1CE4E5B9ull;
+constexpr quint64 MixB = 0x94D049BB133111EBull;
+
+// The inverse of an odd number modulo 2^64 (Newton's iteration).
+constexpr quint64 InverseOf(quint64 odd) {
+  quint64 inverse = odd;
+  for (int i = 0; i < 5; ++i) inverse *= 2 - odd * inverse;
+  return inverse;
+}
+static_assert(MixA * InverseOf(MixA) == 1 && MixB * InverseOf(MixB) == 1);
+
+// x ^ (x >> shift), undone.
+constexpr quint64 UnshiftXor(quint64 y, int shift) {
+  quint64 x = y;
+  for (int covered = shift; covered < 64; covered += shift) x = y ^ (x >> shift);
+  return x;
+}
+
+constexpr quint64 Mix(quint64 x) {
+  x = (x ^ (x >> 30)) * MixA;
+  x = (x ^ (x >> 27)) * MixB;
+  return x ^ (x >> 31);
+}
+
+constexpr quint64 Unmix(quint64 x) {
+  x = UnshiftXor(x, 31) * InverseOf(MixB);
+  x = UnshiftXor(x, 27) * InverseOf(MixA);
+  return UnshiftXor(x, 30);
+}
+static_assert(Mix(0) == 0 && Unmix(Mix(0x0000000500000007ull)) == 0x0000000500000007ull);
+
+quintptr IdOf(quint64 node) { return static_cast<quintptr>(Mix(node)); }
+quint64 NodeOf(const QModelIndex& index) { return Unmix(static_cast<quint64>(index.internalId())); }
 
 }  // namespace
 
 ResultsTreeModel::ResultsTreeModel(QObject* parent) : QAbstractItemModel(parent) {}
 
-QModelIndex ResultsTreeModel::RootIndex() const { return hasRoot_ ? createIndex(0, 0, RootId) : QModelIndex(); }
+QModelIndex ResultsTreeModel::RootIndex() const { return hasRoot_ ? createIndex(0, 0, IdOf(RootNode)) : QModelIndex(); }
 
 QModelIndex ResultsTreeModel::GroupIndex(int group) const {
   if (!hasRoot_ || group < 0 || group >= static_cast<int>(files_.size())) return {};
-  return createIndex(group, 0, GroupId(group));
+  return createIndex(group, 0, IdOf(GroupNode(group)));
 }
 
 QModelIndex ResultsTreeModel::FileIndex(int group, int file) const {
   if (GroupIndex(group).isValid() && file >= 0 && file < files_[static_cast<std::size_t>(group)]) {
-    return createIndex(file, 0, FileId(group, file));
+    return createIndex(file, 0, IdOf(FileNode(group, file)));
   }
   return {};
 }
@@ -46,18 +86,18 @@ int ResultsTreeModel::NodeCount() const {
 QModelIndex ResultsTreeModel::index(int row, int column, const QModelIndex& parent) const {
   if (column != 0 || row < 0) return {};
   if (!parent.isValid()) return row == 0 ? RootIndex() : QModelIndex();
-  switch (LevelOf(parent.internalId())) {
+  switch (LevelOfNode(NodeOf(parent))) {
     case 0: return GroupIndex(row);
-    case 1: return FileIndex(GroupOfId(parent.internalId()), row);
+    case 1: return FileIndex(GroupOfNode(NodeOf(parent)), row);
     default: return {};
   }
 }
 
 QModelIndex ResultsTreeModel::parent(const QModelIndex& child) const {
   if (!child.isValid()) return {};
-  switch (LevelOf(child.internalId())) {
+  switch (LevelOfNode(NodeOf(child))) {
     case 1: return RootIndex();
-    case 2: return GroupIndex(GroupOfId(child.internalId()));
+    case 2: return GroupIndex(GroupOfNode(NodeOf(child)));
     default: return {};
   }
 }
@@ -65,9 +105,9 @@ QModelIndex ResultsTreeModel::parent(const QModelIndex& child) const {
 int ResultsTreeModel::rowCount(const QModelIndex& parent) const {
   if (!parent.isValid()) return hasRoot_ ? 1 : 0;
   if (parent.column() != 0) return 0;
-  switch (LevelOf(parent.internalId())) {
+  switch (LevelOfNode(NodeOf(parent))) {
     case 0: return static_cast<int>(files_.size());
-    case 1: return files_[static_cast<std::size_t>(GroupOfId(parent.internalId()))];
+    case 1: return files_[static_cast<std::size_t>(GroupOfNode(NodeOf(parent)))];
     default: return 0;
   }
 }
@@ -76,13 +116,13 @@ int ResultsTreeModel::columnCount(const QModelIndex&) const { return 1; }
 
 QVariant ResultsTreeModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || !ScanContext.ResultsRoot) return {};
-  const quintptr id = index.internalId();
-  const int level = LevelOf(id);
+  const quint64 node = NodeOf(index);
+  const int level = LevelOfNode(node);
   if (role == Qt::DisplayRole) {
     if (level == 0) return QString::fromLatin1(ResultsNode::Text.data(), ResultsNode::Text.size());
-    const SignatureGroup& group = ScanContext.ResultsRoot->Groups[static_cast<std::size_t>(GroupOfId(id))];
+    const SignatureGroup& group = ScanContext.ResultsRoot->Groups[static_cast<std::size_t>(GroupOfNode(node))];
     if (level == 1) return ToDisplay(group.Signature);
-    return ToDisplay(group.Files[static_cast<std::size_t>(FileOfId(id))]);
+    return ToDisplay(group.Files[static_cast<std::size_t>(FileOfNode(node))]);
   }
   if (level == 1 && role == Qt::ForegroundRole) return QColor(0, 136, 136);
   if (level == 1 && role == Qt::FontRole) {

@@ -18,8 +18,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <stdexcept>
 
 #include "app/log_model.h"
@@ -30,6 +32,7 @@
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
 #include "report/activity_log.h"
+#include "results/results_model.h"
 #include "scan/scan_context.h"
 
 using namespace veldrano;
@@ -252,6 +255,35 @@ class MainWindowTest : public QObject {
     form.sbResetClick();
     QCOMPARE(form.selectionModel->rowCount(), 0);
     QCOMPARE(form.treeModel->NodeCount(), 0);
+  }
+
+  // Expanding every group and collapsing them again grows with the number
+  // of groups, not with its square or worse: four times the groups may take
+  // about four times as long, never ten.
+  void collapsingAllGroupsGrowsWithTheirNumber() {
+    const auto collapseTime = [](int groups) {
+      qint64 best = std::numeric_limits<qint64>::max();
+      for (int attempt = 0; attempt < 3; ++attempt) {
+        TForm1 form;
+        for (int g = 0; g < groups; ++g) {
+          char signature[33];
+          std::snprintf(signature, sizeof signature, "%032X", g);
+          RecordDuplicate(signature, "/b/" + std::to_string(g), "/a/" + std::to_string(g), g);
+        }
+        form.ExpandallnodesClick();
+        QElapsedTimer clock;
+        clock.start();
+        form.CollapseallnodesClick();
+        best = std::min(best, clock.nsecsElapsed());
+        ScanContext.ResultsRoot.reset();
+        ScanContext.Selection.clear();
+      }
+      return best;
+    };
+    const qint64 small = collapseTime(500);
+    const qint64 large = collapseTime(2000);
+    QVERIFY2(large < 10 * small,
+             qPrintable(QString("500 groups: %1 us, 2000 groups: %2 us").arg(small / 1000).arg(large / 1000)));
   }
 
   void sizeColumnSortsNumericallyAndAlternates() {
