@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/temp_directory.h"
 #include "platform/unique_fd.h"
 
 namespace veldrano {
@@ -20,7 +19,9 @@ bool TakeSingleInstanceLock() {
   if (runtime != nullptr && *runtime != '\0') {
     path = std::string(runtime) + "/VELDRANO Duplicates finder.lock";
   } else {
-    path = platform::TempDirectoryName() + "/VELDRANO Duplicates finder-" + std::to_string(getuid()) + ".lock";
+    // Not in $TMPDIR: two copies started with different ones must still
+    // find the same lock.
+    path = "/tmp/VELDRANO Duplicates finder-" + std::to_string(getuid()) + ".lock";
   }
   // Kept open for the life of the process: the kernel drops the lock when
   // the process ends, normally or not.

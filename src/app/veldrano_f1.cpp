@@ -169,7 +169,11 @@ void TForm1::BuildLayout() {
   bold.setBold(true);
   PanelHautCaption->setFont(bold);
   PanelHautCaption->setAlignment(Qt::AlignCenter);
-  sbPin = PictureButton(PanelHaut, QStringLiteral("sbPin"), PinPicture(), QString(), Scaled(20));
+  // Keys for the two buttons used most: F5 starts, Escape stops.
+  sbStart->setShortcut(QKeySequence(Qt::Key_F5));
+  sbStop->setShortcut(QKeySequence(Qt::Key_Escape));
+  sbPin = PictureButton(PanelHaut, QStringLiteral("sbPin"), PinPicture(),
+                        QStringLiteral("Keep the window above the others"), Scaled(20));
   sbPin->setCheckable(true);
   top->addWidget(sbStart);
   top->addWidget(sbStop);

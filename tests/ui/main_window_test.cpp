@@ -180,6 +180,13 @@ class MainWindowTest : public QObject {
     QVERIFY(std::filesystem::is_empty(tmp));
   }
 
+  void f5StartsAndEscapeStops() {
+    TForm1 form;
+    QCOMPARE(form.sbStart->shortcut(), QKeySequence(Qt::Key_F5));
+    QCOMPARE(form.sbStop->shortcut(), QKeySequence(Qt::Key_Escape));
+    QCOMPARE(form.sbPin->toolTip(), QString("Keep the window above the others"));
+  }
+
   void thePinKeepsTheWindowOnTopWhilePressed() {
     TForm1 form;
     QVERIFY(form.sbPin->isChecked());
