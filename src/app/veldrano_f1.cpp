@@ -202,6 +202,18 @@ void TForm1::BuildLayout() {
   Lista->setRootIsDecorated(false);
   Lista->setToolTip(QStringLiteral("Drag'n drop directories here"));
   Lista->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+  // A row edited down to nothing names no directory: it goes (walked, an
+  // empty name would be the whole file system from "/").
+  connect(Lista, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
+    if (!item->text(0).trimmed().isEmpty()) return;
+    QMetaObject::invokeMethod(
+        this,
+        [this, item] {
+          delete item;
+          sbReset->setEnabled(sbStart->isEnabled() && Lista->topLevelItemCount() > 0);
+        },
+        Qt::QueuedConnection);
+  });
   Lista->setFixedHeight(Scaled(88));
   left->addWidget(Lista);
 

@@ -148,6 +148,9 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
 
 }  // namespace
 
-void ScanDirectory(const std::string& path, bool countingPass) { Walk(path, countingPass, false); }
+void ScanDirectory(const std::string& path, bool countingPass) {
+  // An empty name is no directory (made into one, it would be "/").
+  if (!path.empty()) Walk(path, countingPass, false);
+}
 
 }  // namespace veldrano

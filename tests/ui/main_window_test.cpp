@@ -389,6 +389,22 @@ class MainWindowTest : public QObject {
     for (int group = 0; group < 3; ++group) QVERIFY(!form.TreeView1->isExpanded(form.treeModel->GroupIndex(group)));
   }
 
+  void aRowEditedDownToNothingGoesAndIsNeverWalked() {
+    TForm1 form;
+    form.DropNames({tree});
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.Lista->editItem(form.Lista->topLevelItem(0), 0);
+    auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+    QVERIFY(editor != nullptr);
+    editor->setText("  ");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_COMPARE(form.Lista->topLevelItemCount(), 0);
+    QVERIFY(!form.sbReset->isEnabled());
+    form.sbStartClick();
+    QVERIFY(Informations(form).last().contains("No directory selected"));
+  }
+
   void anEditedDirectoryIsWalkedAsTyped() {
     TForm1 form;
     form.DropNames({scratch.path().toStdString()});
