@@ -73,6 +73,10 @@ void SelectionModel::Appended() {
   endInsertRows();
 }
 
+void SelectionModel::ChecksChanged() {
+  if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, 0), {Qt::CheckStateRole});
+}
+
 void SelectionModel::Cleared() {
   beginResetModel();
   rows_ = static_cast<int>(ScanContext.Selection.size());

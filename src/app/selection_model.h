@@ -22,6 +22,8 @@ class SelectionModel : public QAbstractTableModel {
   void Appended();
   // The engine emptied the list.
   void Cleared();
+  // The check boxes of any rows changed at once (a tick rule).
+  void ChecksChanged();
   // Sorts by column c (0 MD5, 1 Size, 2 Path), as a click on its header.
   void SortByColumn(int column);
 

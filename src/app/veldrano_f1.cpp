@@ -42,6 +42,7 @@
 #include "export/xml_export.h"
 #include "report/activity_log.h"
 #include "results/results_model.h"
+#include "results/tick_rules.h"
 #include "scan/directory_list.h"
 #include "scan/failure_report.h"
 #include "scan/path_helpers.h"
@@ -328,6 +329,33 @@ void TForm1::BuildMenus() {
   Export2XML = Action1->addAction(QStringLiteral("Export to XML"), this, &TForm1::Export2XMLClick);
   connect(Action1, &QMenu::aboutToShow, this, &TForm1::Action1Click);
 
+  pmSelection = menuBar()->addMenu(QStringLiteral("Selection"));
+  pmSelection->setObjectName(QStringLiteral("pmSelection"));
+  const auto addRule = [this](const QString& text, std::function<void()> rule) {
+    return pmSelection->addAction(text, this, [this, rule] { ApplyTickRule(rule); });
+  };
+  addRule(QStringLiteral("Tick all but the first of each group"), [] { TickAllButFirst(); });
+  addRule(QStringLiteral("Tick all but the oldest of each group"), [] { TickAllButOldest(); });
+  addRule(QStringLiteral("Tick all but the newest of each group"), [] { TickAllButNewest(); });
+  pmSelection->addSeparator();
+  const auto folderRule = [this](bool ticked) {
+    return [this, ticked] {
+      const QModelIndex current = lvSelection->currentIndex();
+      if (current.isValid()) {
+        TickFolderOf(PathOf(ScanContext.Selection[static_cast<std::size_t>(current.row())]), ticked);
+      }
+    };
+  };
+  addRule(QStringLiteral("Tick every file in this folder"), folderRule(true))->setObjectName("TickFolder");
+  addRule(QStringLiteral("Untick every file in this folder"), folderRule(false))->setObjectName("UntickFolder");
+  pmSelection->addSeparator();
+  addRule(QStringLiteral("Untick all"), [] { UntickAll(); });
+  addRule(QStringLiteral("Invert the ticks"), [] { InvertTicks(); });
+  connect(pmSelection, &QMenu::aboutToShow, this, &TForm1::pmSelectionPopup);
+  lvSelection->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(lvSelection, &QTableView::customContextMenuRequested, this,
+          [this](const QPoint& at) { pmSelection->popup(lvSelection->viewport()->mapToGlobal(at)); });
+
   QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
   tools->addAction(QStringLiteral("Memory"), this, &TForm1::Memory1Click);
   tools->addAction(QStringLiteral("About"), this, &TForm1::About1Click);
@@ -544,6 +572,20 @@ void TForm1::pmTreePopup(const QPoint& position) {
   Expandallnodes->setEnabled(usable);
   Collapseallnodes->setEnabled(usable);
   pmTree->popup(TreeView1->viewport()->mapToGlobal(position));
+}
+
+void TForm1::ApplyTickRule(const std::function<void()>& rule) {
+  if (ScanContext.Busy) return;
+  rule();
+  selectionModel->ChecksChanged();
+}
+
+void TForm1::pmSelectionPopup() {
+  const bool rows = selectionModel->rowCount() > 0 && !ScanContext.Busy;
+  for (QAction* action : pmSelection->actions()) action->setEnabled(rows);
+  const bool highlighted = rows && lvSelection->currentIndex().isValid();
+  pmSelection->findChild<QAction*>("TickFolder")->setEnabled(highlighted);
+  pmSelection->findChild<QAction*>("UntickFolder")->setEnabled(highlighted);
 }
 
 void TForm1::ExpandallnodesClick() {

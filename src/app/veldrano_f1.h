@@ -85,6 +85,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   QAction* Export_CSV_Selected;
   QAction* Export2XML;
   QMenu* pmTree;
+  QMenu* pmSelection;  // tick rules: the "Selection" menu and the list's context menu
   QAction* Expandallnodes;
   QAction* Collapseallnodes;
   TExceptions* Exceptions1;
@@ -111,6 +112,11 @@ class TForm1 : public QMainWindow, public WindowPort {
   void pmTreePopup(const QPoint& position);
   void ExpandallnodesClick();
   void CollapseallnodesClick();
+  // Applies a tick rule to the selection list and shows the result.
+  void ApplyTickRule(const std::function<void()>& rule);
+  // The tick rules that fit now: none during a long operation or with an
+  // empty list; the folder rules only with a highlighted row.
+  void pmSelectionPopup();
   void Exceptions1Exception(QObject* sender, const QString& info);
   void PanelBasResize();
 

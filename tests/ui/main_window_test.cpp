@@ -293,6 +293,43 @@ class MainWindowTest : public QObject {
              qPrintable(QString("500 groups: %1 us, 2000 groups: %2 us").arg(small / 1000).arg(large / 1000)));
   }
 
+  void tickRulesFromTheSelectionMenu() {
+    TForm1 form;
+    QMenu* menu = form.findChild<QMenu*>("pmSelection");
+    QVERIFY(menu != nullptr);
+    const auto action = [&](const QString& text) {
+      for (QAction* a : menu->actions()) {
+        if (a->text() == text) return a;
+      }
+      return static_cast<QAction*>(nullptr);
+    };
+    const auto ticked = [&] {
+      int n = 0;
+      for (int row = 0; row < form.selectionModel->rowCount(); ++row) {
+        n += form.selectionModel->index(row, 0).data(Qt::CheckStateRole).value<Qt::CheckState>() == Qt::Checked;
+      }
+      return n;
+    };
+    emit menu->aboutToShow();
+    QVERIFY(!action("Untick all")->isEnabled());  // nothing to tick yet
+    form.DropNames({tree});
+    form.sbStartClick();
+    QCOMPARE(ticked(), 3);
+    emit menu->aboutToShow();
+    QVERIFY(action("Untick all")->isEnabled());
+    QVERIFY(!action("Tick every file in this folder")->isEnabled());  // no row highlighted
+    QSignalSpy changes(form.selectionModel, &QAbstractItemModel::dataChanged);
+    action("Untick all")->trigger();
+    QCOMPARE(ticked(), 0);
+    QCOMPARE(changes.count(), 1);  // one signal for the whole list
+    action("Invert the ticks")->trigger();
+    QCOMPARE(ticked(), 6);
+    action("Tick all but the first of each group")->trigger();
+    QCOMPARE(ticked(), 3);
+    action("Tick all but the newest of each group")->trigger();
+    QCOMPARE(ticked(), 3);
+  }
+
   void sizeColumnSortsNumericallyAndAlternates() {
     TForm1 form;
     form.DropNames({tree});

@@ -1,0 +1,80 @@
+#include "results/tick_rules.h"
+
+#include <sys/stat.h>
+
+#include <string_view>
+
+#include "scan/scan_context.h"
+
+namespace veldrano {
+
+namespace {
+
+std::optional<std::int64_t> ModifiedAtOnDisk(const std::string& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return std::nullopt;
+  return std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec;
+}
+
+std::string_view FolderOf(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
+}
+
+// Ticks every row but the file kept in each group: keep[g] is its index in
+// the group's files.
+void TickAllBut(const std::vector<std::uint32_t>& keep) {
+  for (SelectionRow& row : ScanContext.Selection) row.Checked = row.File != keep[row.Group];
+}
+
+// Keeps, in each group, the file whose time is best by better (oldest or
+// newest); files found first win ties.
+void TickAllButByTime(const ModificationTime& given, bool (*better)(std::int64_t, std::int64_t)) {
+  if (!ScanContext.ResultsRoot) return;
+  const ModificationTime modifiedAt = given ? given : ModifiedAtOnDisk;
+  const auto& groups = ScanContext.ResultsRoot->Groups;
+  std::vector<std::uint32_t> keep(groups.size(), 0);
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    std::optional<std::int64_t> best;
+    for (std::size_t f = 0; f < groups[g].Files.size(); ++f) {
+      const std::optional<std::int64_t> time = modifiedAt(groups[g].Files[f]);
+      if (time && (!best || better(*time, *best))) {
+        best = time;
+        keep[g] = static_cast<std::uint32_t>(f);
+      }
+    }
+  }
+  TickAllBut(keep);
+}
+
+}  // namespace
+
+void TickAllButFirst() {
+  if (!ScanContext.ResultsRoot) return;
+  TickAllBut(std::vector<std::uint32_t>(ScanContext.ResultsRoot->Groups.size(), 0));
+}
+
+void TickAllButOldest(const ModificationTime& modifiedAt) {
+  TickAllButByTime(modifiedAt, [](std::int64_t a, std::int64_t b) { return a < b; });
+}
+
+void TickAllButNewest(const ModificationTime& modifiedAt) {
+  TickAllButByTime(modifiedAt, [](std::int64_t a, std::int64_t b) { return a > b; });
+}
+
+void UntickAll() {
+  for (SelectionRow& row : ScanContext.Selection) row.Checked = false;
+}
+
+void TickFolderOf(const std::string& path, bool ticked) {
+  const std::string_view folder = FolderOf(path);
+  for (SelectionRow& row : ScanContext.Selection) {
+    if (FolderOf(PathOf(row)) == folder) row.Checked = ticked;
+  }
+}
+
+void InvertTicks() {
+  for (SelectionRow& row : ScanContext.Selection) row.Checked = !row.Checked;
+}
+
+}  // namespace veldrano
