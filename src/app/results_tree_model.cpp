@@ -77,6 +77,14 @@ QModelIndex ResultsTreeModel::FileIndex(int group, int file) const {
   return {};
 }
 
+std::string ResultsTreeModel::FilePathAt(const QModelIndex& index) const {
+  if (!index.isValid() || !ScanContext.ResultsRoot) return {};
+  const quint64 node = NodeOf(index);
+  if (LevelOfNode(node) != 2) return {};
+  return ScanContext.ResultsRoot->Groups[static_cast<std::size_t>(GroupOfNode(node))]
+      .Files[static_cast<std::size_t>(FileOfNode(node))];
+}
+
 int ResultsTreeModel::NodeCount() const {
   int nodes = hasRoot_ ? 1 : 0;
   for (const int files : files_) nodes += 1 + files;

@@ -1,6 +1,7 @@
 #pragma once
 #include <QAbstractItemModel>
 
+#include <string>
 #include <vector>
 
 namespace veldrano {
@@ -23,6 +24,8 @@ class ResultsTreeModel : public QAbstractItemModel {
   QModelIndex FileIndex(int group, int file) const;
   // Every node of the tree, root included.
   int NodeCount() const;
+  // The path of the file at index, as bytes; empty for the root and groups.
+  std::string FilePathAt(const QModelIndex& index) const;
 
   void RootCreated();
   void DuplicateRecorded(int group, bool newGroup);

@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
@@ -21,6 +22,7 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QScreen>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTableView>
@@ -353,8 +355,11 @@ void TForm1::BuildMenus() {
   addRule(QStringLiteral("Invert the ticks"), [] { InvertTicks(); });
   connect(pmSelection, &QMenu::aboutToShow, this, &TForm1::pmSelectionPopup);
   lvSelection->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(lvSelection, &QTableView::customContextMenuRequested, this,
-          [this](const QPoint& at) { pmSelection->popup(lvSelection->viewport()->mapToGlobal(at)); });
+  connect(lvSelection, &QTableView::customContextMenuRequested, this, &TForm1::lvSelectionPopup);
+  // Enter on a row does what a double-click on it does.
+  for (const int key : {Qt::Key_Return, Qt::Key_Enter}) {
+    new QShortcut(QKeySequence(key), lvSelection, this, &TForm1::lvSelectionDblClick, Qt::WidgetShortcut);
+  }
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
   tools->addAction(QStringLiteral("Memory"), this, &TForm1::Memory1Click);
@@ -571,7 +576,51 @@ void TForm1::pmTreePopup(const QPoint& position) {
   const bool usable = treeModel->NodeCount() > 0 && !ScanContext.Busy;
   Expandallnodes->setEnabled(usable);
   Collapseallnodes->setEnabled(usable);
-  pmTree->popup(TreeView1->viewport()->mapToGlobal(position));
+  const std::string path = treeModel->FilePathAt(TreeView1->indexAt(position));
+  if (path.empty()) {
+    pmTree->popup(TreeView1->viewport()->mapToGlobal(position));
+    return;
+  }
+  // A file of a group: what can be done with it first.
+  auto* menu = new QMenu(this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  AddFileActions(menu, path);
+  menu->addSeparator();
+  menu->addActions(pmTree->actions());
+  menu->popup(TreeView1->viewport()->mapToGlobal(position));
+}
+
+void TForm1::AddFileActions(QMenu* menu, const std::string& path) {
+  const bool known = !path.empty();
+  menu->addAction(QStringLiteral("Open"), this, [path] { QDesktopServices::openUrl(FileUrl(path)); })
+      ->setEnabled(known);
+  menu->addAction(QStringLiteral("Open the folder"), this,
+                  [path] { QDesktopServices::openUrl(FileUrl(DirectoryPart(path))); })
+      ->setEnabled(known);
+  menu->addAction(QStringLiteral("Copy the path"), this,
+                  [path] {
+                    // As text for any program, and as the exact bytes of the name for
+                    // file managers.
+                    auto* copied = new QMimeData;
+                    copied->setText(ToDisplay(path));
+                    copied->setUrls({FileUrl(path)});
+                    QGuiApplication::clipboard()->setMimeData(copied);
+                  })
+      ->setEnabled(known);
+}
+
+void TForm1::lvSelectionPopup(const QPoint& position) {
+  const QModelIndex at = lvSelection->indexAt(position);
+  if (at.isValid()) lvSelection->setCurrentIndex(at);
+  std::string path;
+  if (at.isValid() && !ScanContext.Busy) path = PathOf(ScanContext.Selection[static_cast<std::size_t>(at.row())]);
+  auto* menu = new QMenu(this);
+  menu->setAttribute(Qt::WA_DeleteOnClose);
+  AddFileActions(menu, path);
+  menu->addSeparator();
+  pmSelectionPopup();
+  menu->addActions(pmSelection->actions());
+  menu->popup(lvSelection->viewport()->mapToGlobal(position));
 }
 
 void TForm1::ApplyTickRule(const std::function<void()>& rule) {

@@ -117,6 +117,12 @@ class TForm1 : public QMainWindow, public WindowPort {
   // The tick rules that fit now: none during a long operation or with an
   // empty list; the folder rules only with a highlighted row.
   void pmSelectionPopup();
+  // Open the file, open its folder, copy its path: added to menu for path
+  // (disabled when path is empty).
+  void AddFileActions(QMenu* menu, const std::string& path);
+  // The list's context menu: the file actions for the row at position, then
+  // the tick rules.
+  void lvSelectionPopup(const QPoint& position);
   void Exceptions1Exception(QObject* sender, const QString& info);
   void PanelBasResize();
 

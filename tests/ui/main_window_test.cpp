@@ -1,3 +1,4 @@
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QLineEdit>
@@ -328,6 +329,36 @@ class MainWindowTest : public QObject {
     QCOMPARE(ticked(), 3);
     action("Tick all but the newest of each group")->trigger();
     QCOMPARE(ticked(), 3);
+  }
+
+  void aRowsMenuCopiesItsPathAndEnterLeadsToItsGroup() {
+    TForm1 form;
+    form.DropNames({tree});
+    form.sbStartClick();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    const QRect first = form.lvSelection->visualRect(form.selectionModel->index(0, 2));
+    form.lvSelectionPopup(first.center());
+    QMenu* menu = nullptr;
+    for (QMenu* m : form.findChildren<QMenu*>()) {
+      if (m->objectName().isEmpty() && m->isVisible()) menu = m;
+    }
+    QVERIFY(menu != nullptr);
+    QAction* copy = nullptr;
+    for (QAction* a : menu->actions()) {
+      if (a->text() == "Copy the path") copy = a;
+    }
+    QVERIFY(copy != nullptr && copy->isEnabled());
+    copy->trigger();
+    const std::string path = PathOf(ScanContext.Selection[0]);
+    QCOMPARE(QGuiApplication::clipboard()->text(), QString::fromStdString(path));
+    menu->close();
+
+    // Enter on the highlighted row opens its group in the tree.
+    form.lvSelection->setFocus();
+    QTest::keyClick(form.lvSelection, Qt::Key_Return);
+    QCOMPARE(form.TreeView1->currentIndex().data().toString(),
+             QString::fromStdString(GroupOf(ScanContext.Selection[0]).Signature));
   }
 
   void sizeColumnSortsNumericallyAndAlternates() {
