@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
+#include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
@@ -218,7 +219,33 @@ void TForm1::BuildLayout() {
         Qt::QueuedConnection);
   });
   Lista->setFixedHeight(Scaled(88));
-  left->addWidget(Lista);
+  // Folders without drag and drop: a button beside the list adds one; Delete
+  // or the row's menu removes one.
+  sbAdd = new QToolButton(PanelGauche);
+  sbAdd->setObjectName(QStringLiteral("sbAdd"));
+  sbAdd->setText(QStringLiteral("+"));
+  sbAdd->setToolTip(QStringLiteral("Add a directory"));
+  sbAdd->setFixedSize(Scaled(24), Scaled(24));
+  connect(sbAdd, &QToolButton::clicked, this, &TForm1::AddDirectoryClick);
+  new QShortcut(QKeySequence(QKeySequence::Delete), Lista, this, &TForm1::RemoveDirectoryClick, Qt::WidgetShortcut);
+  Lista->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(Lista, &QTreeWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QTreeWidgetItem* row = Lista->itemAt(at);
+    if (row != nullptr) Lista->setCurrentItem(row);
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction(QStringLiteral("Add directory..."), this, &TForm1::AddDirectoryClick)
+        ->setEnabled(sbStart->isEnabled());
+    menu->addAction(QStringLiteral("Remove"), this, &TForm1::RemoveDirectoryClick)
+        ->setEnabled(row != nullptr && sbStart->isEnabled());
+    menu->popup(Lista->viewport()->mapToGlobal(at));
+  });
+  auto* listRow = new QHBoxLayout;
+  listRow->setContentsMargins(0, 0, 0, 0);
+  listRow->setSpacing(Scaled(2));
+  listRow->addWidget(Lista, 1);
+  listRow->addWidget(sbAdd, 0, Qt::AlignTop);
+  left->addLayout(listRow);
 
   Splitter1 = new QSplitter(Qt::Vertical, PanelGauche);
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -319,6 +346,9 @@ void TForm1::BuildLayout() {
 
 void TForm1::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
+  AddDirectory1 = file->addAction(QStringLiteral("Add directory..."), this, &TForm1::AddDirectoryClick);
+  connect(file, &QMenu::aboutToShow, this, [this] { AddDirectory1->setEnabled(sbStart->isEnabled()); });
+  file->addSeparator();
   file->addAction(QStringLiteral("Quit"), this, &TForm1::Quit1Click);
 
   Action1 = menuBar()->addMenu(QStringLiteral("Action"));
@@ -621,6 +651,18 @@ void TForm1::lvSelectionPopup(const QPoint& position) {
   pmSelectionPopup();
   menu->addActions(pmSelection->actions());
   menu->popup(lvSelection->viewport()->mapToGlobal(position));
+}
+
+void TForm1::AddDirectoryClick() {
+  if (!sbStart->isEnabled()) return;  // a long operation runs: like a drop, refused
+  const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Add directory"), QDir::homePath());
+  if (!chosen.isEmpty()) DropNames({ToBytes(chosen)});
+}
+
+void TForm1::RemoveDirectoryClick() {
+  if (!sbStart->isEnabled()) return;
+  delete Lista->currentItem();
+  sbReset->setEnabled(Lista->topLevelItemCount() > 0);
 }
 
 void TForm1::ApplyTickRule(const std::function<void()>& rule) {

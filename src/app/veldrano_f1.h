@@ -85,7 +85,9 @@ class TForm1 : public QMainWindow, public WindowPort {
   QAction* Export_CSV_Selected;
   QAction* Export2XML;
   QMenu* pmTree;
-  QMenu* pmSelection;  // tick rules: the "Selection" menu and the list's context menu
+  QMenu* pmSelection;      // tick rules: the "Selection" menu and the list's context menu
+  QToolButton* sbAdd;      // beside the directory list: adds a directory
+  QAction* AddDirectory1;  // File menu: the same
   QAction* Expandallnodes;
   QAction* Collapseallnodes;
   TExceptions* Exceptions1;
@@ -117,6 +119,10 @@ class TForm1 : public QMainWindow, public WindowPort {
   // The tick rules that fit now: none during a long operation or with an
   // empty list; the folder rules only with a highlighted row.
   void pmSelectionPopup();
+  // A directory chosen with the desktop's folder chooser joins the list by
+  // the rules of a drop; the highlighted one leaves it.
+  void AddDirectoryClick();
+  void RemoveDirectoryClick();
   // Open the file, open its folder, copy its path: added to menu for path
   // (disabled when path is empty).
   void AddFileActions(QMenu* menu, const std::string& path);

@@ -457,6 +457,34 @@ class MainWindowTest : public QObject {
     for (int group = 0; group < 3; ++group) QVERIFY(!form.TreeView1->isExpanded(form.treeModel->GroupIndex(group)));
   }
 
+  void directoriesAreAddedWithTheFolderChooserAndRemovedWithDelete() {
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The chooser is answered with the tree's "sub" folder once it is open.
+    const QString chosen = QString::fromStdString(tree + "/sub");
+    QTimer::singleShot(50, [chosen] {
+      for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QFileDialog*>(widget); dialog != nullptr && dialog->isVisible()) {
+          dialog->findChild<QLineEdit*>("fileNameEdit")->setText(chosen);
+          QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+        }
+      }
+    });
+    form.sbAdd->click();
+    QCOMPARE(form.Lista->topLevelItemCount(), 1);
+    QCOMPARE(form.Directory(0), tree + "/sub/");
+    QVERIFY(form.sbReset->isEnabled());
+
+    form.Lista->setCurrentItem(form.Lista->topLevelItem(0));
+    form.activateWindow();
+    form.Lista->setFocus();
+    QTRY_VERIFY(form.Lista->hasFocus());
+    QTest::keyClick(form.Lista, Qt::Key_Delete);
+    QCOMPARE(form.Lista->topLevelItemCount(), 0);
+    QVERIFY(!form.sbReset->isEnabled());
+  }
+
   void aRowEditedDownToNothingGoesAndIsNeverWalked() {
     TForm1 form;
     form.DropNames({tree});
