@@ -28,6 +28,10 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
         case 2: return ToDisplay(row.Name);
         default: return ToDisplay(row.Comment);
       }
+    case Qt::ToolTipRole:  // the whole of a name or comment the column cuts
+      if (index.column() == 2 && !row.Name.empty()) return ToDisplay(row.Name);
+      if (index.column() == 3 && !row.Comment.empty()) return ToDisplay(row.Comment);
+      return {};
     case Qt::DecorationRole:
       if (index.column() == 0 && row.ImageIndex >= 0 && row.ImageIndex < 4) {
         return images_[static_cast<std::size_t>(row.ImageIndex)];

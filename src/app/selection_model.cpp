@@ -31,6 +31,9 @@ QVariant SelectionModel::data(const QModelIndex& index, int role) const {
     case Qt::CheckStateRole:
       if (index.column() == 0) return row.Checked ? Qt::Checked : Qt::Unchecked;
       return {};
+    case Qt::ToolTipRole:  // the whole path, which the column may cut
+      if (index.column() == 2) return ToDisplay(PathOf(row));
+      return {};
     case Qt::TextAlignmentRole:
       if (index.column() == 1) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
       return {};

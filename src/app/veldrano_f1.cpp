@@ -13,6 +13,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -94,6 +95,9 @@ QTableView* ReportView(QWidget* parent, const QString& name, QAbstractItemModel*
   view->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
   view->verticalHeader()->setDefaultSectionSize(rowHeight);
   view->horizontalHeader()->setStretchLastSection(true);
+  // A path too long for its column loses its middle, so that the file's
+  // name stays in sight (the whole text is in the tool tip).
+  view->setTextElideMode(Qt::ElideMiddle);
   return view;
 }
 
@@ -534,7 +538,10 @@ void TForm1::Action1Click() {
 void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
                                  const std::function<void(const std::string&)>& write) {
   const BusyScope busy;  // from before the dialog opens until the export has ended
-  QFileDialog SaveDialog1(this, QString(), QCoreApplication::applicationDirPath(), filter);
+  // Where the last export went, else the home folder: the program's own
+  // directory, once installed, is one nobody may write into.
+  QFileDialog SaveDialog1(this, QString(), lastExportDirectory_.isEmpty() ? QDir::homePath() : lastExportDirectory_,
+                          filter);
   SaveDialog1.setObjectName(QStringLiteral("SaveDialog1"));
   SaveDialog1.setAcceptMode(QFileDialog::AcceptSave);
   SaveDialog1.setFileMode(QFileDialog::AnyFile);
@@ -544,6 +551,7 @@ void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
   // an existing "out.csv". Qt's asks about the name that will be written.
   SaveDialog1.setOption(QFileDialog::DontUseNativeDialog, true);
   if (SaveDialog1.exec() == QDialog::Accepted && !SaveDialog1.selectedFiles().isEmpty()) {
+    lastExportDirectory_ = QFileInfo(SaveDialog1.selectedFiles().first()).absolutePath();
     write(ToBytes(SaveDialog1.selectedFiles().first()));
   }
 }

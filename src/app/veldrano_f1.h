@@ -153,6 +153,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   void FitTreeColumnSoon();
 
   AttachedWindow attached_{this};  // the engine reports here from the start
+  QString lastExportDirectory_;    // where the save dialogs start next
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;
   bool treeFitPending_ = false;

@@ -1,5 +1,6 @@
 #include <QClipboard>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
@@ -388,15 +389,27 @@ class MainWindowTest : public QObject {
 
   void exportsGoThroughTheSaveDialog() {
     TForm1 form;
+    // The first dialog starts in the home folder, a later one where the last
+    // export went.
+    QString firstStart, laterStart;
+    const auto noteStart = [](QString* start) {
+      QTimer::singleShot(5, [start] {
+        if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget())) {
+          *start = dialog->directory().absolutePath();
+        }
+      });
+    };
     form.DropNames({tree});
     form.sbStartClick();
     form.Action1Click();
     QVERIFY(form.Export2CSV->isEnabled());
     QVERIFY(form.Export2XML->isEnabled());
     const QString target = scratch.filePath("out");  // the dialog adds the extension
+    noteStart(&firstStart);
     AnswerSaveDialog(target, "Comma separated file (*.csv)");
     form.Export_CSV_SelectedClick();
     QVERIFY(!ScanContext.Busy);
+    QCOMPARE(firstStart, QDir::homePath());
     std::ifstream in((target + ".csv").toStdString(), std::ios::binary);
     const std::string csv((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     QCOMPARE(std::count(csv.begin(), csv.end(), '\n'), 3L);  // the three ticked rows
@@ -410,10 +423,16 @@ class MainWindowTest : public QObject {
     std::ifstream again((target + ".csv").toStdString(), std::ios::binary);
     QCOMPARE(std::string((std::istreambuf_iterator<char>(again)), std::istreambuf_iterator<char>()), csv);
 
+    noteStart(&laterStart);
     AnswerSaveDialog(QString(), "XML files (*.xml)");
     const int rows = form.logModel->rowCount();
     form.Export2XMLClick();  // cancelled: nothing written, nothing logged
     QCOMPARE(form.logModel->rowCount(), rows);
+    QCOMPARE(laterStart, QDir(scratch.path()).absolutePath());
+
+    // The whole of a path the list's column may cut is in its tool tip.
+    QCOMPARE(form.selectionModel->index(0, 2).data(Qt::ToolTipRole).toString(),
+             form.selectionModel->index(0, 2).data().toString());
   }
 
   void aListRowLeadsToItsGroupAndTheTreeMenuFollowsTheTree() {
