@@ -596,6 +596,11 @@ void TForm1::lvSelectionDblClick() {
   TreeView1->collapseAll();
   TreeView1->setCurrentIndex(index);
   TreeView1->expandRecursively(index);
+  // In sight with its files: the last of them first, then the group itself
+  // at the top if they do not all fit.
+  const int files = treeModel->rowCount(index);
+  if (files > 0) TreeView1->scrollTo(treeModel->index(files - 1, 0, index));
+  TreeView1->scrollTo(index, files > 0 ? QAbstractItemView::PositionAtTop : QAbstractItemView::EnsureVisible);
 }
 
 void TForm1::lvLogDblClick() {

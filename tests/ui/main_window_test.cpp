@@ -269,6 +269,25 @@ class MainWindowTest : public QObject {
   // Expanding every group and collapsing them again grows with the number
   // of groups, not with its square or worse: four times the groups may take
   // about four times as long, never ten.
+  void aLocatedGroupIsScrolledIntoViewWithItsFiles() {
+    TForm1 form;
+    for (int g = 0; g < 300; ++g) {
+      char signature[33];
+      std::snprintf(signature, sizeof signature, "%032X", g);
+      RecordDuplicate(signature, "/b/" + std::to_string(g), "/a/" + std::to_string(g), g);
+    }
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.lvSelection->selectRow(2 * 250);  // the first file of group 250
+    form.lvSelectionDblClick();
+    const QModelIndex group = form.treeModel->GroupIndex(250);
+    const QRect shown = form.TreeView1->viewport()->rect();
+    QTRY_VERIFY(shown.contains(form.TreeView1->visualRect(group)));
+    QVERIFY(shown.contains(form.TreeView1->visualRect(form.treeModel->FileIndex(250, 1))));
+    ScanContext.ResultsRoot.reset();
+    ScanContext.Selection.clear();
+  }
+
   void collapsingAllGroupsGrowsWithTheirNumber() {
     const auto collapseTime = [](int groups) {
       qint64 best = std::numeric_limits<qint64>::max();
