@@ -152,6 +152,14 @@ TEST_F(FileSignature, GivesNoneForAFileThatChangesBeforeOrWhileItIsRead) {
   EXPECT_TRUE(window.log.empty());
 }
 
+TEST_F(FileSignature, ADroppedFileIsLeftAtOnceWhenTheWindowCloses) {
+  const std::string path = dir.Write("long", testing::PatternBytes(1 << 20));
+  window.onPump = [&](int pump) { window.closing = pump == 2; };
+  EXPECT_EQ(SignatureOf(path), std::nullopt);
+  EXPECT_EQ(window.pumps, 2);       // not the 16 reads of the whole file
+  EXPECT_TRUE(window.log.empty());  // nothing of it is shown any more
+}
+
 TEST_F(FileSignature, GivesNoneForAFileWhoseReadsFail) {
   // sysfs attributes are regular files of 4096 bytes that hold fewer.
   const std::string path = "/sys/kernel/mm/transparent_hugepage/enabled";
@@ -180,7 +188,12 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
   for (int attempt = 0; attempt < 100 && !digest; ++attempt) {
     blocks.clear();
     digest = ahead.Take(
-        same, sameFile.Status(), [&](std::uint64_t offset) { blocks.push_back(offset); }, [] {});
+        same, sameFile.Status(),
+        [&](std::uint64_t offset) {
+          blocks.push_back(offset);
+          return true;
+        },
+        [] { return true; });
     if (!digest) {
       ahead.Hint(same, 3 * 65536);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -194,10 +207,10 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
   std::ofstream(changed, std::ios::binary | std::ios::in) << "x";
   const platform::ReadOnlyFile changedFile(changed);
   EXPECT_EQ(ahead.Take(
-                changed, changedFile.Status(), [](std::uint64_t) {}, [] {}),
+                changed, changedFile.Status(), [](std::uint64_t) { return true; }, [] { return true; }),
             std::nullopt);
   EXPECT_EQ(ahead.Take(
-                dir / "never-announced", sameFile.Status(), [](std::uint64_t) {}, [] {}),
+                dir / "never-announced", sameFile.Status(), [](std::uint64_t) { return true; }, [] { return true; }),
             std::nullopt);
 }
 

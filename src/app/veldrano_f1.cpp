@@ -762,7 +762,10 @@ void TForm1::closeEvent(QCloseEvent* event) {
   // Closed during a run: the run is stopped as by the Stop button, so that it
   // ends at once and takes its work directory with it, rather than going on
   // out of sight with the program (and its single-instance lock) alive.
-  if (ScanContext.Busy && sbStop->isEnabled()) veldrano::sbStopClick();
+  if (ScanContext.Busy && sbStop->isEnabled()) {
+    closing_ = true;  // the file being read is dropped, not finished
+    veldrano::sbStopClick();
+  }
   QMainWindow::closeEvent(event);
 }
 

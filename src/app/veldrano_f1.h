@@ -58,6 +58,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   void ResultsRootCreated() override;
   void DuplicateRecorded(std::uint32_t group, bool newGroup) override;
   void ProcessMessages() override;
+  bool Closing() override { return closing_; }
 
   // A drop of these names (file-system bytes), as from a file manager.
   void DropNames(const std::vector<std::string>& names);
@@ -154,6 +155,7 @@ class TForm1 : public QMainWindow, public WindowPort {
 
   AttachedWindow attached_{this};  // the engine reports here from the start
   QString lastExportDirectory_;    // where the save dialogs start next
+  bool closing_ = false;           // closed during a run
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;
   bool treeFitPending_ = false;

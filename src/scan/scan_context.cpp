@@ -17,5 +17,6 @@ WindowPort& Attached() {
 ScanDisplay& Display() { return Attached(); }
 DirectoryListPort& Directories() { return Attached(); }
 void ProcessMessages() { Attached().ProcessMessages(); }
+bool WindowClosing() { return Attached().Closing(); }
 
 }  // namespace veldrano

@@ -199,14 +199,21 @@ std::optional<std::string> SizeStore::SignatureOf(const std::string& path, std::
     for (std::uint64_t done = 0; done < total; done += Block) ShowHashProgress(done, total);
   } else if (hashAhead_ && file != nullptr) {
     digest = hashAhead_->Take(
-        path, file->Status(), [total](std::uint64_t done) { ShowHashProgress(done, total); },
-        [] { ProcessMessages(); });
+        path, file->Status(),
+        [total](std::uint64_t done) {
+          ShowHashProgress(done, total);
+          return !WindowClosing();
+        },
+        [] {
+          ProcessMessages();
+          return !WindowClosing();
+        });
   }
   if (digest) {
     if (total > 0) Display().SetFileProgress(0);
     return DigestToText(*digest);
   }
-  if (file == nullptr) return std::nullopt;
+  if (file == nullptr || WindowClosing()) return std::nullopt;
   bool cached = true;
   std::optional<std::string> signature = ComputeFileSignature(*file, path, size, &cached);
   NoteRead(cached);

@@ -10,5 +10,7 @@ ScanDisplay& Display();
 DirectoryListPort& Directories();
 // Lets the window handle the events waiting for it, and returns.
 void ProcessMessages();
+// Whether the window is going away during a run (MessagePump::Closing).
+bool WindowClosing();
 
 }  // namespace veldrano

@@ -17,5 +17,6 @@ int DirectoryListPort::DirectoryCount() { return 0; }
 std::string DirectoryListPort::Directory(int) { return {}; }
 void DirectoryListPort::ClearDirectories() {}
 void MessagePump::ProcessMessages() {}
+bool MessagePump::Closing() { return false; }
 
 }  // namespace veldrano

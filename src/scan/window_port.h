@@ -66,6 +66,10 @@ class MessagePump {
  public:
   virtual ~MessagePump() = default;
   virtual void ProcessMessages();
+  // True once the window is going away during a run: the run stops as
+  // after Stop, and the file being read is dropped rather than finished,
+  // since nothing of it would be shown.
+  virtual bool Closing();
 };
 
 // Everything the engine needs of the main window. The engine never sees a

@@ -49,6 +49,10 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
   std::uint64_t offset = 0;
   while (offset < total) {
     ShowHashProgress(offset, total);
+    if (WindowClosing()) {  // nothing of this file will be shown: dropped
+      whole = false;
+      break;
+    }
     const std::size_t wanted = static_cast<std::size_t>(std::min(total - offset, ViewLength));
     const ssize_t got = offset == 0 && cached != nullptr ? file.ReadAt(buffer.get(), wanted, offset, *cached)
                                                          : file.ReadAt(buffer.get(), wanted, offset);

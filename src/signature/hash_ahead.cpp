@@ -51,8 +51,8 @@ void HashAhead::Hint(const std::string& path, std::int64_t size) {
 }
 
 std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct stat& opened,
-                                         const std::function<void(std::uint64_t)>& beforeBlock,
-                                         const std::function<void()>& wait) {
+                                         const std::function<bool(std::uint64_t)>& beforeBlock,
+                                         const std::function<bool()>& wait) {
   std::unique_lock lock(mutex_);
   const auto found = std::find_if(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; });
   if (found == jobs_.end()) return std::nullopt;
@@ -72,14 +72,16 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
       scanWaiting_ = false;
       if (!moved) {
         lock.unlock();
-        wait();
+        const bool goOn = wait();
         lock.lock();
+        if (!goOn) return std::nullopt;
       }
     }
     if (job->Stage == Job::Stage::Failed) return std::nullopt;
     lock.unlock();
-    beforeBlock(offset);
+    const bool goOn = beforeBlock(offset);
     lock.lock();
+    if (!goOn) return std::nullopt;
   }
   while (job->Stage == Job::Stage::Reading) {
     scanWaiting_ = true;
@@ -87,8 +89,9 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
     scanWaiting_ = false;
     if (!moved) {
       lock.unlock();
-      wait();
+      const bool goOn = wait();
       lock.lock();
+      if (!goOn) return std::nullopt;
     }
   }
   if (job->Stage != Job::Stage::Done || !platform::SameFileState(job->Seen, opened)) return std::nullopt;

@@ -35,14 +35,15 @@ class HashAhead {
 
   // The signature of path, announced earlier, when the worker has begun it:
   // waits for it, calling beforeBlock(offset) in order for each block of
-  // 64 KiB once the worker is past it, and wait() while it waits. opened is
+  // 64 KiB once the worker is past it, and wait() while it waits (false from
+  // it, or from beforeBlock, gives up). opened is
   // the scan's own status of the file: the signature counts only for the
   // same file with the same size and times of change. None when path was
   // not announced, not begun (the worker leaves it to the scan), or could
   // not be read whole. Announcements before path are dropped.
   std::optional<MD5Digest> Take(const std::string& path, const struct stat& opened,
-                                const std::function<void(std::uint64_t)>& beforeBlock,
-                                const std::function<void()>& wait);
+                                const std::function<bool(std::uint64_t)>& beforeBlock,
+                                const std::function<bool()>& wait);
 
   // What the worker found of a file it read whole, without waiting: its
   // status as it opened it (a regular file of the size announced, unchanged

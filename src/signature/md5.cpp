@@ -50,8 +50,9 @@ void TransformBlocks(std::uint32_t words[4], const std::uint8_t* data, std::size
 
     MD5_F(a, b, c, d, x[0], 7, 0xd76aa478)
     MD5_F(d, a, b, c, x[1], 12, 0xe8c7b756)
-    MD5_F(c, d, a, b, x[2], 17, 0x242070db) MD5_F(b, c, d, a, x[3], 22, 0xc1bdceee) MD5_F(
-        a, b, c, d, x[4], 7, 0xf57c0faf) MD5_F(d, a, b, c, x[5], 12, 0x4787c62a) MD5_F(c, d, a, b, x[6], 17, 0xa8304613)
+    MD5_F(c, d, a, b, x[2], 17, 0x242070db)
+    MD5_F(b, c, d, a, x[3], 22, 0xc1bdceee) MD5_F(a, b, c, d, x[4], 7, 0xf57c0faf) MD5_F(
+        d, a, b, c, x[5], 12, 0x4787c62a) MD5_F(c, d, a, b, x[6], 17, 0xa8304613)
         MD5_F(b, c, d, a, x[7], 22, 0xfd469501) MD5_F(a, b, c, d, x[8], 7, 0x698098d8) MD5_F(
             d, a, b, c, x[9], 12, 0x8b44f7af) MD5_F(c, d, a, b, x[10], 17, 0xffff5bb1) MD5_F(b, c, d, a, x[11], 22,
                                                                                              0x895cd7be)

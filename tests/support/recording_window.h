@@ -18,6 +18,7 @@ class RecordingWindow : public WindowPort {
     ++pumps;
     if (onPump) onPump(pumps);
   }
+  bool Closing() override { return closing; }
   void SetTopCaption(std::string_view text) override { topCaption = text; }
   void SetProgressBarsVisible(bool visible) override { progressBarsVisible = visible; }
   void SetButtonEnabled(Button button, bool enabled) override { buttons[static_cast<int>(button)] = enabled; }
@@ -62,6 +63,7 @@ class RecordingWindow : public WindowPort {
   int resultsCleared = 0;
   std::vector<Recorded> recorded;
   int pumps = 0;
+  bool closing = false;  // the window is going away
   // Runs inside the message pump, as a click during a run would; gets the
   // number of the pump call (1 for the first).
   std::function<void(int)> onPump;
