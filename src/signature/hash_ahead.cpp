@@ -50,6 +50,21 @@ void HashAhead::Hint(const std::string& path, std::int64_t size) {
   if (wake) changed_.notify_all();
 }
 
+bool HashAhead::WaitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
+                          const std::function<bool()>& wait) {
+  while (!ready()) {
+    scanWaiting_ = true;
+    const bool moved = changed_.wait_for(lock, WaitStep, ready);
+    scanWaiting_ = false;
+    if (moved) break;
+    lock.unlock();
+    const bool goOn = wait();
+    lock.lock();
+    if (!goOn) return false;
+  }
+  return true;
+}
+
 std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct stat& opened,
                                          const std::function<bool(std::uint64_t)>& beforeBlock,
                                          const std::function<bool()>& wait) {
@@ -65,17 +80,9 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
   const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(job->Size, 0));
   for (std::uint64_t offset = 0; offset < total; offset += BlockLength) {
     // The block is shown once the worker is past it, or done.
-    while (job->Stage == Job::Stage::Reading && job->Read <= offset) {
-      scanWaiting_ = true;
-      const bool moved =
-          changed_.wait_for(lock, WaitStep, [&] { return job->Stage != Job::Stage::Reading || job->Read > offset; });
-      scanWaiting_ = false;
-      if (!moved) {
-        lock.unlock();
-        const bool goOn = wait();
-        lock.lock();
-        if (!goOn) return std::nullopt;
-      }
+    if (!WaitUntil(
+            lock, [&] { return job->Stage != Job::Stage::Reading || job->Read > offset; }, wait)) {
+      return std::nullopt;
     }
     if (job->Stage == Job::Stage::Failed) return std::nullopt;
     lock.unlock();
@@ -83,17 +90,9 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
     lock.lock();
     if (!goOn) return std::nullopt;
   }
-  while (job->Stage == Job::Stage::Reading) {
-    scanWaiting_ = true;
-    const bool moved = changed_.wait_for(lock, WaitStep, [&] { return job->Stage != Job::Stage::Reading; });
-    scanWaiting_ = false;
-    if (!moved) {
-      lock.unlock();
-      const bool goOn = wait();
-      lock.lock();
-      if (!goOn) return std::nullopt;
-    }
-  }
+  if (!WaitUntil(
+          lock, [&] { return job->Stage != Job::Stage::Reading; }, wait))
+    return std::nullopt;
   if (job->Stage != Job::Stage::Done || !platform::SameFileState(job->Seen, opened)) return std::nullopt;
   return job->Digest;
 }

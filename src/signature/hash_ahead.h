@@ -59,6 +59,10 @@ class HashAhead {
  private:
   struct Job;
   void Work();
+  // Waits, holding lock between looks, until ready(); lets wait() run every
+  // few milliseconds meanwhile. False when wait() gave up.
+  bool WaitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
+                 const std::function<bool()>& wait);
 
   std::mutex mutex_;
   std::condition_variable changed_;
