@@ -192,12 +192,10 @@ std::optional<HashAhead::Finished> SizeStore::TakeHashedAhead(const std::string&
 std::optional<std::string> SizeStore::SignatureOf(const std::string& path, std::int64_t size,
                                                   const platform::ReadOnlyFile* file,
                                                   const std::optional<MD5Digest>& hashed) {
+  if (hashed) return SignatureShownAsRead(*hashed, size);
   const auto total = static_cast<std::uint64_t>(size);
-  constexpr std::uint64_t Block = 65536;
-  std::optional<MD5Digest> digest = hashed;
-  if (digest) {
-    for (std::uint64_t done = 0; done < total; done += Block) ShowHashProgress(done, total);
-  } else if (hashAhead_ && file != nullptr) {
+  std::optional<MD5Digest> digest;
+  if (hashAhead_ && file != nullptr) {
     digest = hashAhead_->Take(
         path, file->Status(),
         [total](std::uint64_t done) {

@@ -16,10 +16,9 @@ namespace veldrano {
 
 namespace {
 
-constexpr std::uint64_t ViewLength = 65536;
 // Beyond this, the system is told the file will be read from start to end,
 // so that it reads further ahead.
-constexpr std::int64_t SequentialHintBytes = 4 * ViewLength;
+constexpr std::int64_t SequentialHintBytes = static_cast<std::int64_t>(4 * HashBlockBytes);
 
 void LogCannotOpen(const std::string& path, int error) {
   AddLogEntry(LogWarning, "Can not open this file", path, SystemErrorText(error));
@@ -35,46 +34,71 @@ std::string SizeChange(std::int64_t listedSize, std::int64_t size) {
   return "Listed with " + std::to_string(listedSize) + " bytes, now " + std::to_string(size) + " bytes";
 }
 
-bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size,
-                          bool* cached) {
-  const auto actual = static_cast<std::int64_t>(file.Size());
-  if (actual != size) {
-    LogFileChanged(path, SizeChange(size, actual));
-    return false;
+WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5Context& context,
+                    const std::function<bool(std::uint64_t)>& beforeBlock, bool* cached) {
+  WholeRead read;
+  if (static_cast<std::int64_t>(file.Size()) != size) {
+    read.How = WholeRead::Ending::SizeDiffers;
+    return read;
   }
   if (size >= SequentialHintBytes) posix_fadvise(file.Descriptor(), 0, 0, POSIX_FADV_SEQUENTIAL);
   const auto total = static_cast<std::uint64_t>(size);
-  const std::unique_ptr<unsigned char[]> buffer(total > 0 ? new unsigned char[std::min(total, ViewLength)] : nullptr);
-  bool whole = true;
-  std::uint64_t offset = 0;
-  while (offset < total) {
-    ShowHashProgress(offset, total);
-    if (WindowClosing()) {  // nothing of this file will be shown: dropped
-      whole = false;
-      break;
+  const std::unique_ptr<unsigned char[]> buffer(total > 0 ? new unsigned char[std::min(total, HashBlockBytes)]
+                                                          : nullptr);
+  while (read.Read < total) {
+    if (!beforeBlock(read.Read)) {
+      read.How = WholeRead::Ending::Dropped;
+      return read;
     }
-    const std::size_t wanted = static_cast<std::size_t>(std::min(total - offset, ViewLength));
-    const ssize_t got = offset == 0 && cached != nullptr ? file.ReadAt(buffer.get(), wanted, offset, *cached)
-                                                         : file.ReadAt(buffer.get(), wanted, offset);
+    const std::size_t wanted = static_cast<std::size_t>(std::min(total - read.Read, HashBlockBytes));
+    const ssize_t got = read.Read == 0 && cached != nullptr ? file.ReadAt(buffer.get(), wanted, 0, *cached)
+                                                            : file.ReadAt(buffer.get(), wanted, read.Read);
     if (got < 0) {
-      LogCannotOpen(path, errno);
-      whole = false;
-      break;
+      read.How = WholeRead::Ending::ReadFailed;
+      read.Error = errno;
+      return read;
     }
     if (got == 0) {  // cut short since it was opened
-      LogFileChanged(path, "Ended after " + std::to_string(offset) + " of its " + std::to_string(total) + " bytes");
-      whole = false;
-      break;
+      read.How = WholeRead::Ending::EndedEarly;
+      return read;
     }
-    MD5Update(buffer.get(), static_cast<std::uint32_t>(got));
-    offset += static_cast<std::uint64_t>(got);
+    MD5Update(context, buffer.get(), static_cast<std::uint32_t>(got));
+    read.Read += static_cast<std::uint64_t>(got);
   }
+  if (!file.Unchanged()) read.How = WholeRead::Ending::Modified;
+  return read;
+}
+
+bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size,
+                          bool* cached) {
+  const auto total = static_cast<std::uint64_t>(size);
+  const WholeRead read = ReadWhole(
+      file, size, MD5Context,
+      [total](std::uint64_t done) {
+        ShowHashProgress(done, total);
+        return !WindowClosing();  // else nothing of this file will be shown: dropped
+      },
+      cached);
+  using Ending = WholeRead::Ending;
+  if (read.How != Ending::SizeDiffers && total > 0) Display().SetFileProgress(0);
+  switch (read.How) {
+    case Ending::Whole: return true;
+    case Ending::SizeDiffers: LogFileChanged(path, SizeChange(size, static_cast<std::int64_t>(file.Size()))); break;
+    case Ending::ReadFailed: LogCannotOpen(path, read.Error); break;
+    case Ending::EndedEarly:
+      LogFileChanged(path, "Ended after " + std::to_string(read.Read) + " of its " + std::to_string(total) + " bytes");
+      break;
+    case Ending::Modified: LogFileChanged(path, "Modified while it was being read"); break;
+    case Ending::Dropped: break;
+  }
+  return false;
+}
+
+std::string SignatureShownAsRead(const MD5Digest& digest, std::int64_t size) {
+  const auto total = static_cast<std::uint64_t>(size);
+  for (std::uint64_t done = 0; done < total; done += HashBlockBytes) ShowHashProgress(done, total);
   if (total > 0) Display().SetFileProgress(0);
-  if (whole && !file.Unchanged()) {
-    LogFileChanged(path, "Modified while it was being read");
-    whole = false;
-  }
-  return whole;
+  return DigestToText(digest);
 }
 
 void ShowHashProgress(std::uint64_t done, std::uint64_t total) {

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,29 @@ std::optional<std::string> ComputeFileSignature(const std::string& path, std::in
 // when given, tells whether its first bytes were in memory already.
 std::optional<std::string> ComputeFileSignature(const platform::ReadOnlyFile& file, const std::string& path,
                                                 std::int64_t size, bool* cached = nullptr);
+
+// Files are read, and their reading shown, in blocks of this size.
+inline constexpr std::uint64_t HashBlockBytes = 65536;
+
+// How reading a file whole for its signature ended.
+struct WholeRead {
+  enum class Ending { Whole, SizeDiffers, ReadFailed, EndedEarly, Modified, Dropped };
+  Ending How = Ending::Whole;
+  int Error = 0;           // ReadFailed: errno
+  std::uint64_t Read = 0;  // bytes read
+};
+// Feeds the size bytes of the open file into context, in blocks of
+// HashBlockBytes; beforeBlock(bytes read so far) comes before each (false
+// drops the file). Whole only when the file holds exactly size bytes, all
+// could be read, and it did not change meanwhile. cached, when given, tells
+// whether the first block was in memory already. Nothing is logged: the
+// scan's own reading and the hashing ahead of it both read this way.
+WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5Context& context,
+                    const std::function<bool(std::uint64_t)>& beforeBlock, bool* cached = nullptr);
+
+// The signature of a file hashed elsewhere, after the progress that its
+// reading here would have shown.
+std::string SignatureShownAsRead(const MD5Digest& digest, std::int64_t size);
 
 // Feeds every byte of the open file, in order, into the MD5 context, in
 // reads of 64 KiB. Before each it moves the per-file progress bar and lets

@@ -4,12 +4,12 @@
 #include <chrono>
 
 #include "platform/read_only_file.h"
+#include "signature/file_signature.h"
 
 namespace veldrano {
 
 namespace {
 
-constexpr std::uint64_t BlockLength = 65536;
 // How long the scan waits before it lets the window run again.
 constexpr auto WaitStep = std::chrono::milliseconds(10);
 
@@ -78,7 +78,7 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
     return std::nullopt;
   }
   const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(job->Size, 0));
-  for (std::uint64_t offset = 0; offset < total; offset += BlockLength) {
+  for (std::uint64_t offset = 0; offset < total; offset += HashBlockBytes) {
     // The block is shown once the worker is past it, or done.
     if (!WaitUntil(
             lock, [&] { return job->Stage != Job::Stage::Reading || job->Read > offset; }, wait)) {
@@ -109,7 +109,6 @@ std::optional<HashAhead::Finished> HashAhead::TakeFinished(const std::string& pa
 }
 
 void HashAhead::Work() {
-  std::vector<unsigned char> buffer(BlockLength);
   std::unique_lock lock(mutex_);
   for (;;) {
     std::shared_ptr<Job> job;
@@ -130,31 +129,20 @@ void HashAhead::Work() {
     lock.unlock();
 
     // What the scan's own reading would take: the whole file, as listed,
-    // unchanged from open to end.
+    // unchanged from open to end. Each block read is published for the
+    // scan, which may be waiting to show it.
     const platform::ReadOnlyFile file(job->Path);
-    bool whole = file.IsOpen() && static_cast<std::int64_t>(file.Size()) == job->Size;
     TMD5Context context;
     MD5Init(context);
-    const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(job->Size, 0));
-    std::uint64_t offset = 0;
-    while (whole && offset < total) {
-      const auto wanted = static_cast<std::size_t>(std::min(total - offset, BlockLength));
-      const ssize_t got = file.ReadAt(buffer.data(), wanted, offset);
-      if (got <= 0) {
-        whole = false;
-        break;
-      }
-      MD5Update(context, buffer.data(), static_cast<std::uint32_t>(got));
-      offset += static_cast<std::uint64_t>(got);
-      lock.lock();
-      job->Read = offset;
-      const bool dropped = ending_;
-      const bool wake = scanWaiting_;
-      lock.unlock();
-      if (wake) changed_.notify_all();
-      if (dropped) return;
-    }
-    whole = whole && file.Unchanged();
+    const bool whole = file.IsOpen() && ReadWhole(file, job->Size, context, [&](std::uint64_t done) {
+                                          lock.lock();
+                                          job->Read = done;
+                                          const bool goOn = !ending_;
+                                          const bool wake = scanWaiting_;
+                                          lock.unlock();
+                                          if (wake) changed_.notify_all();
+                                          return goOn;
+                                        }).How == WholeRead::Ending::Whole;
 
     lock.lock();
     if (whole) {
