@@ -27,6 +27,23 @@ FileState StateOf(const struct stat& status) {
                    Nanoseconds(status.st_mtim), Nanoseconds(status.st_ctim)};
 }
 
+// A file about to be hashed: as the worker hashing ahead found it, when it
+// has read it whole already (its look at the file stands for an open here),
+// else opened here.
+struct FileToHash {
+  FileToHash(SizeStore& store, const std::string& path) : Ahead(store.TakeHashedAhead(path)) {
+    if (!Ahead) File.emplace(path);
+  }
+  std::optional<HashAhead::Finished> Ahead;
+  std::optional<platform::ReadOnlyFile> File;
+
+  bool IsOpen() const { return Ahead || File->IsOpen(); }
+  const struct stat& Status() const { return Ahead ? Ahead->Seen : File->Status(); }
+  std::optional<std::string> Signature(SizeStore& store, const std::string& path, std::int64_t size) const {
+    return store.SignatureOf(path, size, File ? &*File : nullptr, Ahead ? std::optional(Ahead->Digest) : std::nullopt);
+  }
+};
+
 // The signature of a file the store names, to match another file against
 // it: kept is reused while a stat (which does not follow links) shows the
 // file unchanged; otherwise the file is read again, its failures logged
@@ -40,22 +57,17 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
       status.st_size == size && StateOf(status) == stored.State) {
     return kept;
   }
-  const std::optional<HashAhead::Finished> ahead = store.TakeHashedAhead(stored.Path);
-  std::optional<platform::ReadOnlyFile> file;
-  if (!ahead) {
-    file.emplace(stored.Path);
-    if (!file->IsOpen()) {
-      AddLogEntry(LogWarning, "Can not open this file", stored.Path, SystemErrorText(file->Error()));
-      return std::nullopt;
-    }
+  const FileToHash file(store, stored.Path);
+  if (!file.IsOpen()) {
+    AddLogEntry(LogWarning, "Can not open this file", stored.Path, SystemErrorText(file.File->Error()));
+    return std::nullopt;
   }
-  now.State = StateOf(ahead ? ahead->Seen : file->Status());
+  now.State = StateOf(file.Status());
   if (now.State.Device != stored.State.Device || now.State.Inode != stored.State.Inode) {
     LogFileChanged(stored.Path, ReplacedText);
     return std::nullopt;
   }
-  const std::optional<std::string> signature = store.SignatureOf(stored.Path, size, file ? &*file : nullptr,
-                                                                 ahead ? std::optional(ahead->Digest) : std::nullopt);
+  const std::optional<std::string> signature = file.Signature(store, stored.Path, size);
   if (!signature) return std::nullopt;
   return DigestOf(*signature);
 }
@@ -72,21 +84,24 @@ SizeStore::SizeStore(std::string workDirPath, std::size_t byteBudget)
 
 SizeStore::~SizeStore() { RemoveFromDisk(); }
 
-SizeStore::Head SizeStore::FindHead(std::int64_t size) {
-  const StoreRecord key = StoreRecord::HeadKey(size);
-  Head head;
-  StoreRecord record;
+std::optional<StoreRecord> SizeStore::FindRecord(const StoreRecord& key, StoredFile* file) {
   if (const StoreRecord* held = memory_.Find(key)) {
-    record = *held;
-    if (record.NamesFile()) head.First = memory_.FileOf(record);
-  } else if (const auto found = disk_ ? disk_->Find(key) : std::nullopt) {
-    record = found->Record;
-    if (record.NamesFile()) head.First = disk_->FileOf(record);
-  } else {
-    return head;
+    if (file != nullptr && held->NamesFile()) *file = memory_.FileOf(*held);
+    return *held;
   }
-  head.Kind = record.IsSigned() ? Head::Kind::Signed : Head::Kind::Unsigned;
-  if (record.IsHashed()) head.Signature = record.Signature;
+  if (const auto found = disk_ ? disk_->Find(key) : std::nullopt) {
+    if (file != nullptr && found->Record.NamesFile()) *file = disk_->FileOf(found->Record);
+    return found->Record;
+  }
+  return std::nullopt;
+}
+
+SizeStore::Head SizeStore::FindHead(std::int64_t size) {
+  Head head;
+  const std::optional<StoreRecord> record = FindRecord(StoreRecord::HeadKey(size), &head.First);
+  if (!record) return head;
+  head.Kind = record->IsSigned() ? Head::Kind::Signed : Head::Kind::Unsigned;
+  if (record->IsHashed()) head.Signature = record->Signature;
   return head;
 }
 
@@ -111,10 +126,9 @@ void SizeStore::SignEntry(std::int64_t size) {
 }
 
 std::optional<StoredFile> SizeStore::FindSignatureLine(std::int64_t size, const Digest& signature) {
-  const StoreRecord key = StoreRecord::LineKey(size, signature);
-  if (const StoreRecord* record = memory_.Find(key)) return memory_.FileOf(*record);
-  if (const auto found = disk_ ? disk_->Find(key) : std::nullopt) return disk_->FileOf(found->Record);
-  return std::nullopt;
+  StoredFile file;
+  if (!FindRecord(StoreRecord::LineKey(size, signature), &file)) return std::nullopt;
+  return file;
 }
 
 void SizeStore::AddSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file) {
@@ -127,7 +141,7 @@ void SizeStore::RenameSignatureLine(std::int64_t size, const Digest& signature, 
 
 bool SizeStore::MeetFile(std::uint64_t device, std::uint64_t inode) {
   const StoreRecord key = StoreRecord::IdentityKey(device, inode);
-  if (memory_.Find(key) != nullptr || (disk_ && disk_->Find(key))) return false;
+  if (FindRecord(key, nullptr)) return false;
   Add(key, StoredFile{});
   return true;
 }
@@ -250,18 +264,12 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   // Opened here, unless the worker hashing ahead has read it whole already:
   // then its look at the file stands for the access test.
   SizeStore& store = RunStore();
-  const std::optional<HashAhead::Finished> ahead = store.TakeHashedAhead(path);
-  std::optional<platform::ReadOnlyFile> file;
-  if (!ahead) {
-    file.emplace(path);
-    const std::string access = CheckFileAccess(*file);
-    if (!access.empty()) {
-      AddLogEntry(LogWarning, "Can not access to this file", path, access);
-      return;
-    }
+  const FileToHash file(store, path);
+  if (!file.IsOpen()) {
+    AddLogEntry(LogWarning, "Can not access to this file", path, CheckFileAccess(*file.File));
+    return;
   }
-  const struct stat& status = ahead ? ahead->Seen : file->Status();
-  const std::optional<MD5Digest> hashed = ahead ? std::optional(ahead->Digest) : std::nullopt;
+  const struct stat& status = file.Status();
   const StoredFile current{path, StateOf(status)};
   if (listed.Known() && (current.State.Device != listed.Device || current.State.Inode != listed.Inode)) {
     LogFileChanged(path, ReplacedText);
@@ -298,7 +306,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
       return;
     }
     if (!head.Signature || first.State != head.First.State) store.SetFirstSignature(size, *firstSignature, first);
-    const std::optional<std::string> signature = store.SignatureOf(path, size, file ? &*file : nullptr, hashed);
+    const std::optional<std::string> signature = file.Signature(store, path, size);
     if (!signature) return;
     ProcessMessages();
     const Digest digest = DigestOf(*signature);
@@ -312,7 +320,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     return;
   }
 
-  const std::optional<std::string> signature = store.SignatureOf(path, size, file ? &*file : nullptr, hashed);
+  const std::optional<std::string> signature = file.Signature(store, path, size);
   if (!signature) return;
   ProcessMessages();
   const Digest digest = DigestOf(*signature);

@@ -89,6 +89,9 @@ class SizeStore {
   const WorkDir& Directory() const { return workDir_; }
 
  private:
+  // The record of key, in memory or on disk; file, when given, gets the
+  // file it names.
+  std::optional<StoreRecord> FindRecord(const StoreRecord& key, StoredFile* file);
   void Add(const StoreRecord& record, const StoredFile& file);
   // A file was read here; cached: its first bytes were in memory already.
   // While files are found in memory, nothing is asked from the disk ahead.
