@@ -5,6 +5,7 @@
 
 #include "app/text_bytes.h"
 #include "scan/scan_context.h"
+#include "signature/mix64.h"
 
 namespace veldrano {
 
@@ -24,40 +25,9 @@ int LevelOfNode(quint64 node) { return node == RootNode ? 0 : (node >> 32) == 0 
 // mixing: identities in sequence make the hashes of a view's persistent
 // indexes (every expanded group) fall in long runs, so that expanding and
 // collapsing thousands of groups took a time growing with their square and
-// more. Mixed, they spread.
-constexpr quint64 MixA = 0xBF58476D1CE4E5B9ull;
-constexpr quint64 MixB = 0x94D049BB133111EBull;
-
-// The inverse of an odd number modulo 2^64 (Newton's iteration).
-constexpr quint64 InverseOf(quint64 odd) {
-  quint64 inverse = odd;
-  for (int i = 0; i < 5; ++i) inverse *= 2 - odd * inverse;
-  return inverse;
-}
-static_assert(MixA * InverseOf(MixA) == 1 && MixB * InverseOf(MixB) == 1);
-
-// x ^ (x >> shift), undone.
-constexpr quint64 UnshiftXor(quint64 y, int shift) {
-  quint64 x = y;
-  for (int covered = shift; covered < 64; covered += shift) x = y ^ (x >> shift);
-  return x;
-}
-
-constexpr quint64 Mix(quint64 x) {
-  x = (x ^ (x >> 30)) * MixA;
-  x = (x ^ (x >> 27)) * MixB;
-  return x ^ (x >> 31);
-}
-
-constexpr quint64 Unmix(quint64 x) {
-  x = UnshiftXor(x, 31) * InverseOf(MixB);
-  x = UnshiftXor(x, 27) * InverseOf(MixA);
-  return UnshiftXor(x, 30);
-}
-static_assert(Mix(0) == 0 && Unmix(Mix(0x0000000500000007ull)) == 0x0000000500000007ull);
-
-quintptr IdOf(quint64 node) { return static_cast<quintptr>(Mix(node)); }
-quint64 NodeOf(const QModelIndex& index) { return Unmix(static_cast<quint64>(index.internalId())); }
+// more. Mixed (Mix64), they spread.
+quintptr IdOf(quint64 node) { return static_cast<quintptr>(Mix64(node)); }
+quint64 NodeOf(const QModelIndex& index) { return Unmix64(static_cast<quint64>(index.internalId())); }
 
 }  // namespace
 

@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "platform/file_times.h"
 #include "scan/scan_context.h"
 
 namespace veldrano {
@@ -13,7 +14,7 @@ namespace {
 std::optional<std::int64_t> ModifiedAtOnDisk(const std::string& path) {
   struct stat status {};
   if (lstat(path.c_str(), &status) != 0) return std::nullopt;
-  return std::int64_t{status.st_mtim.tv_sec} * 1000000000 + status.st_mtim.tv_nsec;
+  return platform::Nanoseconds(status.st_mtim);
 }
 
 std::string_view FolderOf(std::string_view path) {

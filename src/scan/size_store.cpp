@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <random>
 
+#include "platform/file_times.h"
 #include "platform/read_only_file.h"
 #include "platform/system_error.h"
 #include "report/activity_log.h"
@@ -20,11 +21,9 @@ namespace {
 
 constexpr const char* ReplacedText = "Replaced by another file since it was listed";
 
-std::int64_t Nanoseconds(const timespec& time) { return std::int64_t{time.tv_sec} * 1000000000 + time.tv_nsec; }
-
 FileState StateOf(const struct stat& status) {
   return FileState{static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
-                   Nanoseconds(status.st_mtim), Nanoseconds(status.st_ctim)};
+                   platform::Nanoseconds(status.st_mtim), platform::Nanoseconds(status.st_ctim)};
 }
 
 // A file about to be hashed: as the worker hashing ahead found it, when it

@@ -2,18 +2,11 @@
 
 #include <cstring>
 
+#include "signature/mix64.h"
+
 namespace veldrano {
 
 namespace {
-
-// The finaliser of splitmix64: every input bit moves every output bit.
-std::uint64_t Mix(std::uint64_t x) {
-  x ^= x >> 30;
-  x *= 0xBF58476D1CE4E5B9ull;
-  x ^= x >> 27;
-  x *= 0x94D049BB133111EBull;
-  return x ^ (x >> 31);
-}
 
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
@@ -92,10 +85,10 @@ std::uint64_t HashOf(const StoreRecord& record, std::uint64_t seed) {
   std::uint64_t low = 0, high = 0;
   std::memcpy(&low, record.Signature.data(), 8);
   std::memcpy(&high, record.Signature.data() + 8, 8);
-  std::uint64_t h = Mix(static_cast<std::uint64_t>(record.Size) ^ seed);
-  if (record.IsHead()) return Mix(h ^ 0x68656164ull);              // "head"
-  if (record.IsIdentity()) return Mix(h ^ low ^ 0x6964656E74ull);  // "ident"
-  return Mix(Mix(h ^ low) ^ high);
+  std::uint64_t h = Mix64(static_cast<std::uint64_t>(record.Size) ^ seed);
+  if (record.IsHead()) return Mix64(h ^ 0x68656164ull);              // "head"
+  if (record.IsIdentity()) return Mix64(h ^ low ^ 0x6964656E74ull);  // "ident"
+  return Mix64(Mix64(h ^ low) ^ high);
 }
 
 }  // namespace veldrano
