@@ -625,12 +625,7 @@ void TForm1::pmTreePopup(const QPoint& position) {
     return;
   }
   // A file of a group: what can be done with it first.
-  auto* menu = new QMenu(this);
-  menu->setAttribute(Qt::WA_DeleteOnClose);
-  AddFileActions(menu, path);
-  menu->addSeparator();
-  menu->addActions(pmTree->actions());
-  menu->popup(TreeView1->viewport()->mapToGlobal(position));
+  PopupFileMenu(TreeView1, position, path, pmTree->actions());
 }
 
 void TForm1::AddFileActions(QMenu* menu, const std::string& path) {
@@ -657,13 +652,18 @@ void TForm1::lvSelectionPopup(const QPoint& position) {
   if (at.isValid()) lvSelection->setCurrentIndex(at);
   std::string path;
   if (at.isValid() && !ScanContext.Busy) path = PathOf(ScanContext.Selection[static_cast<std::size_t>(at.row())]);
+  pmSelectionPopup();
+  PopupFileMenu(lvSelection, position, path, pmSelection->actions());
+}
+
+void TForm1::PopupFileMenu(QAbstractItemView* view, const QPoint& position, const std::string& path,
+                           const QList<QAction*>& more) {
   auto* menu = new QMenu(this);
   menu->setAttribute(Qt::WA_DeleteOnClose);
   AddFileActions(menu, path);
   menu->addSeparator();
-  pmSelectionPopup();
-  menu->addActions(pmSelection->actions());
-  menu->popup(lvSelection->viewport()->mapToGlobal(position));
+  menu->addActions(more);
+  menu->popup(view->viewport()->mapToGlobal(position));
 }
 
 void TForm1::AddDirectoryClick() {

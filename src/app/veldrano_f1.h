@@ -8,6 +8,7 @@
 #include "scan/scan_scopes.h"
 #include "scan/window_port.h"
 
+class QAbstractItemView;
 class QAction;
 class QFrame;
 class QLabel;
@@ -130,6 +131,9 @@ class TForm1 : public QMainWindow, public WindowPort {
   // The list's context menu: the file actions for the row at position, then
   // the tick rules.
   void lvSelectionPopup(const QPoint& position);
+  // A context menu at position in view: the file actions for path, then more.
+  void PopupFileMenu(QAbstractItemView* view, const QPoint& position, const std::string& path,
+                     const QList<QAction*>& more);
   void Exceptions1Exception(QObject* sender, const QString& info);
   void PanelBasResize();
 

@@ -124,9 +124,8 @@ void Run(bool& workDirChosen) {
                 FormatCount(' ', static_cast<long double>(ctx.RecoverableBytes)) + " Bytes");
   }
   if (ctx.StoredFiles > 0) {
-    ctx.ReleaseRemaining = ctx.StoreEntries;
     AddLogEntry(LogInfo, "Releasing resources...");
-    ReleaseStore();
+    ReleaseStore();  // counts ReleaseRemaining down from StoreEntries
   }
   ctx.Store.reset();
   Display().SetStatusText(3, ReadyText);

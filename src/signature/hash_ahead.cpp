@@ -25,6 +25,10 @@ struct HashAhead::Job {
   MD5Digest Digest{};
 };
 
+std::deque<std::shared_ptr<HashAhead::Job>>::iterator HashAhead::FindJob(const std::string& path) {
+  return std::find_if(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; });
+}
+
 HashAhead::HashAhead() : worker_([this] { Work(); }) {}
 
 HashAhead::~HashAhead() {
@@ -40,7 +44,7 @@ void HashAhead::Hint(const std::string& path, std::int64_t size) {
   bool wake = false;
   {
     const std::lock_guard lock(mutex_);
-    if (std::any_of(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; })) return;
+    if (FindJob(path) != jobs_.end()) return;
     auto job = std::make_shared<Job>();
     job->Path = path;
     job->Size = size;
@@ -69,7 +73,7 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
                                          const std::function<bool(std::uint64_t)>& beforeBlock,
                                          const std::function<bool()>& wait) {
   std::unique_lock lock(mutex_);
-  const auto found = std::find_if(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; });
+  const auto found = FindJob(path);
   if (found == jobs_.end()) return std::nullopt;
   const std::shared_ptr<Job> job = *found;
   jobs_.erase(jobs_.begin(), found + 1);  // those before it were passed over by the scan
@@ -99,7 +103,7 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
 
 std::optional<HashAhead::Finished> HashAhead::TakeFinished(const std::string& path) {
   const std::lock_guard lock(mutex_);
-  const auto found = std::find_if(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; });
+  const auto found = FindJob(path);
   if (found == jobs_.end()) return std::nullopt;
   const std::shared_ptr<Job> job = *found;
   if (job->Stage != Job::Stage::Done && job->Stage != Job::Stage::Failed) return std::nullopt;

@@ -59,6 +59,8 @@ class HashAhead {
  private:
   struct Job;
   void Work();
+  // The announcement of path not taken yet, or jobs_.end(); under mutex_.
+  std::deque<std::shared_ptr<Job>>::iterator FindJob(const std::string& path);
   // Waits, holding lock between looks, until ready(); lets wait() run every
   // few milliseconds meanwhile. False when wait() gave up.
   bool WaitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
