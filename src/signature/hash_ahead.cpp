@@ -138,15 +138,16 @@ void HashAhead::Work() {
     const platform::ReadOnlyFile file(job->Path);
     TMD5Context context;
     MD5Init(context);
-    const bool whole = file.IsOpen() && ReadWhole(file, job->Size, context, [&](std::uint64_t done) {
-                                          lock.lock();
-                                          job->Read = done;
-                                          const bool goOn = !ending_;
-                                          const bool wake = scanWaiting_;
-                                          lock.unlock();
-                                          if (wake) changed_.notify_all();
-                                          return goOn;
-                                        }).How == WholeRead::Ending::Whole;
+    const auto publish = [&](std::uint64_t done) {
+      lock.lock();
+      job->Read = done;
+      const bool goOn = !ending_;
+      const bool wake = scanWaiting_;
+      lock.unlock();
+      if (wake) changed_.notify_all();
+      return goOn;
+    };
+    const bool whole = file.IsOpen() && ReadWhole(file, job->Size, context, publish).How == WholeRead::Ending::Whole;
 
     lock.lock();
     if (whole) {
