@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -31,8 +32,8 @@ class Scanner : public ::testing::Test {
     std::filesystem::create_directories(tmp);
   }
   Outcome Run(const std::string& arguments, const std::string& tmpdir = "") {
-    const std::string command = "TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " + arguments +
-                                " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
+    const std::string command = environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " +
+                                arguments + " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
     const int raw = std::system(command.c_str());
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "out"), Slurp(dir / "err")};
   }
@@ -41,6 +42,7 @@ class Scanner : public ::testing::Test {
     std::ofstream(tree + "/" + relative, std::ios::binary) << bytes;
   }
 
+  std::string environment;  // more variables for the run, NAME='value'
   veldrano::testing::TempDir dir;
   std::string tree = dir / "tree";
   std::string tmp = dir / "tmp";
@@ -128,6 +130,45 @@ TEST_F(Scanner, KeepsEveryLogEntryOnOneLine) {
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 8);
   EXPECT_NE(outcome.out.find("\tJob: " + tree + "/line\\nbreak\\tx\\\\y/\t\t\n"), std::string::npos) << outcome.out;
+}
+
+}  // namespace
+
+namespace {
+
+std::size_t FilesIn(const std::string& directory) {
+  std::size_t n = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) n += entry.is_regular_file();
+  return n;
+}
+
+TEST_F(Scanner, TrashTickedLeavesOneFileOfEachGroupAndTouchesNothingElse) {
+  for (const char* name : {"x1", "sub/x2", "x3"}) Write(name, "xxx");
+  for (const char* name : {"y1", "y2"}) Write(name, "yy");
+  Write("unique", "zz");
+  std::ofstream(dir / "outside") << "xxx";  // a copy, but not scanned
+  // A trash that cannot be made: nothing moves, and the run says so.
+  std::ofstream(dir / "not-a-directory") << "";
+  environment = "XDG_DATA_HOME='" + (dir / "not-a-directory") + "'";
+  const Outcome blocked = Run("--trash-ticked '" + tree + "'");
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_EQ(FilesIn(tree), 6u);
+  EXPECT_NE(blocked.out.find("Ticked files left in place: 3"), std::string::npos) << blocked.out;
+
+  environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  const Outcome moved = Run("--csv-selected '" + (dir / "ticked.csv") + "' --trash-ticked '" + tree + "'");
+  EXPECT_EQ(moved.status, 0) << moved.out << moved.err;
+  EXPECT_EQ(FilesIn(tree), 3u);  // one x, one y, unique
+  EXPECT_TRUE(std::filesystem::exists(tree + "/unique"));
+  EXPECT_EQ(Slurp(dir / "outside"), "xxx");
+  EXPECT_EQ(FilesIn(dir / "data/Trash/files"), 3u);
+  EXPECT_EQ(FilesIn(dir / "data/Trash/info"), 3u);
+  // The export, written before the move, names what went.
+  std::size_t lines = 0;
+  for (std::size_t at = 0; (at = moved.out.find("\tMoved to the Trash\t", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 3u);
+  const std::string ticked = Slurp(dir / "ticked.csv");
+  EXPECT_EQ(std::count(ticked.begin(), ticked.end(), '\n'), 3);
 }
 
 }  // namespace

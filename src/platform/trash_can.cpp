@@ -99,17 +99,27 @@ std::string TopDirectoryOf(std::string directory, dev_t device) {
   return directory;
 }
 
+// The device of path, or of its nearest existing ancestor.
+dev_t DeviceOf(std::string path) {
+  struct stat status {};
+  while (stat(path.c_str(), &status) != 0) {
+    if (path.empty() || path == "/") return 0;
+    path = ParentOf(path);
+  }
+  return status.st_dev;
+}
+
 // The trash for a file on device whose directory's real path is directory.
 Outcome<TrashDirectory> TrashFor(dev_t device, const std::string& directory) {
   const std::string home = HomeTrashPath();
   struct stat status {};
-  if (!home.empty()) {
+  // A file on the home trash's file system goes there or nowhere.
+  if (!home.empty() && DeviceOf(ParentOf(home)) == device) {
     Outcome<UniqueFd> dataHome = OpenOrMakeDirectories(ParentOf(home));
-    if (dataHome.Ok() && fstat(dataHome.Value().Get(), &status) == 0 && status.st_dev == device) {
-      Outcome<UniqueFd> trash = OpenOwnDirectory(dataHome.Value().Get(), "Trash");
-      if (!trash.Ok()) return Outcome<TrashDirectory>::Failure(trash.Error());
-      return OpenParts(std::move(trash.Value()), home, {});
-    }
+    if (!dataHome.Ok()) return Outcome<TrashDirectory>::Failure(dataHome.Error());
+    Outcome<UniqueFd> trash = OpenOwnDirectory(dataHome.Value().Get(), "Trash");
+    if (!trash.Ok()) return Outcome<TrashDirectory>::Failure(trash.Error());
+    return OpenParts(std::move(trash.Value()), home, {});
   }
   const std::string top = TopDirectoryOf(directory, device);
   UniqueFd topFd(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
