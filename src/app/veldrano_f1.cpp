@@ -20,9 +20,11 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QShortcut>
 #include <QSplitter>
@@ -45,8 +47,10 @@
 #include "export/csv_export.h"
 #include "export/xml_export.h"
 #include "report/activity_log.h"
+#include "report/formatting.h"
 #include "results/results_model.h"
 #include "results/tick_rules.h"
+#include "results/trash_ticked.h"
 #include "scan/directory_list.h"
 #include "scan/failure_report.h"
 #include "scan/path_helpers.h"
@@ -363,6 +367,15 @@ void TForm1::BuildMenus() {
       Export2CSV->addAction(QStringLiteral("Only selected files"), this, &TForm1::Export_CSV_SelectedClick);
   Action1->addSeparator();
   Export2XML = Action1->addAction(QStringLiteral("Export to XML"), this, &TForm1::Export2XMLClick);
+  Action1->addSeparator();
+  MoveToTrash1 = Action1->addAction(QIcon::fromTheme(QStringLiteral("user-trash")),
+                                    QStringLiteral("Move ticked files to Trash..."), this, &TForm1::MoveToTrashClick);
+  // Delete in the list or the tree; shown beside the menu item.
+  MoveToTrash1->setShortcut(QKeySequence(QKeySequence::Delete));
+  MoveToTrash1->setShortcutContext(Qt::WidgetShortcut);
+  for (QWidget* view : {static_cast<QWidget*>(lvSelection), static_cast<QWidget*>(TreeView1)}) {
+    new QShortcut(QKeySequence(QKeySequence::Delete), view, this, &TForm1::MoveToTrashClick, Qt::WidgetShortcut);
+  }
   connect(Action1, &QMenu::aboutToShow, this, &TForm1::Action1Click);
 
   pmSelection = menuBar()->addMenu(QStringLiteral("Selection"));
@@ -481,8 +494,15 @@ void TForm1::ClearLog() {
 }
 
 void TForm1::ResultsCleared() {
-  selectionModel->Cleared();
-  treeModel->Cleared();
+  selectionModel->Reload();
+  treeModel->Reload();
+}
+
+void TForm1::ResultsReplaced() {
+  selectionModel->Reload();
+  treeModel->Reload();
+  TreeView1->expand(treeModel->RootIndex());
+  FitTreeColumnSoon();
 }
 
 void TForm1::ResultsRootCreated() {
@@ -533,6 +553,34 @@ void TForm1::Timer1Timer() {
 void TForm1::Action1Click() {
   Export2CSV->setEnabled(selectionModel->rowCount() > 0 && !ScanContext.Busy);
   Export2XML->setEnabled(treeModel->NodeCount() >= 2 && !ScanContext.Busy);
+  MoveToTrash1->setEnabled(!ScanContext.Busy && !PlanTrashTicked().Files.empty());
+}
+
+void TForm1::MoveToTrashClick() {
+  if (ScanContext.Busy) return;
+  const TrashPlan plan = PlanTrashTicked();
+  if (plan.Files.empty()) return;
+  const auto files = static_cast<long double>(plan.Files.size());
+  QMessageBox ask(QMessageBox::Question, QStringLiteral("Move to Trash"),
+                  QStringLiteral("Move %1 ticked %2 (%3) to the Trash?")
+                      .arg(ToDisplay(FormatCount(' ', files)), plan.Files.size() == 1 ? "file" : "files",
+                           ToDisplay(FormatSize(static_cast<long double>(plan.Bytes)))),
+                  QMessageBox::Cancel, this);
+  ask.setObjectName(QStringLiteral("TrashConfirmation"));
+  QString details = QStringLiteral(
+      "Each file is moved only if its bytes still equal, one by one, those of a file of its group that stays. "
+      "The file manager can put them back from the Trash.");
+  if (!plan.FirstKept.empty()) {
+    details += QStringLiteral("\n\nEvery file of %1 %2 is ticked: the first file of each stays.")
+                   .arg(plan.FirstKept.size())
+                   .arg(plan.FirstKept.size() == 1 ? "group" : "groups");
+  }
+  ask.setInformativeText(details);
+  QPushButton* move = ask.addButton(QStringLiteral("&Move to Trash"), QMessageBox::AcceptRole);
+  ask.setDefaultButton(QMessageBox::Cancel);
+  ask.exec();
+  if (ask.clickedButton() != move) return;
+  MoveTickedToTrash(plan);
 }
 
 void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
