@@ -2,6 +2,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -337,7 +338,7 @@ class MainWindowTest : public QObject {
     QTest::keyClick(form.lvSelection, Qt::Key_Delete);
     QCOMPARE(asked, QStringLiteral("Move 2 ticked files (9 bytes) to the Trash?"));
     QCOMPARE(form.selectionModel->rowCount(), 5);  // cancelled: nothing moved
-    answer(true);  // now from the Action menu
+    answer(true);                                  // now from the Action menu
     emit form.Action1->aboutToShow();
     QVERIFY(form.MoveToTrash1->isEnabled());
     form.MoveToTrash1->trigger();
@@ -635,6 +636,22 @@ class MainWindowTest : public QObject {
     form.Splitter1->setSizes({total / 3, total - total / 3});
     QCoreApplication::processEvents();
     QCOMPARE(form.Splitter1->sizes()[0], total / 3);
+  }
+
+  // At the smallest size the window allows, each list still shows a row
+  // below its header, and the tree has not crowded out the lists.
+  void theSmallestWindowKeepsEveryListUsable() {
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.resize(form.minimumSizeHint());
+    QCoreApplication::processEvents();
+    const int row = form.lvSelection->verticalHeader()->defaultSectionSize();
+    QVERIFY2(form.lvSelection->viewport()->height() >= row,
+             qPrintable(QString::number(form.lvSelection->viewport()->height())));
+    QVERIFY(form.Lista->viewport()->height() >= form.fontMetrics().height());
+    QVERIFY(form.lvLog->viewport()->height() >= row);
+    QVERIFY(form.lvSelection->width() >= form.TreeView1->width() / 2);
   }
 
   void anErrorEscapingAHandlerBecomesAWarning() {
