@@ -355,6 +355,30 @@ class MainWindowTest : public QObject {
     qunsetenv("XDG_DATA_HOME");
   }
 
+  // A group found from a row far down the list is scrolled into the tree's
+  // view with its files.
+  void theLocatedGroupIsScrolledIntoViewWithItsFiles() {
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    for (int g = 0; g < 300; ++g) {
+      const std::string signature = QString::number(g).rightJustified(32, '0').toStdString();
+      for (int copy = 1; copy <= 3; ++copy) {
+        RecordDuplicate(signature, "/copy" + std::to_string(copy) + "/" + std::to_string(g), "/a/" + std::to_string(g),
+                        1);
+      }
+    }
+    form.lvSelection->selectRow(4 * 250 + 2);
+    form.lvSelectionDblClick();
+    QCoreApplication::processEvents();
+    const QRect view = form.TreeView1->viewport()->rect();
+    const QModelIndex group = form.treeModel->GroupIndex(250);
+    QVERIFY(form.TreeView1->isExpanded(group));
+    QVERIFY(view.contains(form.TreeView1->visualRect(group)));
+    QVERIFY(view.contains(form.TreeView1->visualRect(form.treeModel->FileIndex(250, 3))));
+    form.sbResetClick();
+  }
+
   void tickRulesFromTheSelectionMenu() {
     TForm1 form;
     QMenu* menu = form.findChild<QMenu*>("pmSelection");
