@@ -272,9 +272,9 @@ void TForm1::BuildLayout() {
   lvSelection->horizontalHeader()->setSectionsClickable(true);
   // However small the window, two rows stay in sight below the header, with
   // the scroll bar a long path brings.
-  lvSelection->setMinimumHeight(lvSelection->horizontalHeader()->sizeHint().height() +
-                                2 * lvSelection->verticalHeader()->defaultSectionSize() +
-                                lvSelection->horizontalScrollBar()->sizeHint().height() + 2 * lvSelection->frameWidth());
+  lvSelection->setMinimumHeight(
+      lvSelection->horizontalHeader()->sizeHint().height() + 2 * lvSelection->verticalHeader()->defaultSectionSize() +
+      lvSelection->horizontalScrollBar()->sizeHint().height() + 2 * lvSelection->frameWidth());
   connect(lvSelection->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::lvSelectionColumnClick);
   // Watched on the viewport rather than through doubleClicked, which a
   // double-click on a check box never gives (see eventFilter).
@@ -386,6 +386,8 @@ void TForm1::BuildMenus() {
     new QShortcut(QKeySequence(QKeySequence::Delete), view, this, &TForm1::MoveToTrashClick, Qt::WidgetShortcut);
   }
   connect(Action1, &QMenu::aboutToShow, this, &TForm1::Action1Click);
+  trashSeparator_ = new QAction(this);
+  trashSeparator_->setSeparator(true);
 
   pmSelection = menuBar()->addMenu(QStringLiteral("&Selection"));
   pmSelection->setObjectName(QStringLiteral("pmSelection"));
@@ -710,7 +712,8 @@ void TForm1::lvSelectionPopup(const QPoint& position) {
   std::string path;
   if (at.isValid() && !ScanContext.Busy) path = PathOf(ScanContext.Selection[static_cast<std::size_t>(at.row())]);
   pmSelectionPopup();
-  PopupFileMenu(lvSelection, position, path, pmSelection->actions());
+  Action1Click();  // whether anything ticked can go
+  PopupFileMenu(lvSelection, position, path, pmSelection->actions() + QList<QAction*>{trashSeparator_, MoveToTrash1});
 }
 
 void TForm1::PopupFileMenu(QAbstractItemView* view, const QPoint& position, const std::string& path,
