@@ -1,6 +1,7 @@
 // veldrano-scan: the scan of the desktop program without its window.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,7 @@
 #include "cli/terminal_window.h"
 #include "export/csv_export.h"
 #include "export/xml_export.h"
+#include "platform/system_error.h"
 #include "scan/directory_list.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_driver.h"
@@ -38,7 +40,7 @@ constexpr const char* Usage =
     "are the only part of the temporary directory that is not scanned.\n"
     "\n"
     "Exit status: 0 when the scan reached its end, 1 when it ended on a failure\n"
-    "or an export could not be written, 2 for a usage error.\n";
+    "or an export or standard output could not be written, 2 for a usage error.\n";
 
 struct Options {
   std::vector<std::string> directories;
@@ -94,6 +96,18 @@ int ParseArguments(int argc, char** argv, Options& options) {
   return -1;
 }
 
+// status, unless what was written to standard output did not all reach it
+// (a full disk, a reader gone): then 1, with the reason on standard error.
+// writeError: an error already met on standard output, 0 if none.
+int ExitStatus(int status, int writeError = 0) {
+  errno = 0;
+  if (writeError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) writeError = errno != 0 ? errno : EIO;
+  if (writeError == 0) return status;
+  std::fprintf(stderr, "veldrano-scan: cannot write standard output: %s\n",
+               veldrano::SystemErrorText(writeError).c_str());
+  return 1;
+}
+
 // An absolute path without "." and ".." steps, as a file manager drops it.
 std::string AbsoluteDirectory(const std::string& name) {
   std::error_code error;
@@ -106,7 +120,7 @@ std::string AbsoluteDirectory(const std::string& name) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (const int status = ParseArguments(argc, argv, options); status >= 0) return status;
+  if (const int status = ParseArguments(argc, argv, options); status >= 0) return ExitStatus(status);
 
   veldrano::cli::TerminalWindow window(stdout, stderr, isatty(fileno(stderr)) != 0);
   const veldrano::AttachedWindow attached(&window);
@@ -127,5 +141,5 @@ int main(int argc, char** argv) {
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
-  return ok ? 0 : 1;
+  return ExitStatus(ok ? 0 : 1, window.LogWriteError());
 }
