@@ -11,6 +11,7 @@
 #include "export/csv_export.h"
 #include "export/xml_export.h"
 #include "platform/system_error.h"
+#include "program_info.h"
 #include "scan/directory_list.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_driver.h"
@@ -24,7 +25,8 @@ constexpr const char* Usage =
     "\n"
     "Each activity-log entry is written to standard output as one line: the\n"
     "columns Time, Information, Name and Comment joined by TAB (TAB, line breaks\n"
-    "and backslashes inside a column are written as \\t, \\n, \\r and \\\\).\n"
+    "and backslashes inside a column are written as \\t, \\n, \\r and \\\\, other\n"
+    "control characters as \\x and two hexadecimal digits, ESC as \\x1b).\n"
     "Progress is shown on standard error when it is a terminal. Ctrl-C stops\n"
     "the scan the way the Stop button does; the results found so far are kept.\n"
     "\n"
@@ -70,7 +72,7 @@ int ParseArguments(int argc, char** argv, Options& options) {
       return 0;
     }
     if (arg == "--version") {
-      std::puts("veldrano-scan " VELDRANO_VERSION);
+      std::printf("veldrano-scan %s\n", veldrano::ProgramVersion);
       return 0;
     }
     std::string* target = nullptr;
