@@ -118,12 +118,11 @@ std::string AbsoluteDirectory(const std::string& name) {
   return absolute.lexically_normal().string();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  if (const int status = ParseArguments(argc, argv, options); status >= 0) return ExitStatus(status);
-
+// Scans the directories of options with the terminal as the window and
+// writes the exports; returns the exit status, and in logWriteError the
+// error that kept the log from standard output (0 if none). The progress
+// line is gone when it returns.
+int Scan(const Options& options, int& logWriteError) {
   veldrano::cli::TerminalWindow window(stdout, stderr, isatty(fileno(stderr)) != 0);
   const veldrano::AttachedWindow attached(&window);
 
@@ -143,5 +142,16 @@ int main(int argc, char** argv) {
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
-  return ExitStatus(ok ? 0 : 1, window.LogWriteError());
+  logWriteError = window.LogWriteError();
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const int status = ParseArguments(argc, argv, options); status >= 0) return ExitStatus(status);
+  int logWriteError = 0;
+  const int status = Scan(options, logWriteError);
+  return ExitStatus(status, logWriteError);
 }
