@@ -2,6 +2,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -36,8 +37,8 @@ class Scanner : public ::testing::Test {
     std::filesystem::create_directories(tmp);
   }
   Outcome Run(const std::string& arguments, const std::string& tmpdir = "", Output output = Output::File) {
-    std::string command = "TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " + arguments + " 2>'" +
-                          (dir / "err") + "'";
+    std::string command = environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " +
+                          arguments + " 2>'" + (dir / "err") + "'";
     if (output == Output::File) command += " >'" + (dir / "out") + "'";
     if (output == Output::Full) command += " >/dev/full";
     std::filesystem::remove(dir / "out");
@@ -60,6 +61,7 @@ class Scanner : public ::testing::Test {
     std::ofstream(tree + "/" + relative, std::ios::binary) << bytes;
   }
 
+  std::string environment;  // more variables for the run, NAME='value'
   veldrano::testing::TempDir dir;
   std::string tree = dir / "tree";
   std::string tmp = dir / "tmp";
@@ -179,6 +181,51 @@ TEST_F(Scanner, KeepsEveryLogEntryOnOneLineWithoutControlBytes) {
     const auto byte = static_cast<unsigned char>(c);
     EXPECT_TRUE((byte >= 0x20 && byte != 0x7f) || c == '\t' || c == '\n') << int{byte};
   }
+}
+
+}  // namespace
+
+namespace {
+
+std::size_t FilesIn(const std::string& directory) {
+  std::size_t n = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(directory)) n += entry.is_regular_file();
+  return n;
+}
+
+TEST_F(Scanner, TrashTickedLeavesOneFileOfEachGroupAndTouchesNothingElse) {
+  for (const char* name : {"x1", "sub/x2", "x3"}) Write(name, "xxx");
+  for (const char* name : {"y1", "y2"}) Write(name, "yy");
+  Write("unique", "zz");
+  std::ofstream(dir / "outside") << "xxx";  // a copy, but not scanned
+  // A trash that cannot be made: nothing moves, and the run says so.
+  std::ofstream(dir / "not-a-directory") << "";
+  environment = "XDG_DATA_HOME='" + (dir / "not-a-directory") + "'";
+  const Outcome blocked = Run("--trash-ticked '" + tree + "'");
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_EQ(FilesIn(tree), 6u);
+  EXPECT_NE(blocked.out.find("Ticked files left in place: 3"), std::string::npos) << blocked.out;
+
+  environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  // Nor without the log, which names what goes.
+  const Outcome unrecorded = Run("--trash-ticked '" + tree + "'", "", Output::Full);
+  EXPECT_EQ(unrecorded.status, 1);
+  EXPECT_EQ(FilesIn(tree), 6u);
+  EXPECT_NE(unrecorded.err.find("nothing was moved to the Trash"), std::string::npos) << unrecorded.err;
+
+  const Outcome moved = Run("--csv-selected '" + (dir / "ticked.csv") + "' --trash-ticked '" + tree + "'");
+  EXPECT_EQ(moved.status, 0) << moved.out << moved.err;
+  EXPECT_EQ(FilesIn(tree), 3u);  // one x, one y, unique
+  EXPECT_TRUE(std::filesystem::exists(tree + "/unique"));
+  EXPECT_EQ(Slurp(dir / "outside"), "xxx");
+  EXPECT_EQ(FilesIn(dir / "data/Trash/files"), 3u);
+  EXPECT_EQ(FilesIn(dir / "data/Trash/info"), 3u);
+  // The export, written before the move, names what went.
+  std::size_t lines = 0;
+  for (std::size_t at = 0; (at = moved.out.find("\tMoved to the Trash\t", at)) != std::string::npos; ++at) ++lines;
+  EXPECT_EQ(lines, 3u);
+  const std::string ticked = Slurp(dir / "ticked.csv");
+  EXPECT_EQ(std::count(ticked.begin(), ticked.end(), '\n'), 3);
 }
 
 }  // namespace

@@ -137,10 +137,15 @@ void ResultsTreeModel::DuplicateRecorded(int group, bool newGroup) {
   endInsertRows();
 }
 
-void ResultsTreeModel::Cleared() {
+void ResultsTreeModel::Reload() {
   beginResetModel();
   hasRoot_ = static_cast<bool>(ScanContext.ResultsRoot);
   files_.clear();
+  if (hasRoot_) {
+    for (const SignatureGroup& group : ScanContext.ResultsRoot->Groups) {
+      files_.push_back(static_cast<int>(group.Files.size()));
+    }
+  }
   endResetModel();
 }
 

@@ -29,7 +29,8 @@ class ResultsTreeModel : public QAbstractItemModel {
 
   void RootCreated();
   void DuplicateRecorded(int group, bool newGroup);
-  void Cleared();
+  // The engine emptied the tree, or replaced its groups: shown afresh.
+  void Reload();
 
  private:
   bool hasRoot_ = false;

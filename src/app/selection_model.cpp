@@ -80,7 +80,7 @@ void SelectionModel::ChecksChanged() {
   if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, 0), {Qt::CheckStateRole});
 }
 
-void SelectionModel::Cleared() {
+void SelectionModel::Reload() {
   beginResetModel();
   rows_ = static_cast<int>(ScanContext.Selection.size());
   endResetModel();

@@ -20,8 +20,8 @@ class SelectionModel : public QAbstractTableModel {
 
   // The engine appended rows at the end of the list.
   void Appended();
-  // The engine emptied the list.
-  void Cleared();
+  // The engine emptied the list, or replaced its rows: shown afresh.
+  void Reload();
   // The check boxes of any rows changed at once (a tick rule).
   void ChecksChanged();
   // Sorts by column c (0 MD5, 1 Size, 2 Path), as a click on its header.

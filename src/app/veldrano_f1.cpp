@@ -20,10 +20,13 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
@@ -45,8 +48,10 @@
 #include "export/csv_export.h"
 #include "export/xml_export.h"
 #include "report/activity_log.h"
+#include "report/formatting.h"
 #include "results/results_model.h"
 #include "results/tick_rules.h"
+#include "results/trash_ticked.h"
 #include "scan/directory_list.h"
 #include "scan/failure_report.h"
 #include "scan/path_helpers.h"
@@ -222,7 +227,9 @@ void TForm1::BuildLayout() {
         },
         Qt::QueuedConnection);
   });
-  Lista->setFixedHeight(Scaled(88));
+  // 88 pixels, giving way down to its header and one row in a small window.
+  Lista->setMaximumHeight(Scaled(88));
+  Lista->setMinimumHeight(Lista->header()->sizeHint().height() + fontMetrics().height() + Scaled(10));
   // Folders without drag and drop: a button beside the list adds one; Delete
   // or the row's menu removes one.
   sbAdd = new QToolButton(PanelGauche);
@@ -238,9 +245,9 @@ void TForm1::BuildLayout() {
     if (row != nullptr) Lista->setCurrentItem(row);
     auto* menu = new QMenu(this);
     menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->addAction(QStringLiteral("Add directory..."), this, &TForm1::AddDirectoryClick)
+    menu->addAction(QStringLiteral("&Add directory..."), this, &TForm1::AddDirectoryClick)
         ->setEnabled(sbStart->isEnabled());
-    menu->addAction(QStringLiteral("Remove"), this, &TForm1::RemoveDirectoryClick)
+    menu->addAction(QStringLiteral("&Remove"), this, &TForm1::RemoveDirectoryClick)
         ->setEnabled(row != nullptr && sbStart->isEnabled());
     menu->popup(Lista->viewport()->mapToGlobal(at));
   });
@@ -263,7 +270,11 @@ void TForm1::BuildLayout() {
   lvSelection->horizontalHeader()->resizeSection(0, std::max(Scaled(250), signatureWidth));
   lvSelection->horizontalHeader()->resizeSection(1, Scaled(75));
   lvSelection->horizontalHeader()->setSectionsClickable(true);
-  lvSelection->setMinimumHeight(Scaled(60));
+  // However small the window, two rows stay in sight below the header, with
+  // the scroll bar a long path brings.
+  lvSelection->setMinimumHeight(lvSelection->horizontalHeader()->sizeHint().height() +
+                                2 * lvSelection->verticalHeader()->defaultSectionSize() +
+                                lvSelection->horizontalScrollBar()->sizeHint().height() + 2 * lvSelection->frameWidth());
   connect(lvSelection->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::lvSelectionColumnClick);
   // Watched on the viewport rather than through doubleClicked, which a
   // double-click on a check box never gives (see eventFilter).
@@ -310,6 +321,8 @@ void TForm1::BuildLayout() {
   connect(TreeView1, &QTreeView::collapsed, this, &TForm1::FitTreeColumnSoon);
   connect(TreeView1, &QTreeView::customContextMenuRequested, this, &TForm1::pmTreePopup);
 
+  // In a narrow window the tree gives way before the lists become unusable.
+  PanelGauche->setMinimumWidth(Scaled(240));
   Splitter3->addWidget(PanelGauche);
   Splitter3->addWidget(TreeView1);
   Splitter3->setStretchFactor(0, 1);
@@ -349,30 +362,39 @@ void TForm1::BuildLayout() {
 }
 
 void TForm1::BuildMenus() {
-  QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-  AddDirectory1 = file->addAction(QStringLiteral("Add directory..."), this, &TForm1::AddDirectoryClick);
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  AddDirectory1 = file->addAction(QStringLiteral("&Add directory..."), this, &TForm1::AddDirectoryClick);
   connect(file, &QMenu::aboutToShow, this, [this] { AddDirectory1->setEnabled(sbStart->isEnabled()); });
   file->addSeparator();
-  file->addAction(QStringLiteral("Quit"), this, &TForm1::Quit1Click);
+  file->addAction(QStringLiteral("&Quit"), this, &TForm1::Quit1Click);
 
-  Action1 = menuBar()->addMenu(QStringLiteral("Action"));
+  Action1 = menuBar()->addMenu(QStringLiteral("&Action"));
   Action1->setObjectName(QStringLiteral("Action1"));
-  Export2CSV = Action1->addMenu(QStringLiteral("Export to CSV"));
-  Export_CSV_All = Export2CSV->addAction(QStringLiteral("All files"), this, &TForm1::Export_CSV_AllClick);
+  Export2CSV = Action1->addMenu(QStringLiteral("Export to &CSV"));
+  Export_CSV_All = Export2CSV->addAction(QStringLiteral("&All files"), this, &TForm1::Export_CSV_AllClick);
   Export_CSV_Selected =
-      Export2CSV->addAction(QStringLiteral("Only selected files"), this, &TForm1::Export_CSV_SelectedClick);
+      Export2CSV->addAction(QStringLiteral("&Only selected files"), this, &TForm1::Export_CSV_SelectedClick);
   Action1->addSeparator();
-  Export2XML = Action1->addAction(QStringLiteral("Export to XML"), this, &TForm1::Export2XMLClick);
+  Export2XML = Action1->addAction(QStringLiteral("Export to &XML"), this, &TForm1::Export2XMLClick);
+  Action1->addSeparator();
+  MoveToTrash1 = Action1->addAction(QIcon::fromTheme(QStringLiteral("user-trash")),
+                                    QStringLiteral("Move ticked files to &Trash..."), this, &TForm1::MoveToTrashClick);
+  // Delete in the list or the tree; shown beside the menu item.
+  MoveToTrash1->setShortcut(QKeySequence(QKeySequence::Delete));
+  MoveToTrash1->setShortcutContext(Qt::WidgetShortcut);
+  for (QWidget* view : {static_cast<QWidget*>(lvSelection), static_cast<QWidget*>(TreeView1)}) {
+    new QShortcut(QKeySequence(QKeySequence::Delete), view, this, &TForm1::MoveToTrashClick, Qt::WidgetShortcut);
+  }
   connect(Action1, &QMenu::aboutToShow, this, &TForm1::Action1Click);
 
-  pmSelection = menuBar()->addMenu(QStringLiteral("Selection"));
+  pmSelection = menuBar()->addMenu(QStringLiteral("&Selection"));
   pmSelection->setObjectName(QStringLiteral("pmSelection"));
   const auto addRule = [this](const QString& text, std::function<void()> rule) {
     return pmSelection->addAction(text, this, [this, rule] { ApplyTickRule(rule); });
   };
-  addRule(QStringLiteral("Tick all but the first of each group"), [] { TickAllButFirst(); });
-  addRule(QStringLiteral("Tick all but the oldest of each group"), [] { TickAllButOldest(); });
-  addRule(QStringLiteral("Tick all but the newest of each group"), [] { TickAllButNewest(); });
+  addRule(QStringLiteral("Tick all but the fi&rst of each group"), [] { TickAllButFirst(); });
+  addRule(QStringLiteral("Tick all but the ol&dest of each group"), [] { TickAllButOldest(); });
+  addRule(QStringLiteral("Tick all but the ne&west of each group"), [] { TickAllButNewest(); });
   pmSelection->addSeparator();
   const auto folderRule = [this](bool ticked) {
     return [this, ticked] {
@@ -382,11 +404,11 @@ void TForm1::BuildMenus() {
       }
     };
   };
-  addRule(QStringLiteral("Tick every file in this folder"), folderRule(true))->setObjectName("TickFolder");
-  addRule(QStringLiteral("Untick every file in this folder"), folderRule(false))->setObjectName("UntickFolder");
+  addRule(QStringLiteral("Tick &every file in this folder"), folderRule(true))->setObjectName("TickFolder");
+  addRule(QStringLiteral("Untick e&very file in this folder"), folderRule(false))->setObjectName("UntickFolder");
   pmSelection->addSeparator();
-  addRule(QStringLiteral("Untick all"), [] { UntickAll(); });
-  addRule(QStringLiteral("Invert the ticks"), [] { InvertTicks(); });
+  addRule(QStringLiteral("&Untick all"), [] { UntickAll(); });
+  addRule(QStringLiteral("&Invert the ticks"), [] { InvertTicks(); });
   connect(pmSelection, &QMenu::aboutToShow, this, &TForm1::pmSelectionPopup);
   lvSelection->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(lvSelection, &QTableView::customContextMenuRequested, this, &TForm1::lvSelectionPopup);
@@ -395,13 +417,13 @@ void TForm1::BuildMenus() {
     new QShortcut(QKeySequence(key), lvSelection, this, &TForm1::lvSelectionDblClick, Qt::WidgetShortcut);
   }
 
-  QMenu* tools = menuBar()->addMenu(QStringLiteral("Tools"));
-  tools->addAction(QStringLiteral("Memory"), this, &TForm1::Memory1Click);
-  tools->addAction(QStringLiteral("About"), this, &TForm1::About1Click);
+  QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+  tools->addAction(QStringLiteral("&Memory"), this, &TForm1::Memory1Click);
+  tools->addAction(QStringLiteral("&About"), this, &TForm1::About1Click);
 
   pmTree = new QMenu(this);
-  Expandallnodes = pmTree->addAction(QStringLiteral("Expand all nodes"), this, &TForm1::ExpandallnodesClick);
-  Collapseallnodes = pmTree->addAction(QStringLiteral("Collapse all nodes"), this, &TForm1::CollapseallnodesClick);
+  Expandallnodes = pmTree->addAction(QStringLiteral("&Expand all nodes"), this, &TForm1::ExpandallnodesClick);
+  Collapseallnodes = pmTree->addAction(QStringLiteral("&Collapse all nodes"), this, &TForm1::CollapseallnodesClick);
 }
 
 void TForm1::SetAuxiliaryWindows(TForm4* about, TForm2* memory) {
@@ -481,8 +503,15 @@ void TForm1::ClearLog() {
 }
 
 void TForm1::ResultsCleared() {
-  selectionModel->Cleared();
-  treeModel->Cleared();
+  selectionModel->Reload();
+  treeModel->Reload();
+}
+
+void TForm1::ResultsReplaced() {
+  selectionModel->Reload();
+  treeModel->Reload();
+  TreeView1->expand(treeModel->RootIndex());
+  FitTreeColumnSoon();
 }
 
 void TForm1::ResultsRootCreated() {
@@ -533,6 +562,34 @@ void TForm1::Timer1Timer() {
 void TForm1::Action1Click() {
   Export2CSV->setEnabled(selectionModel->rowCount() > 0 && !ScanContext.Busy);
   Export2XML->setEnabled(treeModel->NodeCount() >= 2 && !ScanContext.Busy);
+  MoveToTrash1->setEnabled(!ScanContext.Busy && !PlanTrashTicked().Files.empty());
+}
+
+void TForm1::MoveToTrashClick() {
+  if (ScanContext.Busy) return;
+  const TrashPlan plan = PlanTrashTicked();
+  if (plan.Files.empty()) return;
+  const auto files = static_cast<long double>(plan.Files.size());
+  QMessageBox ask(QMessageBox::Question, QStringLiteral("Move to Trash"),
+                  QStringLiteral("Move %1 ticked %2 (%3) to the Trash?")
+                      .arg(ToDisplay(FormatCount(' ', files)), plan.Files.size() == 1 ? "file" : "files",
+                           ToDisplay(FormatSize(static_cast<long double>(plan.Bytes)))),
+                  QMessageBox::Cancel, this);
+  ask.setObjectName(QStringLiteral("TrashConfirmation"));
+  QString details = QStringLiteral(
+      "Each file is moved only if its bytes still equal, one by one, those of a file of its group that stays. "
+      "The file manager can put them back from the Trash.");
+  if (!plan.FirstKept.empty()) {
+    details += QStringLiteral("\n\nEvery file of %1 %2 is ticked: the first file of each stays.")
+                   .arg(plan.FirstKept.size())
+                   .arg(plan.FirstKept.size() == 1 ? "group" : "groups");
+  }
+  ask.setInformativeText(details);
+  QPushButton* move = ask.addButton(QStringLiteral("&Move to Trash"), QMessageBox::AcceptRole);
+  ask.setDefaultButton(QMessageBox::Cancel);
+  ask.exec();
+  if (ask.clickedButton() != move) return;
+  MoveTickedToTrash(plan);
 }
 
 void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
@@ -630,12 +687,12 @@ void TForm1::pmTreePopup(const QPoint& position) {
 
 void TForm1::AddFileActions(QMenu* menu, const std::string& path) {
   const bool known = !path.empty();
-  menu->addAction(QStringLiteral("Open"), this, [path] { QDesktopServices::openUrl(FileUrl(path)); })
+  menu->addAction(QStringLiteral("&Open"), this, [path] { QDesktopServices::openUrl(FileUrl(path)); })
       ->setEnabled(known);
-  menu->addAction(QStringLiteral("Open the folder"), this,
+  menu->addAction(QStringLiteral("Open the &folder"), this,
                   [path] { QDesktopServices::openUrl(FileUrl(DirectoryPart(path))); })
       ->setEnabled(known);
-  menu->addAction(QStringLiteral("Copy the path"), this,
+  menu->addAction(QStringLiteral("Copy the &path"), this,
                   [path] {
                     // As text for any program, and as the exact bytes of the name for
                     // file managers.

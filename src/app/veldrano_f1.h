@@ -58,6 +58,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   void ResultsCleared() override;
   void ResultsRootCreated() override;
   void DuplicateRecorded(std::uint32_t group, bool newGroup) override;
+  void ResultsReplaced() override;
   void ProcessMessages() override;
   bool Closing() override { return closing_; }
 
@@ -86,6 +87,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   QAction* Export_CSV_All;
   QAction* Export_CSV_Selected;
   QAction* Export2XML;
+  QAction* MoveToTrash1;  // Action menu, and Delete in the list or the tree
   QMenu* pmTree;
   QMenu* pmSelection;      // tick rules: the "Selection" menu and the list's context menu
   QToolButton* sbAdd;      // beside the directory list: adds a directory
@@ -107,6 +109,9 @@ class TForm1 : public QMainWindow, public WindowPort {
   void Export_CSV_AllClick();
   void Export_CSV_SelectedClick();
   void Export2XMLClick();
+  // Asks, naming the number of ticked files and their size, then moves them
+  // to the Trash, each on proof (results/trash_ticked.h).
+  void MoveToTrashClick();
   void Quit1Click();
   void About1Click();
   void Memory1Click();

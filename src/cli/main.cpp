@@ -12,6 +12,7 @@
 #include "export/xml_export.h"
 #include "platform/system_error.h"
 #include "program_info.h"
+#include "results/trash_ticked.h"
 #include "scan/directory_list.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_driver.h"
@@ -34,6 +35,11 @@ constexpr const char* Usage =
     "  --csv-selected FILE  write the ticked rows (every duplicate but the first\n"
     "                       file of its group) to FILE\n"
     "  --xml FILE           write the results tree to FILE as XML\n"
+    "  --trash-ticked       then move the ticked files to the desktop's Trash,\n"
+    "                       each only after its bytes were compared with those\n"
+    "                       of a file of its group that stays (one log line\n"
+    "                       each); nothing moves when the scan did not reach its\n"
+    "                       end or an export failed\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -41,12 +47,14 @@ constexpr const char* Usage =
     "own in TMPDIR (default /tmp), removed at its end; those work directories\n"
     "are the only part of the temporary directory that is not scanned.\n"
     "\n"
-    "Exit status: 0 when the scan reached its end, 1 when it ended on a failure\n"
-    "or an export or standard output could not be written, 2 for a usage error.\n";
+    "Exit status: 0 when the scan reached its end, 1 when it ended on a failure,\n"
+    "an export or standard output could not be written or a ticked file stayed\n"
+    "in place (--trash-ticked), 2 for a usage error.\n";
 
 struct Options {
   std::vector<std::string> directories;
   std::string csv, csvSelected, xml;
+  bool trashTicked = false;
 };
 
 int UsageError(const std::string& message) {
@@ -74,6 +82,10 @@ int ParseArguments(int argc, char** argv, Options& options) {
     if (arg == "--version") {
       std::printf("veldrano-scan %s\n", veldrano::ProgramVersion);
       return 0;
+    }
+    if (arg == "--trash-ticked") {
+      options.trashTicked = true;
+      continue;
     }
     std::string* target = nullptr;
     std::string name = arg, value;
@@ -143,6 +155,21 @@ int Scan(const Options& options, int& logWriteError) {
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
   logWriteError = window.LogWriteError();
+  if (options.trashTicked) {
+    // Only a whole scan, on record where asked, is acted on.
+    if (!ok || veldrano::ScanContext.StopRequested) {
+      std::fputs("veldrano-scan: the scan did not reach its end or an export failed: nothing was moved to the Trash\n",
+                 stderr);
+      return 1;
+    }
+    // Nor without its log, which names every file moved.
+    if (logWriteError != 0) {
+      std::fputs("veldrano-scan: the log could not be written: nothing was moved to the Trash\n", stderr);
+      return 1;
+    }
+    ok = veldrano::MoveTickedToTrash(veldrano::PlanTrashTicked()).LeftInPlace == 0;
+    logWriteError = window.LogWriteError();
+  }
   return ok ? 0 : 1;
 }
 

@@ -67,6 +67,41 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
   Display().DuplicateRecorded(group, true);
 }
 
+void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving) {
+  if (!ScanContext.ResultsRoot) return;
+  ResultsNode& root = *ScanContext.ResultsRoot;
+  constexpr std::uint32_t Gone = UINT32_MAX;
+  // Old group -> new group, and per old group, old file -> new file.
+  std::vector<std::uint32_t> newGroup(root.Groups.size(), Gone);
+  std::vector<std::vector<std::uint32_t>> newFile(root.Groups.size());
+  std::vector<SignatureGroup> kept;
+  for (std::uint32_t g = 0; g < root.Groups.size(); ++g) {
+    SignatureGroup& group = root.Groups[g];
+    newFile[g].assign(group.Files.size(), Gone);
+    std::vector<std::string> files;
+    for (std::uint32_t f = 0; f < group.Files.size(); ++f) {
+      if (g < leaving.size() && f < leaving[g].size() && leaving[g][f]) continue;
+      newFile[g][f] = static_cast<std::uint32_t>(files.size());
+      files.push_back(std::move(group.Files[f]));
+    }
+    if (files.size() < 2) continue;
+    newGroup[g] = static_cast<std::uint32_t>(kept.size());
+    kept.push_back({std::move(group.Signature), group.Size, std::move(files)});
+  }
+  root.Groups = std::move(kept);
+  root.GroupIndex.clear();
+  for (std::uint32_t g = 0; g < root.Groups.size(); ++g) root.GroupIndex.emplace(root.Groups[g].Signature, g);
+  std::vector<SelectionRow> rows;
+  rows.reserve(ScanContext.Selection.size());
+  for (const SelectionRow& row : ScanContext.Selection) {
+    const std::uint32_t group = newGroup[row.Group];
+    if (group == Gone || newFile[row.Group][row.File] == Gone) continue;
+    rows.push_back({group, newFile[row.Group][row.File], row.Checked});
+  }
+  ScanContext.Selection = std::move(rows);
+  Display().ResultsReplaced();
+}
+
 std::optional<TreeNodeRef> FindTreeNode(std::string_view text) {
   if (!ScanContext.ResultsRoot) return std::nullopt;
   if (EqualsIgnoringAsciiCase(ResultsNode::Text, text)) return TreeNodeRef{0, 0, 0};

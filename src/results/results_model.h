@@ -51,6 +51,11 @@ void EnsureResultsRoot();
 // Empties the tree (no root left) and the selection list.
 void ClearResults();
 
+// Takes the files marked in leaving (leaving[group][file]) out of the tree
+// and the list. A group left with fewer than two files leaves both whole.
+// Groups and rows keep their order; groups are numbered afresh.
+void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving);
+
 // The group of a signature (exact, case-sensitive), or none.
 std::optional<std::uint32_t> FindSignatureGroup(std::string_view signature);
 

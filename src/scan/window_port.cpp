@@ -13,6 +13,7 @@ void ScanDisplay::SetButtonEnabled(Button, bool) {}
 void ScanDisplay::ResultsCleared() {}
 void ScanDisplay::ResultsRootCreated() {}
 void ScanDisplay::DuplicateRecorded(std::uint32_t, bool) {}
+void ScanDisplay::ResultsReplaced() {}
 int DirectoryListPort::DirectoryCount() { return 0; }
 std::string DirectoryListPort::Directory(int) { return {}; }
 void DirectoryListPort::ClearDirectories() {}

@@ -48,6 +48,9 @@ class ScanDisplay {
   // group with its first two files), and one or two rows were appended to
   // the selection list.
   virtual void DuplicateRecorded(std::uint32_t group, bool newGroup);
+  // Files left the results (moved to the Trash); groups were numbered
+  // afresh: the views show the model as it now is.
+  virtual void ResultsReplaced();
 };
 
 // What the engine reads: the directory list, the directories a run walks,

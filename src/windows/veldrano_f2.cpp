@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QShowEvent>
 #include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 
@@ -161,6 +162,11 @@ void TForm2::FormCreate() {
 void TForm2::FormShow() {
   move(x(), 1);
   move(1, 1);
+  // Asked of the window itself, the position is the frame's even before the
+  // window manager has framed the window for the first time; move() alone
+  // would then put the client area at (1, 1) and the title bar above the
+  // screen.
+  if (QWindow* window = windowHandle()) window->setFramePosition(QPoint(1, 1));
 }
 
 void TForm2::showEvent(QShowEvent* event) {

@@ -28,6 +28,7 @@ class RecordingWindow : public WindowPort {
   void ClearLog() override { log.clear(); }
   void ResultsCleared() override { ++resultsCleared; }
   void DuplicateRecorded(std::uint32_t group, bool newGroup) override { recorded.push_back({group, newGroup}); }
+  void ResultsReplaced() override { ++resultsReplaced; }
 
   // The Information column of every log row, in order.
   std::vector<std::string> Informations() const {
@@ -61,6 +62,7 @@ class RecordingWindow : public WindowPort {
   bool progressBarsVisible = false;
   bool buttons[3] = {true, false, false};  // Start, Stop, Reset
   int resultsCleared = 0;
+  int resultsReplaced = 0;
   std::vector<Recorded> recorded;
   int pumps = 0;
   bool closing = false;  // the window is going away

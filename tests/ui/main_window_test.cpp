@@ -2,6 +2,7 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -300,13 +301,67 @@ class MainWindowTest : public QObject {
              qPrintable(QString("1000 groups: %1 us, 4000 groups: %2 us").arg(small / 1000).arg(large / 1000)));
   }
 
+  // Delete in the list asks first, naming the files and their size; the
+  // files moved leave the list and the tree with their emptied groups.
+  void deleteMovesTheTickedFilesToTheTrashAfterAsking() {
+    const std::string trash = scratch.filePath("trash-tree").toStdString();
+    std::filesystem::create_directories(trash);
+    for (const char* name : {"k1", "k2", "k3"}) std::ofstream(trash + "/" + name) << "kept?";
+    for (const char* name : {"p1", "p2"}) std::ofstream(trash + "/" + name) << "pair";
+    qputenv("XDG_DATA_HOME", scratch.filePath("data").toUtf8());
+    TForm1 form;
+    form.DropNames({trash});
+    form.sbStartClick();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // One copy of k stays ticked; the other is unticked and stays.
+    std::string unticked;
+    for (SelectionRow& row : ScanContext.Selection) {
+      if (row.Checked && PathOf(row).find("/k") != std::string::npos && unticked.empty()) {
+        row.Checked = false;
+        unticked = PathOf(row);
+      }
+    }
+    QString asked;
+    const auto answer = [&asked](bool move) {
+      QTimer::singleShot(20, [&asked, move] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->objectName() != "TrashConfirmation") return;
+        asked = box->text();
+        for (QAbstractButton* button : box->buttons()) {
+          if ((box->buttonRole(button) == QMessageBox::AcceptRole) == move) button->click();
+        }
+      });
+    };
+    form.lvSelection->setFocus();
+    answer(false);
+    QTest::keyClick(form.lvSelection, Qt::Key_Delete);
+    QCOMPARE(asked, QStringLiteral("Move 2 ticked files (9 bytes) to the Trash?"));
+    QCOMPARE(form.selectionModel->rowCount(), 5);  // cancelled: nothing moved
+    answer(true);                                  // now from the Action menu
+    emit form.Action1->aboutToShow();
+    QVERIFY(form.MoveToTrash1->isEnabled());
+    form.MoveToTrash1->trigger();
+    QCOMPARE(form.selectionModel->rowCount(), 2);  // k's first and the unticked copy
+    QCOMPARE(form.treeModel->rowCount(form.treeModel->RootIndex()), 1);
+    QCOMPARE(form.treeModel->rowCount(form.treeModel->GroupIndex(0)), 2);
+    QVERIFY(std::filesystem::exists(unticked));
+    QCOMPARE(std::distance(std::filesystem::directory_iterator(scratch.filePath("data/Trash/files").toStdString()),
+                           std::filesystem::directory_iterator{}),
+             2);
+    QVERIFY(Informations(form).contains("Files moved to the Trash: 2 (9 bytes)"));
+    emit form.Action1->aboutToShow();
+    QVERIFY(!form.MoveToTrash1->isEnabled());  // nothing ticked is left
+    qunsetenv("XDG_DATA_HOME");
+  }
+
   void tickRulesFromTheSelectionMenu() {
     TForm1 form;
     QMenu* menu = form.findChild<QMenu*>("pmSelection");
     QVERIFY(menu != nullptr);
     const auto action = [&](const QString& text) {
       for (QAction* a : menu->actions()) {
-        if (a->text() == text) return a;
+        if (a->text().remove('&') == text) return a;
       }
       return static_cast<QAction*>(nullptr);
     };
@@ -352,7 +407,7 @@ class MainWindowTest : public QObject {
     QVERIFY(menu != nullptr);
     QAction* copy = nullptr;
     for (QAction* a : menu->actions()) {
-      if (a->text() == "Copy the path") copy = a;
+      if (a->text().remove('&') == "Copy the path") copy = a;
     }
     QVERIFY(copy != nullptr && copy->isEnabled());
     copy->trigger();
@@ -581,6 +636,22 @@ class MainWindowTest : public QObject {
     form.Splitter1->setSizes({total / 3, total - total / 3});
     QCoreApplication::processEvents();
     QCOMPARE(form.Splitter1->sizes()[0], total / 3);
+  }
+
+  // At the smallest size the window allows, each list still shows a row
+  // below its header, and the tree has not crowded out the lists.
+  void theSmallestWindowKeepsEveryListUsable() {
+    TForm1 form;
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.resize(form.minimumSizeHint());
+    QCoreApplication::processEvents();
+    const int row = form.lvSelection->verticalHeader()->defaultSectionSize();
+    QVERIFY2(form.lvSelection->viewport()->height() >= row,
+             qPrintable(QString::number(form.lvSelection->viewport()->height())));
+    QVERIFY(form.Lista->viewport()->height() >= form.fontMetrics().height());
+    QVERIFY(form.lvLog->viewport()->height() >= row);
+    QVERIFY(form.lvSelection->width() >= form.TreeView1->width() / 2);
   }
 
   void anErrorEscapingAHandlerBecomesAWarning() {

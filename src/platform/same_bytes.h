@@ -1,0 +1,24 @@
+#pragma once
+#include <functional>
+#include <vector>
+
+#include "platform/read_only_file.h"
+
+namespace veldrano::platform {
+
+// Compares two open files byte by byte: the proof that one is a copy of the
+// other, which an equal signature is not.
+class ByteComparer {
+ public:
+  enum class Verdict { Equal, Different, Failed, Stopped };
+  // Equal only when both were read whole, with no byte apart, and neither
+  // changed meanwhile (size and times as when opened). Failed when a read
+  // fails or a file changes while it is read. keepGoing is asked after each
+  // block; false ends the comparison as Stopped.
+  Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool()>& keepGoing = {});
+
+ private:
+  std::vector<char> first_, second_;  // kept from one comparison to the next
+};
+
+}  // namespace veldrano::platform
