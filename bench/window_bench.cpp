@@ -10,6 +10,14 @@
 //                                   selection list twice; prints the rows and
 //                                   the milliseconds of each sort, repaint
 //                                   included
+//   window_bench results TREE       scans a tree with many duplicates, then
+//                                   times what users do with large results:
+//                                   Expand all, Collapse all, locating a
+//                                   group, each tick rule, the move of the
+//                                   ticked files to the Trash (XDG_DATA_HOME
+//                                   says where: keep it beside the tree),
+//                                   Clear, and closing the window after
+//                                   Expand all on 50 000 groups of 3
 //   window_bench show TREE...       scans the trees, opens the fourth list row's
 //                                   group in the tree as a double-click does,
 //                                   prints "shown" and leaves the window open
@@ -27,6 +35,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,6 +44,9 @@
 #include "app/selection_model.h"
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
+#include "results/results_model.h"
+#include "results/tick_rules.h"
+#include "results/trash_ticked.h"
 #include "scan/scan_context.h"
 
 namespace {
@@ -68,11 +81,69 @@ void ScanInWindow(veldrano::TForm1& form, const std::vector<std::string>& trees)
   QApplication::processEvents();
 }
 
+// Prints how long step took, the window's repaint included.
+void Timed(veldrano::TForm1& form, const char* what, const std::function<void()>& step) {
+  QElapsedTimer clock;
+  clock.start();
+  step();
+  QApplication::processEvents();
+  form.repaint();
+  std::printf("%-36s %6lld ms\n", what, static_cast<long long>(clock.elapsed()));
+  std::fflush(stdout);
+}
+
+int TimeLargeResults(const std::string& tree) {
+  using namespace veldrano;
+  auto form = std::make_unique<TForm1>();
+  ScanInWindow(*form, {tree});
+  std::printf("%zu duplicates in %zu groups, %zu rows\n", static_cast<std::size_t>(ScanContext.DuplicateFiles),
+              ScanContext.ResultsRoot ? ScanContext.ResultsRoot->Groups.size() : 0, ScanContext.Selection.size());
+  Timed(*form, "Expand all nodes", [&] { form->ExpandallnodesClick(); });
+  Timed(*form, "Collapse all nodes", [&] { form->CollapseallnodesClick(); });
+  Timed(*form, "Locate a group (double-click a row)", [&] {
+    form->lvSelection->selectRow(form->selectionModel->rowCount() * 2 / 3);
+    form->lvSelectionDblClick();
+  });
+  Timed(*form, "Untick all", [&] { form->ApplyTickRule([] { UntickAll(); }); });
+  Timed(*form, "Invert the ticks", [&] { form->ApplyTickRule([] { InvertTicks(); }); });
+  Timed(*form, "Tick all but the oldest", [&] { form->ApplyTickRule([] { TickAllButOldest(); }); });
+  Timed(*form, "Tick all but the newest", [&] { form->ApplyTickRule([] { TickAllButNewest(); }); });
+  Timed(*form, "Tick every file in a folder",
+        [&] { form->ApplyTickRule([] { TickFolderOf(PathOf(ScanContext.Selection[1]), true); }); });
+  Timed(*form, "Tick all but the first", [&] { form->ApplyTickRule([] { TickAllButFirst(); }); });
+  Timed(*form, "Sort by path", [&] { form->lvSelectionColumnClick(2); });
+  TrashSummary moved;
+  Timed(*form, "Move the ticked files to the Trash", [&] { moved = MoveTickedToTrash(PlanTrashTicked()); });
+  std::printf("  %lld files moved, %lld left in place; %zu rows left\n", static_cast<long long>(moved.Moved),
+              static_cast<long long>(moved.LeftInPlace), ScanContext.Selection.size());
+  Timed(*form, "Clear", [&] { form->sbResetClick(); });
+
+  // The window closed after Expand all on many small groups.
+  for (int g = 0; g < 50000; ++g) {
+    char signature[33];
+    std::snprintf(signature, sizeof signature, "%032X", g);
+    const std::string n = std::to_string(g);
+    RecordDuplicate(signature, "/b/" + n, "/a/" + n, g);
+    RecordDuplicate(signature, "/c/" + n, "/a/" + n, g);
+  }
+  QApplication::processEvents();
+  Timed(*form, "Expand all, 50 000 groups of 3", [&] { form->ExpandallnodesClick(); });
+  Timed(*form, "Collapse all, 50 000 groups of 3", [&] { form->CollapseallnodesClick(); });
+  form->ExpandallnodesClick();
+  QApplication::processEvents();
+  QElapsedTimer clock;
+  clock.start();
+  form->close();
+  form.reset();
+  std::printf("%-36s %6lld ms\n", "Close the window after Expand all", static_cast<long long>(clock.elapsed()));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: window_bench time|stop|sort|show TREE [MS...]\n");
+    std::fprintf(stderr, "usage: window_bench time|stop|sort|results|show TREE [MS...]\n");
     return 2;
   }
   veldrano::TApplication app(argc, argv);
@@ -134,6 +205,7 @@ int main(int argc, char** argv) {
     });
     return app.exec();
   }
+  if (mode == "results") return TimeLargeResults(tree);
   if (mode == "sort") {
     veldrano::TForm1 form;
     ScanInWindow(form, {tree});

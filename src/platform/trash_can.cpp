@@ -63,13 +63,7 @@ std::string DataHome() {
   return home != nullptr ? std::string(home) + "/.local/share" : std::string();
 }
 
-// A trash directory, open, with its two parts.
-struct TrashDirectory {
-  std::string Path;
-  std::string TopDir;  // the top of the file system it serves; empty for the home trash
-  UniqueFd Files;
-  UniqueFd Info;
-};
+using TrashDirectory = TrashCan::Directory;
 
 Outcome<TrashDirectory> OpenParts(UniqueFd trash, std::string path, std::string topDir) {
   TrashDirectory opened{std::move(path), std::move(topDir), {}, {}};
@@ -223,24 +217,43 @@ std::string HomeTrashPath() {
   return data.empty() ? data : data + "/Trash";
 }
 
-Outcome<TrashedFile> MoveToTrash(const std::string& path, dev_t device, ino_t inode) {
+Outcome<bool> TrashCan::OpenFolder(const std::string& path) {
+  // The same directory as the last file's, unless its name now leads
+  // elsewhere.
+  struct stat status {};
+  if (folder_.Fd.IsOpen() && path == folder_.Path && stat(path.c_str(), &status) == 0 &&
+      status.st_dev == folder_.Device && status.st_ino == folder_.Inode) {
+    return true;
+  }
+  folder_ = Folder{};
+  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!fd.IsOpen() || fstat(fd.Get(), &status) != 0) return Outcome<bool>::Failure(errno);
+  // Where a file manager puts a file back: the real place, links resolved.
+  Outcome<std::string> real = RealPath(path);
+  if (!real.Ok()) return Outcome<bool>::Failure(real.Error());
+  folder_ = Folder{path, real.Value(), std::move(fd), status.st_dev, status.st_ino};
+  return true;
+}
+
+Outcome<TrashedFile> TrashCan::Move(const std::string& path, dev_t device, ino_t inode) {
   using Result = Outcome<TrashedFile>;
   const std::size_t slash = path.rfind('/');
   const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return Result::Failure(EINVAL);
 
-  UniqueFd directoryFd(open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!directoryFd.IsOpen()) return Result::Failure(errno);
-  if (!SameFile(directoryFd.Get(), name, device, inode)) return Result::Failure(ESTALE);
-  // Where a file manager puts it back: the real place, links resolved.
-  Outcome<std::string> realDirectory = RealPath(directory);
-  if (!realDirectory.Ok()) return Result::Failure(realDirectory.Error());
-  const std::string original = (realDirectory.Value() == "/" ? "" : realDirectory.Value()) + "/" + name;
+  if (Outcome<bool> opened = OpenFolder(directory); !opened.Ok()) return Result::Failure(opened.Error());
+  const int directoryFd = folder_.Fd.Get();
+  if (!SameFile(directoryFd, name, device, inode)) return Result::Failure(ESTALE);
+  const std::string original = (folder_.RealPath == "/" ? "" : folder_.RealPath) + "/" + name;
 
-  Outcome<TrashDirectory> trash = TrashFor(device, realDirectory.Value());
-  if (!trash.Ok()) return Result::Failure(trash.Error());
-  const TrashDirectory& can = trash.Value();
+  auto found = trashes_.find(device);
+  if (found == trashes_.end()) {
+    Outcome<TrashDirectory> trash = TrashFor(device, folder_.RealPath);
+    if (!trash.Ok()) return Result::Failure(trash.Error());
+    found = trashes_.emplace(device, std::move(trash.Value())).first;
+  }
+  const TrashDirectory& can = found->second;
   // In a trash at the top of a file system the place is written relative to
   // that top, so the volume can be mounted elsewhere.
   std::string recorded = original;
@@ -264,7 +277,7 @@ Outcome<TrashedFile> MoveToTrash(const std::string& path, dev_t device, ino_t in
       dropInfo();
       return Result::Failure(error);
     }
-    const int renamed = RenameNoReplace(directoryFd.Get(), name, can.Files.Get(), trashName);
+    const int renamed = RenameNoReplace(directoryFd, name, can.Files.Get(), trashName);
     if (renamed == EEXIST) {
       dropInfo();
       continue;
@@ -276,13 +289,17 @@ Outcome<TrashedFile> MoveToTrash(const std::string& path, dev_t device, ino_t in
     // Another file may have taken the name between the check and the
     // rename: that one goes back.
     if (!SameFile(can.Files.Get(), trashName, device, inode)) {
-      RenameNoReplace(can.Files.Get(), trashName, directoryFd.Get(), name);
+      RenameNoReplace(can.Files.Get(), trashName, directoryFd, name);
       dropInfo();
       return Result::Failure(ESTALE);
     }
     return TrashedFile{can.Path + "/files/" + trashName, can.Path + "/info/" + infoName};
   }
   return Result::Failure(EEXIST);
+}
+
+Outcome<TrashedFile> MoveToTrash(const std::string& path, dev_t device, ino_t inode) {
+  return TrashCan().Move(path, device, inode);
 }
 
 }  // namespace veldrano::platform

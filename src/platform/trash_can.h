@@ -1,9 +1,11 @@
 #pragma once
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 
 #include "platform/outcome.h"
+#include "platform/unique_fd.h"
 
 namespace veldrano::platform {
 
@@ -28,10 +30,41 @@ struct TrashedFile {
   std::string InfoPath;
 };
 
-// Moves the regular file at path to the trash, but only while it is still
-// the file (device, inode) given. Fails with ESTALE when another file has
-// taken its name, EXDEV when no trash on its file system can be used. On
-// any failure the file stays where it is.
+// Moves files to the trash. Keeps the trash directories it has opened, and
+// the directory of the last file, for the files that follow: moving many
+// files then costs little more than their info files and renames.
+class TrashCan {
+ public:
+  // Moves the regular file at path to the trash, but only while it is still
+  // the file (device, inode) given. Fails with ESTALE when another file has
+  // taken its name, EXDEV when no trash on its file system can be used. On
+  // any failure the file stays where it is.
+  Outcome<TrashedFile> Move(const std::string& path, dev_t device, ino_t inode);
+
+  // A trash directory, open, with its two parts.
+  struct Directory {
+    std::string Path;
+    std::string TopDir;  // the top of the file system it serves; empty for the home trash
+    UniqueFd Files;
+    UniqueFd Info;
+  };
+
+ private:
+  // The directory a file is in, open, and its real path.
+  struct Folder {
+    std::string Path;
+    std::string RealPath;
+    UniqueFd Fd;
+    dev_t Device = 0;
+    ino_t Inode = 0;
+  };
+  Outcome<bool> OpenFolder(const std::string& path);
+
+  std::map<dev_t, Directory> trashes_;
+  Folder folder_;
+};
+
+// One file to the trash, as TrashCan::Move.
 Outcome<TrashedFile> MoveToTrash(const std::string& path, dev_t device, ino_t inode);
 
 // The home trash directory as the environment names it (not checked).

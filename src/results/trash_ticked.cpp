@@ -131,8 +131,12 @@ TrashPlan PlanTrashTicked() {
   return plan;
 }
 
-TrashSummary MoveTickedToTrash(const TrashPlan& plan, const TrashMover& mover) {
+TrashSummary MoveTickedToTrash(const TrashPlan& plan, const TrashMover& givenMover) {
   TrashSummary summary;
+  platform::TrashCan trashCan;
+  const TrashMover mover = givenMover ? givenMover : [&trashCan](const std::string& path, dev_t device, ino_t inode) {
+    return trashCan.Move(path, device, inode);
+  };
   if (!ScanContext.ResultsRoot) return summary;
   const BusyScope busy;
   ShowWorkStarted();

@@ -40,14 +40,14 @@ struct TrashSummary {
   std::int64_t LeftInPlace = 0;  // files of the plan that stay, with a warning each (Stop included)
 };
 
-// The step that puts one proven file in the Trash (the platform's, or a
-// test's).
-using TrashMover = std::function<platform::Outcome<platform::TrashedFile>(const std::string& path, dev_t device,
-                                                                           ino_t inode)>;
+// The step that puts one proven file in the Trash (by default a
+// platform::TrashCan's, kept for the whole move).
+using TrashMover =
+    std::function<platform::Outcome<platform::TrashedFile>(const std::string& path, dev_t device, ino_t inode)>;
 
 // Moves the plan's files in its order, with the progress bar, Stop and Busy
 // as a run has them; logs one line per file and a summary, then takes the
 // moved files out of the results (ResultsReplaced).
-TrashSummary MoveTickedToTrash(const TrashPlan& plan, const TrashMover& mover = platform::MoveToTrash);
+TrashSummary MoveTickedToTrash(const TrashPlan& plan, const TrashMover& mover = {});
 
 }  // namespace veldrano
