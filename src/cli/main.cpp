@@ -156,15 +156,15 @@ int Scan(const Options& options, int& logWriteError) {
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
   logWriteError = window.LogWriteError();
   if (options.trashTicked) {
-    // Only a whole scan, on record where asked, is acted on.
-    if (!ok || veldrano::ScanContext.StopRequested) {
-      std::fputs("veldrano-scan: the scan did not reach its end or an export failed: nothing was moved to the Trash\n",
-                 stderr);
-      return 1;
-    }
-    // Nor without its log, which names every file moved.
-    if (logWriteError != 0) {
-      std::fputs("veldrano-scan: the log could not be written: nothing was moved to the Trash\n", stderr);
+    // Only a whole scan, on record where asked, is acted on; its log too,
+    // which names every file moved, must have been written.
+    const char* refusal = !ok || veldrano::ScanContext.StopRequested
+                              ? "the scan did not reach its end or an export failed"
+                          : logWriteError != 0 ? "the log could not be written"
+                                               : nullptr;
+    if (refusal != nullptr) {
+      window.ClearStatus();  // the message on a line of its own
+      std::fprintf(stderr, "veldrano-scan: %s: nothing was moved to the Trash\n", refusal);
       return 1;
     }
     ok = veldrano::MoveTickedToTrash(veldrano::PlanTrashTicked()).LeftInPlace == 0;
