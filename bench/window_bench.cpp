@@ -20,8 +20,8 @@
 //                                   Expand all on 50 000 groups of 3
 //   window_bench show TREE...       scans the trees, opens the fourth list row's
 //                                   group in the tree as a double-click does,
-//                                   and leaves the window open for looking at
-//                                   it (screenshots)
+//                                   prints "shown" and leaves the window open
+//                                   for looking at it (scripts/screenshot.sh)
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
@@ -197,6 +197,11 @@ int main(int argc, char** argv) {
         form.lvSelection->selectRow(3);
         form.lvSelectionDblClick();
       }
+      // Once the window has painted what the scan left: a screenshot may go.
+      QTimer::singleShot(0, &form, [] {
+        std::puts("shown");
+        std::fflush(stdout);
+      });
     });
     return app.exec();
   }

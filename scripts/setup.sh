@@ -1,15 +1,31 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
 # Works as root (no sudo needed) or through sudo for another user.
+#   setup.sh            for developing: the programs, their tests and benchmarks
+#   setup.sh --package  for ./package.sh: the programs and the packaging tools
 set -euo pipefail
 
-packages=(
+# What building the two programs for use needs.
+build=(
   cmake ninja-build g++ pkg-config
-  libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev        # the window (Qt 6 Widgets) and its tests (Qt Test)
   libjpeg62-turbo-dev # the About window's picture
-  libssl-dev          # benchmarks only: OpenSSL's MD5 as the yardstick
 )
+# Tests and benchmarks.
+develop=(
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libssl-dev          # benchmarks only: OpenSSL's MD5 as the yardstick
+  desktop-file-utils appstream man-db # the checks of the installed desktop entry, metainfo and manual pages
+)
+# The Debian package: CPack finds the programs' libraries with file and
+# dpkg-shlibdeps (dpkg-dev).
+package=(dpkg-dev file)
+
+case "${1:-}" in
+  --package) packages=("${build[@]}" "${package[@]}") ;;
+  "") packages=("${build[@]}" "${develop[@]}") ;;
+  *) echo "usage: setup.sh [--package]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -22,19 +23,37 @@ std::string Slurp(const std::string& path) {
   return content.str();
 }
 
+// Where the scanner's standard output goes: a file, the full device, or a
+// pipe whose reader is already gone.
+enum class Output { File, Full, ClosedPipe };
+
 // Runs veldrano-scan with arguments (already quoted for the shell) and the
-// given TMPDIR; standard output and error go to files, so neither is a
-// terminal.
+// given TMPDIR; standard error goes to a file, and so does standard output
+// unless told otherwise: neither is a terminal.
 class Scanner : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(tree);
     std::filesystem::create_directories(tmp);
   }
-  Outcome Run(const std::string& arguments, const std::string& tmpdir = "") {
-    const std::string command = environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " +
-                                arguments + " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
-    const int raw = std::system(command.c_str());
+  Outcome Run(const std::string& arguments, const std::string& tmpdir = "", Output output = Output::File) {
+    std::string command = environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " +
+                          arguments + " 2>'" + (dir / "err") + "'";
+    if (output == Output::File) command += " >'" + (dir / "out") + "'";
+    if (output == Output::Full) command += " >/dev/full";
+    std::filesystem::remove(dir / "out");
+    int pipeEnds[2];
+    if (pipe(pipeEnds) != 0) return {};
+    close(pipeEnds[0]);
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(pipeEnds[1], STDOUT_FILENO);
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    close(pipeEnds[1]);
+    int raw = 0;
+    if (child < 0 || waitpid(child, &raw, 0) != child) return {};
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "out"), Slurp(dir / "err")};
   }
   void Write(const std::string& relative, const std::string& bytes) {
@@ -105,31 +124,63 @@ TEST_F(Scanner, EndsWithStatus1OnAFailedRunOrExport) {
       << badExport.out;
 }
 
-TEST_F(Scanner, CleansUpWhenItsReaderGoesAway) {
+TEST_F(Scanner, FailsWhenStandardOutputCannotBeWrittenAndStillCleansUp) {
   for (int i = 0; i < 200; ++i) {
     std::string name = "d";
     name.append(std::to_string(i % 7)).append("/f").append(std::to_string(i));
     Write(name, std::to_string(i % 50));
   }
-  {
-    std::ofstream script(dir / "pipe.sh");
-    script << "TMPDIR='" << tmp << "' '" VELDRANO_SCAN "' '" << tree << "' | head -c 1 >/dev/null\n"
-           << "echo ${PIPESTATUS[0]}\n";
+  const std::string scan = "--csv '" + (dir / "all.csv") + "' '" + tree + "'";
+  for (const auto& [output, reason] :
+       {std::pair{Output::Full, "No space left on device"}, std::pair{Output::ClosedPipe, "Broken pipe"}}) {
+    SCOPED_TRACE(reason);
+    std::filesystem::remove(dir / "all.csv");
+    const Outcome outcome = Run(scan, "", output);
+    EXPECT_EQ(outcome.status, 1);
+    EXPECT_EQ(outcome.err, std::string("veldrano-scan: cannot write standard output: ") + reason + "\n");
+    EXPECT_TRUE(std::filesystem::is_empty(tmp));
+    // The run went on to its end: every file is in the export.
+    const std::string rows = Slurp(dir / "all.csv");
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 200);
   }
-  std::string command = "bash '";
-  command.append(dir / "pipe.sh").append("' >'").append(dir / "status").append("'");
-  ASSERT_EQ(std::system(command.c_str()), 0);
-  EXPECT_EQ(Slurp(dir / "status"), "0\n");
-  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+  for (const char* option : {"--help", "--version"}) {
+    const Outcome outcome = Run(option, "", Output::Full);
+    EXPECT_EQ(outcome.status, 1) << option;
+    EXPECT_EQ(outcome.err, "veldrano-scan: cannot write standard output: No space left on device\n");
+  }
 }
 
-TEST_F(Scanner, KeepsEveryLogEntryOnOneLine) {
-  // The listed directory's name, with a line break and a TAB, is in the "Job: " line.
-  Write("line\nbreak\tx\\y/a", "x");
-  const Outcome outcome = Run("'" + tree + "/line\nbreak\tx\\y'");
+TEST_F(Scanner, AddsUpSizesBeyondWhatA64BitSumHolds) {
+  // Sparse files of nearly 2^63 bytes each, of three sizes so that none is
+  // read: only tmpfs takes files that large.
+  const veldrano::testing::TempDir shm("/dev/shm");
+  constexpr off_t Largest = 0x7fffffffffffffff;
+  for (off_t less = 0; less < 3; ++less) {
+    std::string path = shm / "f";
+    path += std::to_string(less);
+    std::ofstream{path};
+    if (truncate(path.c_str(), Largest - less) != 0) GTEST_SKIP() << "no file of 2^63-1 bytes on /dev/shm";
+  }
+  const Outcome outcome = Run("'" + shm.Path() + "'");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("\tTotal size: 2.52E7 Tb\t"), std::string::npos) << outcome.out;  // 3 x 2^23 Tb
+}
+
+TEST_F(Scanner, KeepsEveryLogEntryOnOneLineWithoutControlBytes) {
+  // The listed directory's name, with a line break, a TAB, a terminal's
+  // escape sequence, a bell and DEL, is in the "Job: " line.
+  const std::string name = "line\nbreak\tx\\y\x1b[2J\a\x01\x7f";
+  Write(name + "/a", "x");
+  const Outcome outcome = Run("'" + tree + "/" + name + "'");
   EXPECT_EQ(outcome.status, 0);
   EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 8);
-  EXPECT_NE(outcome.out.find("\tJob: " + tree + "/line\\nbreak\\tx\\\\y/\t\t\n"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("\tJob: " + tree + "/line\\nbreak\\tx\\\\y\\x1b[2J\\x07\\x01\\x7f/\t\t\n"),
+            std::string::npos)
+      << outcome.out;
+  for (const char c : outcome.out) {
+    const auto byte = static_cast<unsigned char>(c);
+    EXPECT_TRUE((byte >= 0x20 && byte != 0x7f) || c == '\t' || c == '\n') << int{byte};
+  }
 }
 
 }  // namespace
@@ -156,6 +207,12 @@ TEST_F(Scanner, TrashTickedLeavesOneFileOfEachGroupAndTouchesNothingElse) {
   EXPECT_NE(blocked.out.find("Ticked files left in place: 3"), std::string::npos) << blocked.out;
 
   environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  // Nor without the log, which names what goes.
+  const Outcome unrecorded = Run("--trash-ticked '" + tree + "'", "", Output::Full);
+  EXPECT_EQ(unrecorded.status, 1);
+  EXPECT_EQ(FilesIn(tree), 6u);
+  EXPECT_NE(unrecorded.err.find("nothing was moved to the Trash"), std::string::npos) << unrecorded.err;
+
   const Outcome moved = Run("--csv-selected '" + (dir / "ticked.csv") + "' --trash-ticked '" + tree + "'");
   EXPECT_EQ(moved.status, 0) << moved.out << moved.err;
   EXPECT_EQ(FilesIn(tree), 3u);  // one x, one y, unique

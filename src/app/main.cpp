@@ -1,4 +1,5 @@
 // veldrano: the desktop program. It takes no arguments.
+#include "app/program_icon.h"
 #include "app/single_instance.h"
 #include "app/termination_requests.h"
 #include "app/veldrano_f1.h"
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
   veldrano::TApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("VELDRANO"));
   QApplication::setApplicationDisplayName(QStringLiteral("VELDRANO"));
+  veldrano::SetProgramIdentity();
 
   veldrano::TForm1 Form1;
   veldrano::TForm4 Form4(&Form1);

@@ -1,6 +1,7 @@
 // veldrano-scan: the scan of the desktop program without its window.
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -9,6 +10,8 @@
 #include "cli/terminal_window.h"
 #include "export/csv_export.h"
 #include "export/xml_export.h"
+#include "platform/system_error.h"
+#include "program_info.h"
 #include "results/trash_ticked.h"
 #include "scan/directory_list.h"
 #include "scan/path_helpers.h"
@@ -23,7 +26,8 @@ constexpr const char* Usage =
     "\n"
     "Each activity-log entry is written to standard output as one line: the\n"
     "columns Time, Information, Name and Comment joined by TAB (TAB, line breaks\n"
-    "and backslashes inside a column are written as \\t, \\n, \\r and \\\\).\n"
+    "and backslashes inside a column are written as \\t, \\n, \\r and \\\\, other\n"
+    "control characters as \\x and two hexadecimal digits, ESC as \\x1b).\n"
     "Progress is shown on standard error when it is a terminal. Ctrl-C stops\n"
     "the scan the way the Stop button does; the results found so far are kept.\n"
     "\n"
@@ -44,8 +48,8 @@ constexpr const char* Usage =
     "are the only part of the temporary directory that is not scanned.\n"
     "\n"
     "Exit status: 0 when the scan reached its end, 1 when it ended on a failure,\n"
-    "an export could not be written or a ticked file stayed in place\n"
-    "(--trash-ticked), 2 for a usage error.\n";
+    "an export or standard output could not be written or a ticked file stayed\n"
+    "in place (--trash-ticked), 2 for a usage error.\n";
 
 struct Options {
   std::vector<std::string> directories;
@@ -76,7 +80,7 @@ int ParseArguments(int argc, char** argv, Options& options) {
       return 0;
     }
     if (arg == "--version") {
-      std::puts("veldrano-scan " VELDRANO_VERSION);
+      std::printf("veldrano-scan %s\n", veldrano::ProgramVersion);
       return 0;
     }
     if (arg == "--trash-ticked") {
@@ -106,6 +110,18 @@ int ParseArguments(int argc, char** argv, Options& options) {
   return -1;
 }
 
+// status, unless what was written to standard output did not all reach it
+// (a full disk, a reader gone): then 1, with the reason on standard error.
+// writeError: an error already met on standard output, 0 if none.
+int ExitStatus(int status, int writeError = 0) {
+  errno = 0;
+  if (writeError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) writeError = errno != 0 ? errno : EIO;
+  if (writeError == 0) return status;
+  std::fprintf(stderr, "veldrano-scan: cannot write standard output: %s\n",
+               veldrano::SystemErrorText(writeError).c_str());
+  return 1;
+}
+
 // An absolute path without "." and ".." steps, as a file manager drops it.
 std::string AbsoluteDirectory(const std::string& name) {
   std::error_code error;
@@ -114,12 +130,11 @@ std::string AbsoluteDirectory(const std::string& name) {
   return absolute.lexically_normal().string();
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  Options options;
-  if (const int status = ParseArguments(argc, argv, options); status >= 0) return status;
-
+// Scans the directories of options with the terminal as the window and
+// writes the exports; returns the exit status, and in logWriteError the
+// error that kept the log from standard output (0 if none). The progress
+// line is gone when it returns.
+int Scan(const Options& options, int& logWriteError) {
   veldrano::cli::TerminalWindow window(stdout, stderr, isatty(fileno(stderr)) != 0);
   const veldrano::AttachedWindow attached(&window);
 
@@ -139,14 +154,31 @@ int main(int argc, char** argv) {
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
+  logWriteError = window.LogWriteError();
   if (options.trashTicked) {
-    // Only a whole scan, on record where asked, is acted on.
-    if (!ok || veldrano::ScanContext.StopRequested) {
-      std::fputs("veldrano-scan: the scan did not reach its end or an export failed: nothing was moved to the Trash\n",
-                 stderr);
+    // Only a whole scan, on record where asked, is acted on; its log too,
+    // which names every file moved, must have been written.
+    const char* refusal = !ok || veldrano::ScanContext.StopRequested
+                              ? "the scan did not reach its end or an export failed"
+                          : logWriteError != 0 ? "the log could not be written"
+                                               : nullptr;
+    if (refusal != nullptr) {
+      window.ClearStatus();  // the message on a line of its own
+      std::fprintf(stderr, "veldrano-scan: %s: nothing was moved to the Trash\n", refusal);
       return 1;
     }
     ok = veldrano::MoveTickedToTrash(veldrano::PlanTrashTicked()).LeftInPlace == 0;
+    logWriteError = window.LogWriteError();
   }
   return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (const int status = ParseArguments(argc, argv, options); status >= 0) return ExitStatus(status);
+  int logWriteError = 0;
+  const int status = Scan(options, logWriteError);
+  return ExitStatus(status, logWriteError);
 }

@@ -3,6 +3,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
 
 #include "platform/termination_signals.h"
@@ -28,7 +29,8 @@ TerminalWindow::TerminalWindow(std::FILE* log, std::FILE* status, bool showStatu
   // released; a second one ends the program at once.
   platform::InstallTerminationHandlers(-1);
   // A reader that goes away (veldrano-scan DIR | head) must not kill the
-  // scan before it has cleaned up: the lines it would have read are lost.
+  // scan before it has cleaned up: the write fails with EPIPE instead, and
+  // the program ends with a failure status once the run is over.
   std::signal(SIGPIPE, SIG_IGN);
 }
 
@@ -43,8 +45,12 @@ void TerminalWindow::AppendLogRow(const LogRow& row) {
   ClearStatus();
   const std::string line = EscapeColumn(row.Time) + "\t" + EscapeColumn(row.Information) + "\t" +
                            EscapeColumn(row.Name) + "\t" + EscapeColumn(row.Comment) + "\n";
-  std::fwrite(line.data(), 1, line.size(), log_);
-  std::fflush(log_);
+  if (logWriteError_ == 0) {
+    errno = 0;
+    if (std::fwrite(line.data(), 1, line.size(), log_) != line.size() || std::fflush(log_) != 0) {
+      logWriteError_ = errno != 0 ? errno : EIO;
+    }
+  }
   DrawStatus();
 }
 

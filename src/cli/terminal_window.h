@@ -28,17 +28,26 @@ class TerminalWindow : public WindowPort {
   void ClearDirectories() override { directories.clear(); }
 
   // A log column as written: TAB, line breaks and backslashes escaped as
-  // \t, \n, \r and \\, so that an entry is always one line of four columns.
+  // \t, \n, \r and \\, every other control byte as \x1b, so that an entry
+  // is always one line of four columns and a name cannot drive the terminal.
   static std::string EscapeColumn(std::string_view text);
+
+  // Takes the progress line off the terminal until the next status, so that
+  // a message on standard error starts a line of its own.
+  void ClearStatus();
+
+  // The error number of the first log line that could not be written (0
+  // while every line was): the lines after it are not tried.
+  int LogWriteError() const { return logWriteError_; }
 
  private:
   void DrawStatus();
-  void ClearStatus();
 
   std::FILE* log_;
   std::FILE* status_;
   bool showStatus_;
   bool statusDrawn_ = false;
+  int logWriteError_ = 0;
   std::array<std::string, 4> panels_;
 };
 

@@ -50,8 +50,7 @@ void HandOnFile(const std::string& full, const FileIdentity& listed) {
   ctx.BytesProcessed += ctx.CurrentFileSize;
   std::int64_t percent = 0;
   if (ctx.TotalBytes > 0) {
-    percent =
-        RoundHalfEven(static_cast<long double>(ctx.BytesProcessed) / static_cast<long double>(ctx.TotalBytes) * 100);
+    percent = RoundHalfEven(ctx.BytesProcessed / ctx.TotalBytes * 100);
     Display().SetOverallProgress(static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100)));
   }
   if (ctx.Estimator) {

@@ -20,14 +20,18 @@ struct TScanContext {
   bool Busy = false;           // a long operation runs; buttons and menus follow it
   bool StopRequested = false;  // Stop was pressed during this run
 
-  std::int64_t FilesFound = 0;        // files seen by the counting pass
-  std::int64_t TotalBytes = 0;        // their sizes added up
-  std::int64_t FilesPending = 0;      // counted and not yet processed
-  std::int64_t BytesProcessed = 0;    // sizes handed to the processing pass so far
-  std::int64_t CurrentFileSize = 0;   // size of the file being visited
-  std::int64_t DuplicateFiles = 0;    // duplicates recorded in this run
-  std::int64_t RecoverableBytes = 0;  // their sizes added up
-  std::int64_t FilesMetTwice = 0;     // files met again under another name: hard links, folders reached twice
+  std::int64_t FilesFound = 0;       // files seen by the counting pass
+  std::int64_t FilesPending = 0;     // counted and not yet processed
+  std::int64_t CurrentFileSize = 0;  // size of the file being visited
+  std::int64_t DuplicateFiles = 0;   // duplicates recorded in this run
+  std::int64_t FilesMetTwice = 0;    // files met again under another name: hard links, folders reached twice
+
+  // Sums of file sizes, kept as extended floats: a file may be as large as
+  // the largest 64-bit count (sparse files on tmpfs are), so that two of
+  // them would overflow a 64-bit sum. Whole sums are exact up to 2^64.
+  long double TotalBytes = 0;        // sizes of the files counted
+  long double BytesProcessed = 0;    // sizes handed to the processing pass so far
+  long double RecoverableBytes = 0;  // sizes of the duplicates recorded
 
   // Counters kept as extended floats; they only ever hold whole numbers.
   long double WarningCount = 0;

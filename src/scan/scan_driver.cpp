@@ -98,7 +98,7 @@ void Run(bool& workDirChosen) {
   ctx.BytesProcessed = 0;
   ctx.RecoverableBytes = 0;
   AddLogEntry(LogInfo, "Files found: " + FormatCount(' ', static_cast<long double>(ctx.FilesFound)));
-  AddLogEntry(LogInfo, "Total size: " + FormatSize(static_cast<long double>(ctx.TotalBytes)));
+  AddLogEntry(LogInfo, "Total size: " + FormatSize(ctx.TotalBytes));
   AddLogEntry(LogInfo, "Working...");
   for (int i = 0; i < Directories().DirectoryCount(); ++i) {
     const std::string directory = Directories().Directory(i);
@@ -120,8 +120,8 @@ void Run(bool& workDirChosen) {
   }
   AddLogEntry(LogInfo, "Duplicate files: " + FormatCount(' ', static_cast<long double>(ctx.DuplicateFiles)));
   if (ctx.DuplicateFiles > 0) {
-    AddLogEntry(LogInfo, "Recoverable disc space: " + FormatSize(static_cast<long double>(ctx.RecoverableBytes)), "",
-                FormatCount(' ', static_cast<long double>(ctx.RecoverableBytes)) + " Bytes");
+    AddLogEntry(LogInfo, "Recoverable disc space: " + FormatSize(ctx.RecoverableBytes), "",
+                FormatCount(' ', ctx.RecoverableBytes) + " Bytes");
   }
   if (ctx.StoredFiles > 0) {
     AddLogEntry(LogInfo, "Releasing resources...");

@@ -13,6 +13,7 @@
 
 #include "components/layout_scale.h"
 #include "components/link_label_qeb.h"
+#include "program_info.h"
 #include "windows/jpeg_picture.h"
 
 // The resources are compiled into a static library: nothing references
@@ -104,6 +105,13 @@ TForm4::TForm4(QWidget* parent)
     Label1->setFont(font);
     FitToText(Label1, clientWidth);
   }
+
+  // The version, under the name in the window's default font.
+  Label3 = new QLabel(QStringLiteral("Version ") + QString::fromLatin1(ProgramVersion), this);
+  Label3->setObjectName(QStringLiteral("Label3"));
+  Label3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  Label3->setGeometry(px(220), px(84), px(79), px(13));
+  FitToText(Label3, clientWidth);
 
   LinkLabelQeb1 = new TLinkLabelQeb(this);
   LinkLabelQeb1->setObjectName(QStringLiteral("LinkLabelQeb1"));

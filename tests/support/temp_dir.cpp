@@ -8,9 +8,10 @@
 
 namespace veldrano::testing {
 
-TempDir::TempDir() {
-  const char* base = std::getenv("TMPDIR");
-  std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/veldrano-test-XXXXXX";
+TempDir::TempDir(const std::string& base) {
+  const char* tmpdir = std::getenv("TMPDIR");
+  const std::string parent = !base.empty() ? base : tmpdir != nullptr && *tmpdir != '\0' ? tmpdir : "/tmp";
+  std::string pattern = parent + "/veldrano-test-XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');
   if (mkdtemp(buffer.data()) == nullptr) throw std::runtime_error("mkdtemp failed");

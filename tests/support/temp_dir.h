@@ -6,7 +6,8 @@ namespace veldrano::testing {
 // A fresh directory for one test, removed with everything in it at the end.
 class TempDir {
  public:
-  TempDir();
+  // Made in base, by default in TMPDIR (else /tmp).
+  explicit TempDir(const std::string& base = "");
   ~TempDir();
   TempDir(const TempDir&) = delete;
   TempDir& operator=(const TempDir&) = delete;

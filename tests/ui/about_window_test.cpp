@@ -11,6 +11,7 @@
 #include <QtTest>
 
 #include "components/link_label_qeb.h"
+#include "program_info.h"
 #include "windows/jpeg_picture.h"
 #include "windows/veldrano_f4.h"
 
@@ -135,14 +136,15 @@ class AboutWindowTest : public QObject {
     QVERIFY(form.Label2->font().bold());
     QCOMPARE(form.Label1->text(), QStringLiteral("VELDRANO"));
     QVERIFY(form.Label1->font().bold());
+    QCOMPARE(form.Label3->text(), QStringLiteral("Version ") + QString::fromLatin1(veldrano::ProgramVersion));
     QCOMPARE(form.LinkLabelQeb1->text(), QStringLiteral("https://veldrano.org"));
     QCOMPARE(form.btnOK->text(), QStringLiteral("OK"));
     QVERIFY(!form.btnOK->icon().isNull());
     QVERIFY(form.btnOK->isDefault());
 
     // No text is clipped, no control overlaps another or leaves the window.
-    const QList<QWidget*> controls{form.Label2, form.Image1, form.Label1, form.LinkLabelQeb1, form.btnOK};
-    for (QLabel* label : {form.Label2, form.Label1, static_cast<QLabel*>(form.LinkLabelQeb1)}) {
+    const QList<QWidget*> controls{form.Label2, form.Image1, form.Label1, form.Label3, form.LinkLabelQeb1, form.btnOK};
+    for (QLabel* label : {form.Label2, form.Label1, form.Label3, static_cast<QLabel*>(form.LinkLabelQeb1)}) {
       QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(label->objectName()));
       QVERIFY2(label->height() >= label->sizeHint().height(), qPrintable(label->objectName()));
     }
