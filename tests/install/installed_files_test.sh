@@ -12,8 +12,8 @@ bin/veldrano-scan
 share/applications/$id.desktop
 share/metainfo/$id.metainfo.xml
 share/icons/hicolor/scalable/apps/$id.svg
-share/man/man1/veldrano.1
-share/man/man1/veldrano-scan.1"
+share/man/man1/veldrano.1.gz
+share/man/man1/veldrano-scan.1.gz"
 for size in $sizes; do expected="$expected
 share/icons/hicolor/${size}x${size}/apps/$id.png"; done
 actual=$(cd "$usr" && find . -type f | sed 's|^\./||' | sort)
