@@ -229,3 +229,22 @@ TEST_F(Scanner, TrashTickedLeavesOneFileOfEachGroupAndTouchesNothingElse) {
 }
 
 }  // namespace
+
+namespace {
+
+// A folder mounted a second time inside the scan shows the same files twice:
+// they are met twice, never duplicates, so nothing of them is moved.
+TEST_F(Scanner, TrashTickedNeverMovesAFileSeenAgainThroughABindMount) {
+  Write("photos/a", "the only copy");
+  std::filesystem::create_directories(tree + "/mirror");
+  if (std::system("unshare --mount true 2>/dev/null") != 0) GTEST_SKIP() << "no mount namespace here";
+  environment = "XDG_DATA_HOME='" + (dir / "data") +
+                "' unshare --mount sh -c 'mount --bind \"$0/photos\" \"$0/mirror\" && exec env \"$@\"' '" + tree + "'";
+  const Outcome outcome = Run("--trash-ticked '" + tree + "'");
+  EXPECT_EQ(outcome.status, 0) << outcome.out << outcome.err;
+  EXPECT_NE(outcome.out.find("not duplicates: 1\t"), std::string::npos) << outcome.out;
+  EXPECT_EQ(Slurp(tree + "/photos/a"), "the only copy");
+  EXPECT_FALSE(std::filesystem::exists(dir / "data/Trash/files/a"));
+}
+
+}  // namespace
