@@ -237,7 +237,8 @@ namespace {
 TEST_F(Scanner, TrashTickedNeverMovesAFileSeenAgainThroughABindMount) {
   Write("photos/a", "the only copy");
   std::filesystem::create_directories(tree + "/mirror");
-  if (std::system("unshare --mount true 2>/dev/null") != 0) GTEST_SKIP() << "no mount namespace here";
+  const std::string probe = "unshare --mount mount --bind '" + tree + "/photos' '" + tree + "/mirror' 2>/dev/null";
+  if (std::system(probe.c_str()) != 0) GTEST_SKIP() << "no bind mount in a mount namespace of its own here";
   environment = "XDG_DATA_HOME='" + (dir / "data") +
                 "' unshare --mount sh -c 'mount --bind \"$0/photos\" \"$0/mirror\" && exec env \"$@\"' '" + tree + "'";
   const Outcome outcome = Run("--trash-ticked '" + tree + "'");
