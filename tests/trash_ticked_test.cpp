@@ -183,9 +183,10 @@ TEST(TrashCan, AFileOnAnotherFileSystemGoesToTheTrashOfItsTop) {
   struct stat status {};
   ASSERT_EQ(stat(file.c_str(), &status), 0);
 
-  EXPECT_EQ(platform::MoveToTrash(file, status.st_dev, status.st_ino + 1).Error(), ESTALE);  // not that file
+  platform::TrashCan can;
+  EXPECT_EQ(can.Move(file, status.st_dev, status.st_ino + 1).Error(), ESTALE);  // not that file
   EXPECT_TRUE(fs::exists(file));
-  const auto moved = platform::MoveToTrash(file, status.st_dev, status.st_ino);
+  const auto moved = can.Move(file, status.st_dev, status.st_ino);
   ASSERT_TRUE(moved.Ok()) << moved.Error();
   EXPECT_EQ(moved.Value().FilePath.rfind(trash + "/files/f", 0), 0u);
   EXPECT_FALSE(fs::exists(file));

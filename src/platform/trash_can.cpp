@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/private_directory.h"
 #include "platform/unique_fd.h"
 
 namespace veldrano::platform {
@@ -40,17 +41,13 @@ Outcome<UniqueFd> OpenOwnDirectory(int parent, const std::string& name) {
 // as mkdir -p would. Links on the way are followed: it is the user's own
 // setting.
 Outcome<UniqueFd> OpenOrMakeDirectories(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (fd.IsOpen()) return fd;
-  if (errno != ENOENT) return Outcome<UniqueFd>::Failure(errno);
+  if (Outcome<UniqueFd> existing = OpenDirectory(path); existing.Ok() || existing.Error() != ENOENT) return existing;
   for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
     const std::string part = path.substr(0, slash);
     if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return Outcome<UniqueFd>::Failure(errno);
     if (slash == std::string::npos) break;
   }
-  fd = UniqueFd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.IsOpen()) return Outcome<UniqueFd>::Failure(errno);
-  return fd;
+  return OpenDirectory(path);
 }
 
 std::string DataHome() {
@@ -116,10 +113,11 @@ Outcome<TrashDirectory> TrashFor(dev_t device, const std::string& directory) {
     return OpenParts(std::move(trash.Value()), home, {});
   }
   const std::string top = TopDirectoryOf(directory, device);
-  UniqueFd topFd(open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!topFd.IsOpen() || fstat(topFd.Get(), &status) != 0 || status.st_dev != device) {
+  Outcome<UniqueFd> opened = OpenDirectory(top);
+  if (!opened.Ok() || fstat(opened.Value().Get(), &status) != 0 || status.st_dev != device) {
     return Outcome<TrashDirectory>::Failure(EXDEV);
   }
+  const UniqueFd topFd = std::move(opened.Value());
   const std::string uid = std::to_string(geteuid());
   const std::string topSlash = top == "/" ? top : top + "/";
   // The administrator's shared trash: used only when it is a real directory
@@ -226,19 +224,20 @@ Outcome<bool> TrashCan::OpenFolder(const std::string& path) {
     return true;
   }
   folder_ = Folder{};
-  UniqueFd fd(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!fd.IsOpen() || fstat(fd.Get(), &status) != 0) return Outcome<bool>::Failure(errno);
+  Outcome<UniqueFd> fd = OpenDirectory(path);
+  if (!fd.Ok()) return Outcome<bool>::Failure(fd.Error());
+  if (fstat(fd.Value().Get(), &status) != 0) return Outcome<bool>::Failure(errno);
   // Where a file manager puts a file back: the real place, links resolved.
   Outcome<std::string> real = RealPath(path);
   if (!real.Ok()) return Outcome<bool>::Failure(real.Error());
-  folder_ = Folder{path, real.Value(), std::move(fd), status.st_dev, status.st_ino};
+  folder_ = Folder{path, real.Value(), std::move(fd.Value()), status.st_dev, status.st_ino};
   return true;
 }
 
 Outcome<TrashedFile> TrashCan::Move(const std::string& path, dev_t device, ino_t inode) {
   using Result = Outcome<TrashedFile>;
   const std::size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const std::string directory = slash == std::string::npos ? "." : ParentOf(path);
   const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
   if (name.empty() || name == "." || name == "..") return Result::Failure(EINVAL);
 
@@ -296,10 +295,6 @@ Outcome<TrashedFile> TrashCan::Move(const std::string& path, dev_t device, ino_t
     return TrashedFile{can.Path + "/files/" + trashName, can.Path + "/info/" + infoName};
   }
   return Result::Failure(EEXIST);
-}
-
-Outcome<TrashedFile> MoveToTrash(const std::string& path, dev_t device, ino_t inode) {
-  return TrashCan().Move(path, device, inode);
 }
 
 }  // namespace veldrano::platform

@@ -9,7 +9,7 @@
 
 namespace veldrano::platform {
 
-// The desktop's trash, as the freedesktop.org Trash specification lays it
+// The desktop's trash, laid out as freedesktop.org says a trash is laid
 // out, so that any file manager can show and restore what we put there.
 //
 // A file goes to the trash of its own file system and is only ever renamed,
@@ -63,9 +63,6 @@ class TrashCan {
   std::map<dev_t, Directory> trashes_;
   Folder folder_;
 };
-
-// One file to the trash, as TrashCan::Move.
-Outcome<TrashedFile> MoveToTrash(const std::string& path, dev_t device, ino_t inode);
 
 // The home trash directory as the environment names it (not checked).
 std::string HomeTrashPath();
