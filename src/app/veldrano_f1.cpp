@@ -564,7 +564,9 @@ void TForm1::Timer1Timer() {
 void TForm1::Action1Click() {
   Export2CSV->setEnabled(selectionModel->rowCount() > 0 && !ScanContext.Busy);
   Export2XML->setEnabled(treeModel->NodeCount() >= 2 && !ScanContext.Busy);
-  MoveToTrash1->setEnabled(!ScanContext.Busy && !PlanTrashTicked().Files.empty());
+  // Something ticked always leaves something to move: a group keeps only
+  // one file, and has two at least.
+  MoveToTrash1->setEnabled(!ScanContext.Busy && std::ranges::any_of(ScanContext.Selection, &SelectionRow::Checked));
 }
 
 void TForm1::MoveToTrashClick() {
