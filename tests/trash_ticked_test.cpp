@@ -1,16 +1,23 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 
 #include "platform/trash_can.h"
+#include "results/trash_act.h"
 #include "results/trash_ticked.h"
 #include "scan/scan_driver.h"
 #include "support/scan_fixture.h"
+#include "support/temp_dir.h"
 
 namespace veldrano {
 namespace {
@@ -75,8 +82,9 @@ class TrashTicked : public testing::ScanTest {
   std::string LineAbout(const std::string& path) const {
     for (const LogRow& row : window.log) {
       if (row.Name != path) continue;
-      const std::size_t numbered = row.Information.starts_with("Warning #") ? row.Information.find(": ") + 2 : 0;
-      return row.Information.substr(numbered) + " / " + row.Comment;
+      const bool numbered = row.Information.starts_with("Warning #") || row.Information.starts_with("Error #");
+      const std::size_t start = numbered ? row.Information.find(": ") + 2 : 0;
+      return row.Information.substr(start) + " / " + row.Comment;
     }
     return {};
   }
@@ -155,13 +163,167 @@ TEST_F(TrashTicked, NothingMovesWithoutProof) {
   EXPECT_EQ(LineAbout(pair['a'].second),
             notMoved + "Its contents differ from those of every file of its group that stays");
   EXPECT_EQ(Contents(pair['a'].second), "aaaZ");
-  EXPECT_EQ(LineAbout(pair['c'].second), notMoved + "The same file as " + pair['c'].first + ", which stays");
+  EXPECT_EQ(LineAbout(pair['c'].second), notMoved + "Replaced by another file since the scan");
   EXPECT_EQ(LineAbout(pair['d'].second), notMoved + "No file of its group that stays is left to compare it with");
   EXPECT_EQ(LineAbout(pair['e'].second), notMoved + "No longer a regular file");
   EXPECT_TRUE(fs::is_symlink(pair['e'].second));
   EXPECT_EQ(LineAbout(pair['f'].second), notMoved + "Listed with 9 bytes, now 10 bytes");
   for (const char c : std::string("acdef")) EXPECT_TRUE(fs::exists(fs::symlink_status(pair[c].second))) << c;
   EXPECT_EQ(window.Informations().end()[-2], "Ticked files left in place: 5... Please see logs above...");
+}
+
+// Moves the files as a TrashAct does, with something done to the files at
+// the one moment the proof cannot see: after the comparison, around the
+// rename.
+class ActWithRace : public TrashAct {
+ public:
+  std::function<void(const ReachedFile&)> before, after;
+  int Do(ReachedFile& file) override {
+    if (before) before(file);
+    const int error = TrashAct::Do(file);
+    if (after) after(file);
+    return error;
+  }
+};
+
+void Overwrite(const std::string& path, const std::string& bytes, bool keepModificationTime = false) {
+  struct stat old {};
+  ASSERT_EQ(stat(path.c_str(), &old), 0);
+  std::fstream(path, std::ios::in | std::ios::out | std::ios::binary) << bytes;
+  if (keepModificationTime) {
+    const timespec times[2] = {old.st_atim, old.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  }
+}
+
+TEST_F(TrashTicked, AFileChangedAroundTheRenameIsPutBack) {
+  const std::string a = File("a", "same bytes"), b = File("b", "same bytes");
+  Scan();
+  ActWithRace act;
+  // The copy that stays is edited after it was compared.
+  act.before = [&](const ReachedFile&) { Overwrite(a, "SAME"); };
+  TrashSummary summary = MoveTickedToTrash(PlanTrashTicked(), &act);
+  EXPECT_EQ(summary.Moved, 0);
+  EXPECT_EQ(summary.LeftInPlace, 1);
+  EXPECT_EQ(Contents(b), "same bytes");
+  EXPECT_EQ(LineAbout(b), "Not moved to the Trash / The copy that stays, " + a + ", changed meanwhile: put back");
+  EXPECT_EQ(Trashed(), 0u);
+  EXPECT_FALSE(fs::exists(Trash() + "/info/b.trashinfo"));
+
+  // The ticked copy is edited after the comparison, its modification time
+  // set back: only its bytes can tell.
+  Overwrite(a, "same");
+  Scan();
+  window.log.clear();
+  act.before = [&](const ReachedFile& file) { Overwrite(file.Path, "SAME", true); };
+  summary = MoveTickedToTrash(PlanTrashTicked(), &act);
+  EXPECT_EQ(summary.Moved, 0);
+  EXPECT_EQ(Contents(b), "SAME bytes");
+  EXPECT_EQ(LineAbout(b), "Not moved to the Trash / Its bytes no longer equal those of " + a + ": put back");
+  EXPECT_EQ(Trashed(), 0u);
+}
+
+TEST_F(TrashTicked, AFileThatCannotGoBackStaysRestorable) {
+  const std::string a = File("a", "same bytes"), b = File("b", "same bytes");
+  Scan();
+  ActWithRace act;
+  // Once it is in the Trash, its copy changes and its name is taken.
+  act.after = [&](const ReachedFile&) {
+    Overwrite(a, "SAME");
+    std::ofstream(b) << "a new file";
+  };
+  const TrashSummary summary = MoveTickedToTrash(PlanTrashTicked(), &act);
+  EXPECT_EQ(summary.Moved, 0);
+  EXPECT_EQ(summary.LeftInTrash, 1);
+  EXPECT_EQ(Contents(b), "a new file");
+  const std::string trashed = Trash() + "/files/b", info = Trash() + "/info/b.trashinfo";
+  EXPECT_EQ(Contents(trashed), "same bytes");
+  EXPECT_EQ(RestorePath(info), b);
+  EXPECT_EQ(LineAbout(b), "Left in the Trash without proof / The copy that stays, " + a +
+                              ", changed meanwhile, and it could not be put back (File exists): it is in the Trash "
+                              "as " +
+                              trashed + ", with its info file " + info);
+  EXPECT_EQ(window.Informations().end()[-2], "Files left in the Trash without proof: 1... Please see logs above...");
+}
+
+// After the scan, a folder on a ticked file's path becomes a link to another
+// user's folder holding the same bytes: nothing there is touched.
+TEST_F(TrashTicked, NothingIsReachedThroughALinkMadeAfterTheScan) {
+  const std::string a = File("a", "same bytes"), b = File("sub/b", "same bytes");
+  const std::string victim = dir / "victim";
+  fs::create_directories(victim);
+  std::ofstream(victim + "/b") << "same bytes";
+  Scan();
+  fs::rename(tree + "/sub", tree + "/sub.old");
+  fs::create_directory_symlink(victim, tree + "/sub");
+  TrashSummary summary = MoveTickedToTrash(PlanTrashTicked());
+  EXPECT_EQ(summary.Moved, 0);
+  EXPECT_EQ(LineAbout(b), "Not moved to the Trash / A folder on its path is now a link");
+  EXPECT_EQ(Contents(victim + "/b"), "same bytes");
+  EXPECT_EQ(Trashed(), 0u);
+
+  // The same with the listed folder itself.
+  fs::remove(tree + "/sub");
+  fs::rename(tree + "/sub.old", tree + "/sub");
+  Scan();
+  fs::rename(tree, dir / "tree.old");
+  fs::create_directory_symlink(dir / "tree.old/sub", tree);
+  summary = MoveTickedToTrash(PlanTrashTicked());
+  EXPECT_EQ(summary.Moved, 0);
+  EXPECT_EQ(LineAbout(b),
+            "Not moved to the Trash / The folder " + tree + "/ is no longer the one the scan went through");
+  EXPECT_EQ(Trashed(), 0u);
+}
+
+// A home whose Trash holds a copy from an earlier move is scanned whole:
+// the last live copy stays, and nothing in the Trash moves.
+TEST_F(TrashTicked, ATrashInsideTheScanIsNeverActedOn) {
+  setenv("XDG_DATA_HOME", (tree + "/.local/share").c_str(), 1);
+  const std::string photo = File("Pictures/p.jpg", "picture"), copy = File("Pictures/q.jpg", "picture");
+  Scan();
+  ASSERT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
+  const std::string trashed = tree + "/.local/share/Trash/files/q.jpg";
+  ASSERT_TRUE(fs::exists(trashed));
+  Scan();
+  for (SelectionRow& row : ScanContext.Selection) row.Checked = PathOf(row) != trashed;
+  MoveTickedToTrash(PlanTrashTicked());
+  EXPECT_EQ(Contents(photo), "picture");
+  EXPECT_EQ(Contents(trashed), "picture");
+  EXPECT_TRUE(fs::exists(tree + "/.local/share/Trash/info/q.jpg.trashinfo"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(tree + "/.local/share/Trash/files"), {}), 1);
+}
+
+TEST_F(TrashTicked, AHomeTrashMayBeALinkToAFolderOfTheUsersOwn) {
+  fs::create_directories(dir / "data");
+  fs::create_directories(dir / "elsewhere");
+  fs::create_directory_symlink(dir / "elsewhere", Trash());
+  const std::string a = File("a", "same bytes"), b = File("b", "same bytes");
+  Scan();
+  EXPECT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
+  EXPECT_EQ(Contents(dir / "elsewhere/files/b"), "same bytes");
+
+  // Somebody else's folder is no Trash of ours, and the message says why.
+  if (geteuid() != 0) GTEST_SKIP() << "giving a folder to another user needs root";
+  File("c", "same bytes");
+  ASSERT_EQ(chown((dir / "elsewhere").c_str(), 12345, 12345), 0);
+  Scan();
+  MoveTickedToTrash(PlanTrashTicked());
+  EXPECT_EQ(LineAbout(tree + "/c"),
+            "Not moved to the Trash / No Trash can be used on its file system: The Trash "
+            "folder " +
+                Trash() + " belongs to another user");
+  EXPECT_TRUE(fs::exists(tree + "/c"));
+}
+
+TEST_F(TrashTicked, LongNamesAreCutBetweenTwoCharacters) {
+  std::string name;
+  for (int i = 0; i < 125; ++i) name += "\xc3\xa9";  // é, 250 bytes
+  File("a", "same bytes");
+  File(name, "same bytes");
+  Scan();
+  ASSERT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
+  const std::string trashName = fs::directory_iterator(Trash() + "/files")->path().filename();
+  EXPECT_EQ(trashName, name.substr(0, 244));
 }
 
 // Off the home trash's file system (tmpfs here), a file goes to the trash
@@ -182,11 +344,12 @@ TEST(TrashCan, AFileOnAnotherFileSystemGoesToTheTrashOfItsTop) {
   std::ofstream(file) << "x";
   struct stat status {};
   ASSERT_EQ(stat(file.c_str(), &status), 0);
+  const platform::UniqueFd folder(open(pattern, O_RDONLY | O_DIRECTORY));
 
   platform::TrashCan can;
-  EXPECT_EQ(can.Move(file, status.st_dev, status.st_ino + 1).Error(), ESTALE);  // not that file
+  EXPECT_EQ(can.Move(folder.Get(), "f", pattern, status.st_dev, status.st_ino + 1).Error(), ESTALE);  // not that file
   EXPECT_TRUE(fs::exists(file));
-  const auto moved = can.Move(file, status.st_dev, status.st_ino);
+  const auto moved = can.Move(folder.Get(), "f", pattern, status.st_dev, status.st_ino);
   ASSERT_TRUE(moved.Ok()) << moved.Error();
   EXPECT_EQ(moved.Value().FilePath.rfind(trash + "/files/f", 0), 0u);
   EXPECT_FALSE(fs::exists(file));
@@ -196,6 +359,45 @@ TEST(TrashCan, AFileOnAnotherFileSystemGoesToTheTrashOfItsTop) {
   fs::remove(moved.Value().InfoPath);
   fs::remove(pattern);
   if (!trashExisted) fs::remove_all(trash);
+}
+
+// At the top of a file system of its own (a tmpfs in a mount namespace of a
+// child process), a .Trash serves everybody only when the administrator
+// made it, with the sticky bit; another user's is passed over.
+TEST(TrashCan, OnlyTheAdministratorsSharedTrashIsUsed) {
+  if (geteuid() != 0) GTEST_SKIP() << "mounting and giving folders away need root";
+  testing::TempDir scratch;
+  const std::string top = scratch / "top";
+  fs::create_directories(top);
+  const auto trashOf = [&](uid_t owner) -> std::string {
+    const pid_t child = fork();
+    if (child == 0) {
+      if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+          mount("tmpfs", top.c_str(), "tmpfs", 0, nullptr) != 0) {
+        _exit(77);
+      }
+      mkdir((top + "/.Trash").c_str(), 01777);
+      chmod((top + "/.Trash").c_str(), 01777);
+      if (chown((top + "/.Trash").c_str(), owner, owner) != 0) _exit(1);
+      std::ofstream(top + "/f") << "x";
+      struct stat status {};
+      stat((top + "/f").c_str(), &status);
+      const platform::UniqueFd folder(open(top.c_str(), O_RDONLY | O_DIRECTORY));
+      platform::TrashCan can;
+      const auto moved = can.Move(folder.Get(), "f", top, status.st_dev, status.st_ino);
+      if (!moved.Ok()) _exit(2);
+      _exit(moved.Value().FilePath.starts_with(top + "/.Trash/0/files/")   ? 10
+            : moved.Value().FilePath.starts_with(top + "/.Trash-0/files/") ? 11
+                                                                           : 3);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return std::to_string(WIFEXITED(status) ? WEXITSTATUS(status) : -1);
+  };
+  const std::string administrators = trashOf(0);
+  if (administrators == "77") GTEST_SKIP() << "no mount namespace of its own here";
+  EXPECT_EQ(administrators, "10");
+  EXPECT_EQ(trashOf(12345), "11");
 }
 
 }  // namespace

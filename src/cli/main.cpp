@@ -167,7 +167,8 @@ int Scan(const Options& options, int& logWriteError) {
       std::fprintf(stderr, "veldrano-scan: %s: nothing was moved to the Trash\n", refusal);
       return 1;
     }
-    ok = veldrano::MoveTickedToTrash(veldrano::PlanTrashTicked()).LeftInPlace == 0;
+    const veldrano::TrashSummary moved = veldrano::MoveTickedToTrash(veldrano::PlanTrashTicked());
+    ok = moved.LeftInPlace == 0 && moved.LeftInTrash == 0;
     logWriteError = window.LogWriteError();
   }
   return ok ? 0 : 1;

@@ -16,10 +16,14 @@ bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_se
 
 }  // namespace
 
-ReadOnlyFile::ReadOnlyFile(const std::string& path) {
+ReadOnlyFile::ReadOnlyFile(const std::string& path) { Open(AT_FDCWD, path.c_str()); }
+
+ReadOnlyFile::ReadOnlyFile(int directory, const std::string& name) { Open(directory, name.c_str()); }
+
+void ReadOnlyFile::Open(int directory, const char* name) {
   // O_NOATIME is refused (EPERM) on files of other users: then without it.
-  fd_ = UniqueFd(open(path.c_str(), OpenFlags | O_NOATIME));
-  if (!fd_.IsOpen() && errno == EPERM) fd_ = UniqueFd(open(path.c_str(), OpenFlags));
+  fd_ = UniqueFd(openat(directory, name, OpenFlags | O_NOATIME));
+  if (!fd_.IsOpen() && errno == EPERM) fd_ = UniqueFd(openat(directory, name, OpenFlags));
   if (!fd_.IsOpen()) {
     error_ = errno;
     return;
@@ -57,6 +61,13 @@ ssize_t ReadOnlyFile::ReadAt(void* data, std::size_t n, std::uint64_t offset, bo
 bool SameFileState(const struct stat& a, const struct stat& b) {
   return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size && SameTime(a.st_mtim, b.st_mtim) &&
          SameTime(a.st_ctim, b.st_ctim);
+}
+
+bool ReadOnlyFile::Rebase() {
+  struct stat now {};
+  if (fstat(fd_.Get(), &now) != 0) return false;
+  status_ = now;
+  return true;
 }
 
 bool ReadOnlyFile::Unchanged() const {

@@ -25,6 +25,8 @@ bool SameFileState(const struct stat& a, const struct stat& b);
 class ReadOnlyFile {
  public:
   explicit ReadOnlyFile(const std::string& path);
+  // The file name in the directory open as directory, by the same rules.
+  ReadOnlyFile(int directory, const std::string& name);
 
   bool IsOpen() const { return fd_.IsOpen(); }
   // errno of the failed open or check; 0 when open.
@@ -43,8 +45,13 @@ class ReadOnlyFile {
   // True while the file is the same, with the same size and the same times
   // of change, as when it was opened.
   bool Unchanged() const;
+  // Takes the file as it is now as the state Unchanged compares with; false
+  // when its status cannot be read.
+  bool Rebase();
 
  private:
+  void Open(int directory, const char* name);
+
   UniqueFd fd_;
   int error_ = 0;
   struct stat status_ {};

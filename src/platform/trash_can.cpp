@@ -13,6 +13,7 @@
 
 #include "platform/file_system.h"
 #include "platform/private_directory.h"
+#include "platform/system_error.h"
 #include "platform/unique_fd.h"
 
 namespace veldrano::platform {
@@ -22,18 +23,58 @@ namespace {
 constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 constexpr std::size_t NameMax = 255;
 
-// Opens the directory name in parent, making it (mode 0700) when missing. It
-// must be a real directory of this user that nobody else may write into:
-// another user's directory there could read or swap what we put in it.
-Outcome<UniqueFd> OpenOwnDirectory(int parent, const std::string& name) {
-  if (mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) return Outcome<UniqueFd>::Failure(errno);
-  UniqueFd fd(openat(parent, name.c_str(), DirectoryFlags));
-  if (!fd.IsOpen()) return Outcome<UniqueFd>::Failure(errno);
+// Whether the directory open as fd may hold a trash: this user's, and
+// nobody else may write into it (they could read or swap what we put in
+// it). Sets problem otherwise.
+bool IsOwnPrivate(int fd, const std::string& path, std::string& problem) {
   struct stat status {};
-  if (fstat(fd.Get(), &status) != 0) return Outcome<UniqueFd>::Failure(errno);
-  if (status.st_uid != geteuid() || (status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-    return Outcome<UniqueFd>::Failure(EPERM);
+  if (fstat(fd, &status) != 0) {
+    problem = "Can not read the folder " + path + ": " + SystemErrorText(errno);
+    return false;
   }
+  if (status.st_uid != geteuid()) {
+    problem = "The Trash folder " + path + " belongs to another user";
+    return false;
+  }
+  if ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    problem = "Other users may write into the Trash folder " + path;
+    return false;
+  }
+  return true;
+}
+
+// Opens the directory name in parent (shown as path in messages), making it
+// (mode 0700) when missing; a link there is refused, or followed when
+// followLink is set. It must be one of this user's that nobody else may
+// write into.
+Outcome<UniqueFd> OpenOwnDirectory(int parent, const std::string& name, const std::string& path, std::string& problem,
+                                   bool followLink = false) {
+  if (mkdirat(parent, name.c_str(), 0700) != 0 && errno != EEXIST) {
+    problem = "Can not create the Trash folder " + path + ": " + SystemErrorText(errno);
+    return Outcome<UniqueFd>::Failure(errno);
+  }
+  UniqueFd fd(openat(parent, name.c_str(), DirectoryFlags));
+  struct stat named {};
+  // A link there fails as not a directory: say what it is.
+  if (!fd.IsOpen() && (errno == ENOTDIR || errno == ELOOP) &&
+      fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(named.st_mode)) {
+    errno = ELOOP;
+  }
+  if (!fd.IsOpen() && errno == ELOOP && followLink) {
+    fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags & ~O_NOFOLLOW));
+    if (!fd.IsOpen() && (errno == ENOTDIR || errno == ENOENT)) {
+      problem = "The Trash " + path + " is a link to no folder";
+      return Outcome<UniqueFd>::Failure(ENOTDIR);
+    }
+  }
+  if (!fd.IsOpen()) {
+    const int error = errno;
+    problem = error == ENOTDIR ? "The Trash " + path + " is not a folder"
+              : error == ELOOP ? "The Trash folder " + path + " is a link"
+                               : "Can not open the Trash folder " + path + ": " + SystemErrorText(error);
+    return Outcome<UniqueFd>::Failure(error);
+  }
+  if (!IsOwnPrivate(fd.Get(), path, problem)) return Outcome<UniqueFd>::Failure(EPERM);
   return fd;
 }
 
@@ -62,11 +103,11 @@ std::string DataHome() {
 
 using TrashDirectory = TrashCan::Directory;
 
-Outcome<TrashDirectory> OpenParts(UniqueFd trash, std::string path, std::string topDir) {
+Outcome<TrashDirectory> OpenParts(UniqueFd trash, std::string path, std::string topDir, std::string& problem) {
   TrashDirectory opened{std::move(path), std::move(topDir), {}, {}};
-  Outcome<UniqueFd> files = OpenOwnDirectory(trash.Get(), "files");
+  Outcome<UniqueFd> files = OpenOwnDirectory(trash.Get(), "files", opened.Path + "/files", problem);
   if (!files.Ok()) return Outcome<TrashDirectory>::Failure(files.Error());
-  Outcome<UniqueFd> info = OpenOwnDirectory(trash.Get(), "info");
+  Outcome<UniqueFd> info = OpenOwnDirectory(trash.Get(), "info", opened.Path + "/info", problem);
   if (!info.Ok()) return Outcome<TrashDirectory>::Failure(info.Error());
   opened.Files = std::move(files.Value());
   opened.Info = std::move(info.Value());
@@ -100,39 +141,52 @@ dev_t DeviceOf(std::string path) {
   return status.st_dev;
 }
 
-// The trash for a file on device whose directory's real path is directory.
-Outcome<TrashDirectory> TrashFor(dev_t device, const std::string& directory) {
+// The home trash, opened (made if need be).
+Outcome<TrashDirectory> OpenHomeTrash(std::string& problem) {
   const std::string home = HomeTrashPath();
-  struct stat status {};
-  // A file on the home trash's file system goes there or nowhere.
-  if (!home.empty() && DeviceOf(ParentOf(home)) == device) {
-    Outcome<UniqueFd> dataHome = OpenOrMakeDirectories(ParentOf(home));
-    if (!dataHome.Ok()) return Outcome<TrashDirectory>::Failure(dataHome.Error());
-    Outcome<UniqueFd> trash = OpenOwnDirectory(dataHome.Value().Get(), "Trash");
-    if (!trash.Ok()) return Outcome<TrashDirectory>::Failure(trash.Error());
-    return OpenParts(std::move(trash.Value()), home, {});
+  if (home.empty()) {
+    problem = "No home folder is known, so there is no home Trash";
+    return Outcome<TrashDirectory>::Failure(ENOENT);
   }
+  Outcome<UniqueFd> dataHome = OpenOrMakeDirectories(ParentOf(home));
+  if (!dataHome.Ok()) {
+    problem = "Can not open the folder " + ParentOf(home) + ": " + SystemErrorText(dataHome.Error());
+    return Outcome<TrashDirectory>::Failure(dataHome.Error());
+  }
+  Outcome<UniqueFd> trash = OpenOwnDirectory(dataHome.Value().Get(), "Trash", home, problem, true);
+  if (!trash.Ok()) return Outcome<TrashDirectory>::Failure(trash.Error());
+  return OpenParts(std::move(trash.Value()), home, {}, problem);
+}
+
+// The trash at the top of the file system of device, for a file whose
+// directory's real path is directory.
+Outcome<TrashDirectory> OpenTopTrash(dev_t device, const std::string& directory, std::string& problem) {
   const std::string top = TopDirectoryOf(directory, device);
   Outcome<UniqueFd> opened = OpenDirectory(top);
+  struct stat status {};
   if (!opened.Ok() || fstat(opened.Value().Get(), &status) != 0 || status.st_dev != device) {
+    problem = "Can not open the top folder " + top + " of its file system";
     return Outcome<TrashDirectory>::Failure(EXDEV);
   }
   const UniqueFd topFd = std::move(opened.Value());
   const std::string uid = std::to_string(geteuid());
   const std::string topSlash = top == "/" ? top : top + "/";
   // The administrator's shared trash: used only when it is a real directory
-  // with the sticky bit, so that users cannot remove each other's.
+  // of the administrator with the sticky bit, so that users cannot remove
+  // or hide each other's files; anyone else's .Trash is passed over.
   UniqueFd shared(openat(topFd.Get(), ".Trash", DirectoryFlags));
-  if (shared.IsOpen() && fstat(shared.Get(), &status) == 0 && (status.st_mode & S_ISVTX) != 0) {
-    Outcome<UniqueFd> own = OpenOwnDirectory(shared.Get(), uid);
+  if (shared.IsOpen() && fstat(shared.Get(), &status) == 0 && (status.st_mode & S_ISVTX) != 0 && status.st_uid == 0) {
+    std::string ignored;
+    Outcome<UniqueFd> own = OpenOwnDirectory(shared.Get(), uid, topSlash + ".Trash/" + uid, ignored);
     if (own.Ok()) {
-      Outcome<TrashDirectory> parts = OpenParts(std::move(own.Value()), topSlash + ".Trash/" + uid, top);
+      Outcome<TrashDirectory> parts = OpenParts(std::move(own.Value()), topSlash + ".Trash/" + uid, top, ignored);
       if (parts.Ok()) return parts;
     }
   }
-  Outcome<UniqueFd> own = OpenOwnDirectory(topFd.Get(), ".Trash-" + uid);
+  const std::string path = topSlash + ".Trash-" + uid;
+  Outcome<UniqueFd> own = OpenOwnDirectory(topFd.Get(), ".Trash-" + uid, path, problem);
   if (!own.Ok()) return Outcome<TrashDirectory>::Failure(EXDEV);
-  Outcome<TrashDirectory> parts = OpenParts(std::move(own.Value()), topSlash + ".Trash-" + uid, top);
+  Outcome<TrashDirectory> parts = OpenParts(std::move(own.Value()), path, top, problem);
   if (!parts.Ok()) return Outcome<TrashDirectory>::Failure(EXDEV);
   return parts;
 }
@@ -202,7 +256,13 @@ std::string TrashName(const std::string& name, int attempt) {
     suffix = std::to_string(attempt);
     suffix.insert(suffix.begin(), '.');
   }
-  const std::size_t room = NameMax - std::string_view(".trashinfo").size() - suffix.size();
+  std::size_t room = NameMax - std::string_view(".trashinfo").size() - suffix.size();
+  // Cut between two characters: a UTF-8 sequence is never split (its
+  // continuation bytes are 10xxxxxx; a sequence has three of them at most).
+  for (int back = 0; room < name.size() && back < 3 && (static_cast<unsigned char>(name[room]) & 0xC0) == 0x80;
+       ++back) {
+    --room;
+  }
   std::string trashName = name.substr(0, room);
   trashName += suffix;
   return trashName;
@@ -215,44 +275,50 @@ std::string HomeTrashPath() {
   return data.empty() ? data : data + "/Trash";
 }
 
-Outcome<bool> TrashCan::OpenFolder(const std::string& path) {
-  // The same directory as the last file's, unless its name now leads
-  // elsewhere.
-  struct stat status {};
-  if (folder_.Fd.IsOpen() && path == folder_.Path && stat(path.c_str(), &status) == 0 &&
-      status.st_dev == folder_.Device && status.st_ino == folder_.Inode) {
-    return true;
-  }
-  folder_ = Folder{};
-  Outcome<UniqueFd> fd = OpenDirectory(path);
-  if (!fd.Ok()) return Outcome<bool>::Failure(fd.Error());
-  if (fstat(fd.Value().Get(), &status) != 0) return Outcome<bool>::Failure(errno);
-  // Where a file manager puts a file back: the real place, links resolved.
-  Outcome<std::string> real = RealPath(path);
-  if (!real.Ok()) return Outcome<bool>::Failure(real.Error());
-  folder_ = Folder{path, real.Value(), std::move(fd.Value()), status.st_dev, status.st_ino};
-  return true;
+bool IsTopTrashName(const std::string& name) {
+  if (name == ".Trash") return true;
+  constexpr std::string_view Prefix = ".Trash-";
+  if (!name.starts_with(Prefix) || name.size() == Prefix.size()) return false;
+  return name.find_first_not_of("0123456789", Prefix.size()) == std::string::npos;
 }
 
-Outcome<TrashedFile> TrashCan::Move(const std::string& path, dev_t device, ino_t inode) {
-  using Result = Outcome<TrashedFile>;
-  const std::size_t slash = path.rfind('/');
-  const std::string directory = slash == std::string::npos ? "." : ParentOf(path);
-  const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (name.empty() || name == "." || name == "..") return Result::Failure(EINVAL);
-
-  if (Outcome<bool> opened = OpenFolder(directory); !opened.Ok()) return Result::Failure(opened.Error());
-  const int directoryFd = folder_.Fd.Get();
-  if (!SameFile(directoryFd, name, device, inode)) return Result::Failure(ESTALE);
-  const std::string original = (folder_.RealPath == "/" ? "" : folder_.RealPath) + "/" + name;
-
-  auto found = trashes_.find(device);
-  if (found == trashes_.end()) {
-    Outcome<TrashDirectory> trash = TrashFor(device, folder_.RealPath);
-    if (!trash.Ok()) return Result::Failure(trash.Error());
-    found = trashes_.emplace(device, std::move(trash.Value())).first;
+Outcome<TrashCan::Directory*> TrashCan::TrashFor(dev_t device, const std::string& realFolder) {
+  using Result = Outcome<Directory*>;
+  if (auto found = trashes_.find(device); found != trashes_.end()) return &found->second;
+  // A file on the home trash's file system goes there or nowhere.
+  if (!homeTried_) {
+    homeTried_ = true;
+    Outcome<Directory> home = OpenHomeTrash(homeProblem_);
+    struct stat status {};
+    if (home.Ok() && fstat(home.Value().Files.Get(), &status) == 0) {
+      homeDevice_ = status.st_dev;
+      Directory& opened = trashes_.emplace(homeDevice_, std::move(home.Value())).first->second;
+      if (homeDevice_ == device) return &opened;
+    } else {
+      homeDevice_ = DeviceOf(ParentOf(HomeTrashPath()));
+    }
   }
-  const TrashDirectory& can = found->second;
+  if (homeDevice_ == device) {
+    problem_ = homeProblem_;
+    return Result::Failure(EXDEV);
+  }
+  Outcome<Directory> top = OpenTopTrash(device, realFolder, problem_);
+  if (!top.Ok()) return Result::Failure(EXDEV);
+  return &trashes_.emplace(device, std::move(top.Value())).first->second;
+}
+
+Outcome<TrashedFile> TrashCan::Move(int folder, const std::string& name, const std::string& realFolder, dev_t device,
+                                    ino_t inode) {
+  using Result = Outcome<TrashedFile>;
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos) {
+    return Result::Failure(EINVAL);
+  }
+  if (!SameFile(folder, name, device, inode)) return Result::Failure(ESTALE);
+  const std::string original = (realFolder == "/" ? "" : realFolder) + "/" + name;
+
+  Outcome<Directory*> found = TrashFor(device, realFolder);
+  if (!found.Ok()) return Result::Failure(found.Error());
+  const Directory& can = *found.Value();
   // In a trash at the top of a file system the place is written relative to
   // that top, so the volume can be mounted elsewhere.
   std::string recorded = original;
@@ -276,7 +342,7 @@ Outcome<TrashedFile> TrashCan::Move(const std::string& path, dev_t device, ino_t
       dropInfo();
       return Result::Failure(error);
     }
-    const int renamed = RenameNoReplace(directoryFd, name, can.Files.Get(), trashName);
+    const int renamed = RenameNoReplace(folder, name, can.Files.Get(), trashName);
     if (renamed == EEXIST) {
       dropInfo();
       continue;
@@ -285,16 +351,22 @@ Outcome<TrashedFile> TrashCan::Move(const std::string& path, dev_t device, ino_t
       dropInfo();
       return Result::Failure(renamed);
     }
-    // Another file may have taken the name between the check and the
-    // rename: that one goes back.
-    if (!SameFile(can.Files.Get(), trashName, device, inode)) {
-      RenameNoReplace(can.Files.Get(), trashName, directoryFd, name);
-      dropInfo();
-      return Result::Failure(ESTALE);
-    }
-    return TrashedFile{can.Path + "/files/" + trashName, can.Path + "/info/" + infoName};
+    return TrashedFile{can.Path + "/files/" + trashName,
+                       can.Path + "/info/" + infoName,
+                       can.Files.Get(),
+                       can.Info.Get(),
+                       trashName,
+                       infoName};
   }
   return Result::Failure(EEXIST);
+}
+
+int TrashCan::PutBack(const TrashedFile& trashed, int folder, const std::string& name) {
+  if (const int error = RenameNoReplace(trashed.FilesDirectory, trashed.TrashName, folder, name); error != 0) {
+    return error;
+  }
+  unlinkat(trashed.InfoDirectory, trashed.InfoName.c_str(), 0);
+  return 0;
 }
 
 }  // namespace veldrano::platform

@@ -1,5 +1,7 @@
 #include "results/results_model.h"
 
+#include <sys/stat.h>
+
 #include "report/ascii_case.h"
 
 #include "report/formatting.h"
@@ -44,8 +46,23 @@ std::optional<std::uint32_t> FindSignatureGroup(std::string_view signature) {
   return found->second;
 }
 
+namespace {
+
+ScannedId IdOf(const std::string& path) {
+  struct stat status {};
+  if (lstat(path.c_str(), &status) != 0) return {};
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+}
+
+}  // namespace
+
 void RecordDuplicate(const std::string& signature, const std::string& path, const std::string& firstPath,
                      std::int64_t size) {
+  RecordDuplicate(signature, path, IdOf(path), firstPath, IdOf(firstPath), size);
+}
+
+void RecordDuplicate(const std::string& signature, const std::string& path, const ScannedId& id,
+                     const std::string& firstPath, const ScannedId& firstId, std::int64_t size) {
   ScanContext.DuplicateFiles += 1;
   ScanContext.RecoverableBytes += size;
   EnsureResultsRoot();
@@ -55,12 +72,13 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
   if (const auto group = FindSignatureGroup(signature)) {
     SignatureGroup& g = root.Groups[*group];
     g.Files.push_back(path);
+    g.Ids.push_back(id);
     rows.push_back({*group, static_cast<std::uint32_t>(g.Files.size() - 1), true});
     Display().DuplicateRecorded(*group, false);
     return;
   }
   const auto group = static_cast<std::uint32_t>(root.Groups.size());
-  root.Groups.push_back({signature, size, {firstPath, path}});
+  root.Groups.push_back({signature, size, {firstPath, path}, {firstId, id}});
   root.GroupIndex.emplace(signature, group);
   rows.push_back({group, 0, false});
   rows.push_back({group, 1, true});
@@ -79,14 +97,16 @@ void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving) {
     SignatureGroup& group = root.Groups[g];
     newFile[g].assign(group.Files.size(), Gone);
     std::vector<std::string> files;
+    std::vector<ScannedId> ids;
     for (std::uint32_t f = 0; f < group.Files.size(); ++f) {
       if (g < leaving.size() && f < leaving[g].size() && leaving[g][f]) continue;
       newFile[g][f] = static_cast<std::uint32_t>(files.size());
       files.push_back(std::move(group.Files[f]));
+      ids.push_back(f < group.Ids.size() ? group.Ids[f] : ScannedId{});
     }
     if (files.size() < 2) continue;
     newGroup[g] = static_cast<std::uint32_t>(kept.size());
-    kept.push_back({std::move(group.Signature), group.Size, std::move(files)});
+    kept.push_back({std::move(group.Signature), group.Size, std::move(files), std::move(ids)});
   }
   root.Groups = std::move(kept);
   root.GroupIndex.clear();

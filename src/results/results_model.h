@@ -16,11 +16,27 @@ namespace veldrano {
 // Plain vectors, so that a million rows stay cheap: a path is held once, in
 // its group; a selection row only points at it.
 
+// Which file the scan found under a path: its device and inode. Actions
+// act only on that very file. Zero for both: not known.
+struct ScannedId {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  bool operator==(const ScannedId&) const = default;
+};
+
+// A directory a run walked, as it found it at the run's start: actions
+// reach every file again from it.
+struct ListedFolder {
+  std::string Path;  // as listed, ending in "/"
+  ScannedId Id;
+};
+
 // Level 1 of the tree: the files that share one content signature.
 struct SignatureGroup {
   std::string Signature;           // 32 upper-case hex digits
   std::int64_t Size = 0;           // bytes, the same for every file
   std::vector<std::string> Files;  // first stored file, then every duplicate in the order found
+  std::vector<ScannedId> Ids;      // Files[i] is the file Ids[i]
 };
 
 // Level 0 of the tree: the root "VESK" and its groups, in the order found.
@@ -40,8 +56,12 @@ struct SelectionRow {
   bool Checked = false;
 };
 
-// Records that path has the content (signature, size) of firstPath, which
-// was met earlier in the run; adds to the run's duplicate totals.
+// Records that path (the file id) has the content (signature, size) of
+// firstPath (firstId), which was met earlier in the run; adds to the run's
+// duplicate totals.
+void RecordDuplicate(const std::string& signature, const std::string& path, const ScannedId& id,
+                     const std::string& firstPath, const ScannedId& firstId, std::int64_t size);
+// The same, with the files' identities read now (not following links).
 void RecordDuplicate(const std::string& signature, const std::string& path, const std::string& firstPath,
                      std::int64_t size);
 

@@ -56,6 +56,8 @@ struct TScanContext {
   // display order.
   std::unique_ptr<ResultsNode> ResultsRoot;
   std::vector<SelectionRow> Selection;
+  // The directories the run behind the results walked, as it found them.
+  std::vector<ListedFolder> ListedFolders;
 
   // The window the engine reports to; a run does not change it.
   WindowPort* Window = nullptr;

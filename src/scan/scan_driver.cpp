@@ -1,5 +1,7 @@
 #include "scan/scan_driver.h"
 
+#include <sys/stat.h>
+
 #include <exception>
 
 #include "platform/termination_signals.h"
@@ -40,6 +42,21 @@ void ReleaseStore() {
   ctx.Store.reset();
 }
 
+// The directories as this run finds them: whatever is done with its results
+// later starts again from these very directories.
+void RememberListedFolders() {
+  std::vector<ListedFolder>& listed = ScanContext.ListedFolders;
+  listed.clear();
+  for (int i = 0; i < Directories().DirectoryCount(); ++i) {
+    ListedFolder folder{EnsureTrailingBackslash(Directories().Directory(i)), {}};
+    struct stat status {};
+    if (stat(folder.Path.c_str(), &status) == 0 && S_ISDIR(status.st_mode)) {
+      folder.Id = {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+    }
+    listed.push_back(std::move(folder));
+  }
+}
+
 void ReturnToIdle() {
   ScanContext.LastOperation.clear();
   Display().SetTopCaption(IdleCaption);
@@ -59,6 +76,7 @@ void Run(bool& workDirChosen) {
   Display().SetButtonEnabled(Button::Reset, false);
   ctx.LastOperation.clear();
   ClearResults();
+  RememberListedFolders();
   ctx.FilesPending = 0;
   ctx.DuplicateFiles = 0;
   ctx.FilesMetTwice = 0;

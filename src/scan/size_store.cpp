@@ -71,6 +71,8 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
   return DigestOf(*signature);
 }
 
+ScannedId IdOf(const StoredFile& file) { return {file.State.Device, file.State.Inode}; }
+
 std::uint64_t RandomSeed() {
   std::random_device device;
   return (std::uint64_t{device()} << 32) ^ device();
@@ -310,7 +312,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     ProcessMessages();
     const Digest digest = DigestOf(*signature);
     if (digest == *firstSignature) {
-      RecordDuplicate(*signature, path, first.Path, size);
+      RecordDuplicate(*signature, path, IdOf(current), first.Path, IdOf(first), size);
       return;
     }
     store.SignEntry(size);
@@ -331,7 +333,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   StoredFile first;
   if (CheckedSignature(store, *line, size, digest, first) == digest) {
     if (first.State != line->State) store.RenameSignatureLine(size, digest, first);
-    RecordDuplicate(*signature, path, first.Path, size);
+    RecordDuplicate(*signature, path, IdOf(current), first.Path, IdOf(first), size);
   } else {
     // The first file with these bytes no longer holds them: this one is now
     // the first.

@@ -1,0 +1,119 @@
+#include "results/proven_act.h"
+
+#include <sys/stat.h>
+
+#include <optional>
+
+#include "platform/file_times.h"
+#include "platform/system_error.h"
+#include "report/formatting.h"
+
+namespace veldrano {
+
+namespace {
+
+using platform::ByteComparer;
+
+std::string CountText(std::int64_t n) { return FormatCount(' ', static_cast<long double>(n)); }
+
+bool SameId(const struct stat& status, const ScannedId& id) {
+  return static_cast<std::uint64_t>(status.st_dev) == id.Device &&
+         static_cast<std::uint64_t>(status.st_ino) == id.Inode;
+}
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+// Steps 2 and 3: a file that stays with f's bytes, or why there is none.
+std::optional<ReachedFile> FindProof(const SignatureGroup& group, const ReachedFile& file,
+                                     const std::vector<bool>& staying, FileReacher& reacher, ByteComparer& comparer,
+                                     const std::function<bool()>& keepGoing, ActOutcome& refusal) {
+  const ScannedId self{static_cast<std::uint64_t>(file.Status().st_dev),
+                       static_cast<std::uint64_t>(file.Status().st_ino)};
+  // The same file under another name would go with its copy: nothing would
+  // stay.
+  for (std::size_t k = 0; k < group.Files.size(); ++k) {
+    if (staying[k] && k < group.Ids.size() && group.Ids[k] == self) {
+      refusal.Text = "The same file as " + group.Files[k] + ", which stays";
+      return std::nullopt;
+    }
+  }
+  refusal.Text = "No file of its group that stays is left to compare it with";
+  for (std::size_t k = 0; k < group.Files.size(); ++k) {
+    if (!staying[k] || k >= group.Ids.size()) continue;
+    std::string unreachable;
+    std::optional<ReachedFile> kept = reacher.Reach(group.Files[k], group.Ids[k], unreachable);
+    if (!kept) continue;
+    if (SameId(kept->Status(), self)) {
+      refusal.Text = "The same file as " + group.Files[k] + ", which stays";
+      return std::nullopt;
+    }
+    if (kept->File->Size() != file.File->Size()) continue;
+    switch (comparer.Compare(*file.File, *kept->File, keepGoing)) {
+      case ByteComparer::Verdict::Equal: return kept;
+      case ByteComparer::Verdict::Different:
+        refusal.Text = "Its contents differ from those of every file of its group that stays";
+        break;
+      case ByteComparer::Verdict::Failed:
+        refusal.Text = "It or its copy changed, or could not be read, while they were compared";
+        break;
+      case ByteComparer::Verdict::Stopped:
+        refusal.Kind = ActOutcome::Kind::Stopped;
+        refusal.Text = "Stopped while it was being compared";
+        return std::nullopt;
+    }
+  }
+  return std::nullopt;
+}
+
+// Step 5: empty when the act is still proven right, else what went wrong.
+std::string Disproof(ReachedFile& file, ReachedFile& kept, ReversibleAct& act, ByteComparer& comparer) {
+  if (!kept.File->Unchanged() || !kept.StillNamed()) return "The copy that stays, " + kept.Path + ", changed meanwhile";
+  const struct stat before = file.Status();
+  struct stat now {};
+  if (fstat(file.File->Descriptor(), &now) != 0 || now.st_size != before.st_size ||
+      !SameTime(now.st_mtim, before.st_mtim)) {
+    return "It changed meanwhile";
+  }
+  if (!act.Stands(file)) return "It was moved or replaced meanwhile";
+  // Its change time tells nothing when the act itself moved it: the bytes
+  // have to say it again.
+  if (!SameTime(now.st_ctim, before.st_ctim)) {
+    if (!file.File->Rebase()) return "It can no longer be read";
+    if (comparer.Compare(*file.File, *kept.File) != ByteComparer::Verdict::Equal) {
+      return "Its bytes no longer equal those of " + kept.Path;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+ActOutcome ActOnProvenCopy(const SignatureGroup& group, std::uint32_t f, const std::vector<bool>& staying,
+                           FileReacher& reacher, ReversibleAct& act, ByteComparer& comparer,
+                           const std::function<bool()>& keepGoing) {
+  ActOutcome outcome;
+  std::optional<ReachedFile> file =
+      reacher.Reach(group.Files[f], f < group.Ids.size() ? group.Ids[f] : ScannedId{}, outcome.Text);
+  if (!file) return outcome;
+  if (file->File->Size() != static_cast<std::uint64_t>(group.Size)) {
+    outcome.Text = "Listed with " + CountText(group.Size) + " bytes, now " +
+                   CountText(static_cast<std::int64_t>(file->File->Size())) + " bytes";
+    return outcome;
+  }
+  std::optional<ReachedFile> kept = FindProof(group, *file, staying, reacher, comparer, keepGoing, outcome);
+  if (!kept) return outcome;
+
+  if (const int error = act.Do(*file); error != 0) {
+    outcome.Text = act.FailureText(error);
+    return outcome;
+  }
+  const std::string wrong = Disproof(*file, *kept, act, comparer);
+  if (wrong.empty()) return {ActOutcome::Kind::Done, kept->Path};
+  if (const int error = act.Undo(*file); error != 0) {
+    return {ActOutcome::Kind::Stuck,
+            wrong + ", and it could not be put back (" + SystemErrorText(error) + "): it is " + act.Where()};
+  }
+  return {ActOutcome::Kind::NotDone, wrong + ": put back"};
+}
+
+}  // namespace veldrano
