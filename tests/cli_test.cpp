@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 
 #include "support/temp_dir.h"
 
@@ -37,8 +41,8 @@ class Scanner : public ::testing::Test {
     std::filesystem::create_directories(tmp);
   }
   Outcome Run(const std::string& arguments, const std::string& tmpdir = "", Output output = Output::File) {
-    std::string command = environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" VELDRANO_SCAN "' " +
-                          arguments + " 2>'" + (dir / "err") + "'";
+    std::string command = environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' " + tracer +
+                          " '" VELDRANO_SCAN "' " + arguments + " 2>'" + (dir / "err") + "'";
     if (output == Output::File) command += " >'" + (dir / "out") + "'";
     if (output == Output::Full) command += " >/dev/full";
     std::filesystem::remove(dir / "out");
@@ -62,6 +66,7 @@ class Scanner : public ::testing::Test {
   }
 
   std::string environment;  // more variables for the run, NAME='value'
+  std::string tracer;       // a command the scanner runs under (strace)
   veldrano::testing::TempDir dir;
   std::string tree = dir / "tree";
   std::string tmp = dir / "tmp";
@@ -246,6 +251,86 @@ TEST_F(Scanner, TrashTickedNeverMovesAFileSeenAgainThroughABindMount) {
   EXPECT_NE(outcome.out.find("not duplicates: 1\t"), std::string::npos) << outcome.out;
   EXPECT_EQ(Slurp(tree + "/photos/a"), "the only copy");
   EXPECT_FALSE(std::filesystem::exists(dir / "data/Trash/files/a"));
+}
+
+// Waits (at most 20 s) for a file to be created or moved into folder, then
+// calls react: the other side of a race, played by another process of the
+// user while the scanner acts.
+class Watcher {
+ public:
+  Watcher(const std::string& folder, std::function<void()> react) : fd_(inotify_init1(IN_CLOEXEC)) {
+    inotify_add_watch(fd_, folder.c_str(), IN_CREATE | IN_MOVED_TO);
+    thread_ = std::thread([this, react = std::move(react)] {
+      pollfd ready{fd_, POLLIN, 0};
+      if (poll(&ready, 1, 20000) == 1) react();
+    });
+  }
+  ~Watcher() {
+    thread_.join();
+    close(fd_);
+  }
+
+ private:
+  int fd_;
+  std::thread thread_;
+};
+
+bool HasStrace() { return std::system("strace -o /dev/null true >/dev/null 2>&1") == 0; }
+
+// The copy that stays is edited between the comparison and the rename (the
+// rename held back by strace until the info file's creation has been seen):
+// the moved file comes back.
+TEST_F(Scanner, TrashTickedPutsAFileBackWhenItsCopyChangesDuringTheMove) {
+  if (!HasStrace()) GTEST_SKIP() << "no strace here";
+  Write("a", "same bytes");
+  Write("b", "same bytes");
+  const std::string trash = dir / "data/Trash";
+  std::filesystem::create_directories(trash + "/info");
+  std::filesystem::create_directories(trash + "/files");
+  std::filesystem::permissions(dir / "data", std::filesystem::perms::owner_all);
+  environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  tracer = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:delay_enter=400000";
+  Outcome outcome;
+  {
+    const Watcher watcher(trash + "/info", [&] { std::ofstream(tree + "/a", std::ios::in | std::ios::out) << "SAME"; });
+    outcome = Run("--trash-ticked '" + tree + "'");
+  }
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(Slurp(tree + "/b"), "same bytes");
+  EXPECT_NE(outcome.out.find("Not moved to the Trash\t" + tree + "/b\tThe copy that stays, " + tree +
+                             "/a, changed meanwhile: put back"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_TRUE(std::filesystem::is_empty(trash + "/files"));
+  EXPECT_TRUE(std::filesystem::is_empty(trash + "/info"));
+}
+
+// Once the file is in the Trash (the return from the rename held back), its
+// copy changes and a new file takes its name: it cannot go back, and stays
+// in the Trash where a file manager can restore it.
+TEST_F(Scanner, TrashTickedLeavesAFileThatCannotGoBackRestorable) {
+  if (!HasStrace()) GTEST_SKIP() << "no strace here";
+  Write("a", "same bytes");
+  Write("b", "same bytes");
+  const std::string trash = dir / "data/Trash";
+  std::filesystem::create_directories(trash + "/info");
+  std::filesystem::create_directories(trash + "/files");
+  std::filesystem::permissions(dir / "data", std::filesystem::perms::owner_all);
+  environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  tracer = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:delay_exit=400000";
+  Outcome outcome;
+  {
+    const Watcher watcher(trash + "/files", [&] {
+      std::ofstream(tree + "/a", std::ios::in | std::ios::out) << "SAME";
+      std::ofstream(tree + "/b") << "a new file";
+    });
+    outcome = Run("--trash-ticked '" + tree + "'");
+  }
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(Slurp(tree + "/b"), "a new file");
+  EXPECT_EQ(Slurp(trash + "/files/b"), "same bytes");
+  EXPECT_NE(Slurp(trash + "/info/b.trashinfo").find("Path=" + tree + "/b\n"), std::string::npos);
+  EXPECT_NE(outcome.out.find("Left in the Trash without proof\t" + tree + "/b\t"), std::string::npos) << outcome.out;
 }
 
 }  // namespace
