@@ -581,7 +581,8 @@ void TForm1::MoveToTrashClick() {
                   QMessageBox::Cancel, this);
   ask.setObjectName(QStringLiteral("TrashConfirmation"));
   QString details = QStringLiteral(
-      "Each file is moved only if its bytes still equal, one by one, those of a file of its group that stays. "
+      "Each file is moved only if it is still the file the scan found and its bytes equal, one by one, those of a "
+      "file of its group that stays; a file that changes during its move is put back. "
       "The file manager can put them back from the Trash.");
   if (!plan.FirstKept.empty()) {
     details += QStringLiteral("\n\nEvery file of %1 %2 is ticked: the first file of each stays.")
