@@ -277,18 +277,28 @@ class Watcher {
 
 bool HasStrace() { return std::system("strace -o /dev/null true >/dev/null 2>&1") == 0; }
 
+// A race around one move: a, and b its copy, ticked; the home Trash made
+// beforehand, so that it can be watched.
+class TrashRace : public Scanner {
+ protected:
+  std::string TwoCopiesAndAnEmptyTrash() {
+    Write("a", "same bytes");
+    Write("b", "same bytes");
+    const std::string trash = dir / "data/Trash";
+    std::filesystem::create_directories(trash + "/info");
+    std::filesystem::create_directories(trash + "/files");
+    std::filesystem::permissions(dir / "data", std::filesystem::perms::owner_all);
+    environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+    return trash;
+  }
+};
+
 // The copy that stays is edited between the comparison and the rename (the
 // rename held back by strace until the info file's creation has been seen):
 // the moved file comes back.
-TEST_F(Scanner, TrashTickedPutsAFileBackWhenItsCopyChangesDuringTheMove) {
+TEST_F(TrashRace, PutsAFileBackWhenItsCopyChangesDuringTheMove) {
   if (!HasStrace()) GTEST_SKIP() << "no strace here";
-  Write("a", "same bytes");
-  Write("b", "same bytes");
-  const std::string trash = dir / "data/Trash";
-  std::filesystem::create_directories(trash + "/info");
-  std::filesystem::create_directories(trash + "/files");
-  std::filesystem::permissions(dir / "data", std::filesystem::perms::owner_all);
-  environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  const std::string trash = TwoCopiesAndAnEmptyTrash();
   tracer = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:delay_enter=400000";
   Outcome outcome;
   {
@@ -308,15 +318,9 @@ TEST_F(Scanner, TrashTickedPutsAFileBackWhenItsCopyChangesDuringTheMove) {
 // Once the file is in the Trash (the return from the rename held back), its
 // copy changes and a new file takes its name: it cannot go back, and stays
 // in the Trash where a file manager can restore it.
-TEST_F(Scanner, TrashTickedLeavesAFileThatCannotGoBackRestorable) {
+TEST_F(TrashRace, LeavesAFileThatCannotGoBackRestorable) {
   if (!HasStrace()) GTEST_SKIP() << "no strace here";
-  Write("a", "same bytes");
-  Write("b", "same bytes");
-  const std::string trash = dir / "data/Trash";
-  std::filesystem::create_directories(trash + "/info");
-  std::filesystem::create_directories(trash + "/files");
-  std::filesystem::permissions(dir / "data", std::filesystem::perms::owner_all);
-  environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  const std::string trash = TwoCopiesAndAnEmptyTrash();
   tracer = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:delay_exit=400000";
   Outcome outcome;
   {
