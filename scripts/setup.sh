@@ -16,6 +16,7 @@ develop=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev          # benchmarks only: OpenSSL's MD5 as the yardstick
   desktop-file-utils appstream man-db # the checks of the installed desktop entry, metainfo and manual pages
+  strace              # the scanner tests slow a run down to stop it in the middle
 )
 # The Debian package: CPack finds the programs' libraries with file and
 # dpkg-shlibdeps (dpkg-dev).
