@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
@@ -240,12 +241,17 @@ TEST_F(ScanRun, ScansTheTemporaryDirectoryButNotTheWorkDirectoriesInIt) {
   EXPECT_EQ(ScanContext.FilesFound, 3);
 }
 
-TEST_F(ScanRun, RemovesTheWorkFilesOfAKilledRunFirst) {
+TEST_F(ScanRun, RemovesTheWorkFilesOfAKilledRunFirstAndNothingOfTheUsers) {
   ASSERT_TRUE(testing::InKilledProcess([] {
     auto* store = new SizeStore("", 0);  // never released, as in a killed run
     for (int size = 1; size <= 100; ++size) store->AddEntry(size, StoredFile{"/x/" + std::to_string(size), {}});
   }));
   ASSERT_EQ(TmpEntries(), 3u);  // the folder, paths and index
+  for (const std::string name : {"~data.~vesk", "~photos.~vesk"}) {
+    std::filesystem::create_directories(tmp + "/" + name + "/sub");
+    std::filesystem::permissions(tmp + "/" + name, std::filesystem::perms::owner_all);
+    std::ofstream(tmp + "/" + name + "/sub/mine") << "the user's";
+  }
   File("a", "1");
   List(tree);
   EXPECT_TRUE(sbStartClick());
@@ -253,7 +259,11 @@ TEST_F(ScanRun, RemovesTheWorkFilesOfAKilledRunFirst) {
   EXPECT_EQ(window.log[0].Information, "Work files of interrupted runs removed: 3");
   EXPECT_EQ(window.log[0].Name, std::filesystem::canonical(tmp).string() + "/");
   EXPECT_EQ(window.log[1].Information, "Analysing...");
-  EXPECT_EQ(TmpEntries(), 0u);
+  EXPECT_EQ(TmpEntries(), 6u);  // the user's two folders as they were
+  for (const std::string name : {"~data.~vesk", "~photos.~vesk"}) {
+    std::ifstream in(tmp + "/" + name + "/sub/mine");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's") << name;
+  }
 }
 
 TEST_F(ScanRun, PassesOverLinksFifosAndOtherNonFiles) {

@@ -93,7 +93,7 @@ Abandoned LockAbandoned(int parent, const std::string& name) {
   struct stat named {};
   if (fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_uid != geteuid()) return found;
   if (S_ISDIR(named.st_mode)) {
-    found.Fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags));
+    found.Fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags | O_NOATIME));
     found.Kind = Abandoned::Kind::Directory;
   } else if (S_ISREG(named.st_mode) && named.st_nlink == 1) {
     found.Fd = UniqueFd(openat(parent, name.c_str(), FileFlags));
@@ -108,7 +108,10 @@ Abandoned LockAbandoned(int parent, const std::string& name) {
 }
 
 bool NamesIn(int fd, std::vector<std::string>& names) {
-  UniqueFd listing(openat(fd, ".", DirectoryFlags));
+  // Without changing the folder's access time where that is allowed (in a
+  // folder of this user's).
+  UniqueFd listing(openat(fd, ".", DirectoryFlags | O_NOATIME));
+  if (!listing.IsOpen() && errno == EPERM) listing = UniqueFd(openat(fd, ".", DirectoryFlags));
   if (!listing.IsOpen()) return false;
   DIR* dir = fdopendir(listing.Get());
   if (dir == nullptr) return false;
