@@ -49,10 +49,10 @@ TEST_F(WorkDirTest, PathsAreFreshNamesWhoseReservationIsGone) {
 TEST_F(WorkDirTest, TemporaryDirectoryIsTheRealFormOfTmpdir) {
   fs::create_directory_symlink(tmp, dir / "tmp-link");
   setenv("TMPDIR", (dir / "tmp-link").c_str(), 1);
-  EXPECT_EQ(GetTempDirectory(), fs::canonical(tmp).string() + "/");
+  EXPECT_EQ(TempDirectoryIfAny(), fs::canonical(tmp).string() + "/");
 
   setenv("TMPDIR", (dir / "missing").c_str(), 1);
-  EXPECT_THROW(GetTempDirectory(), std::runtime_error);
+  EXPECT_EQ(TempDirectoryIfAny(), "");
   EXPECT_THROW(MakeWorkDirPath(".~vesk/"), std::runtime_error);
 }
 
@@ -200,7 +200,6 @@ TEST_F(WorkDirTest, IsNamedOnlyWhenTheStoreFirstNeedsTheDisk) {
   // Without a temporary directory only the store that needs it fails, with
   // the cause.
   setenv("TMPDIR", (dir / "missing").c_str(), 1);
-  EXPECT_EQ(TempDirectoryIfAny(), "");
   WorkDir none("");
   try {
     none.Descriptor();

@@ -58,16 +58,6 @@ void SplitDirectoryPath(const std::string& path, std::string& parent, std::strin
 
 }  // namespace
 
-std::string GetLongPath(const std::string& path) {
-  platform::Outcome<std::string> real = platform::RealPath(path);
-  if (!real.Ok()) {
-    throw std::runtime_error("Can not find the directory " + path + " (" + SystemErrorText(real.Error()) + ")");
-  }
-  return std::move(real.Value());
-}
-
-std::string GetTempDirectory() { return EnsureTrailingBackslash(GetLongPath(SystemTempDirectory())); }
-
 bool IsWorkDirName(std::string_view name) { return HasGeneratedForm(name, WorkDirSuffix); }
 
 bool IsReservedFileName(std::string_view name) { return HasGeneratedForm(name, ReservedSuffix); }

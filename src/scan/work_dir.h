@@ -10,15 +10,9 @@ namespace veldrano {
 class SizeStore;
 
 // The system temporary directory ($TMPDIR, else /tmp) in its real form,
-// ending in "/". Throws std::runtime_error when it cannot be resolved.
-std::string GetTempDirectory();
-// The same, or empty when it cannot be resolved (missing): a run needs the
-// temporary directory only once its store outgrows its memory.
+// ending in "/"; empty when it cannot be resolved (missing): a run needs
+// the temporary directory only once its store outgrows its memory.
 std::string TempDirectoryIfAny();
-
-// The real form of path (links and dots resolved). Throws std::runtime_error
-// when it cannot be resolved.
-std::string GetLongPath(const std::string& path);
 
 // A path in the temporary directory that nothing occupies yet, ending in
 // extension: a unique file "~XXXXXX.tmp" is created there to reserve the
