@@ -233,7 +233,9 @@ TEST_F(CsvExport, ReplacesALinkAndRefusesWhatIsNoRegularFile) {
                                                          {socket.Path(), "a socket"},
                                                          {"/dev/null", "a device"},
                                                          {dir.Path(), "a directory"},
-                                                         {dir.Path() + "/", "a directory"}};
+                                                         {dir.Path() + "/", "a directory"},
+                                                         {dir.Path() + "/.", "a directory"},
+                                                         {"/", "a directory"}};
   for (const auto& [destination, kind] : refused) {
     EXPECT_FALSE(ExportResult2CSV(destination, false));
     ExpectOneFailure("Can not export to CSV file", destination, "Not a regular file: " + kind);

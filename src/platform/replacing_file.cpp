@@ -38,7 +38,7 @@ ReplacingFile::ReplacingFile(const std::string& path) {
   const std::size_t slash = trimmed.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : trimmed.substr(0, slash);
   name_ = slash == std::string::npos ? trimmed : trimmed.substr(slash + 1);
-  if (name_ == "/" || name_ == "." || name_ == "..") {
+  if (name_.empty() || name_ == "." || name_ == "..") {  // "/", "dir/.", ".."
     refusedType_ = S_IFDIR;
     Fail(EISDIR);
     return;
