@@ -16,7 +16,7 @@ develop=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libssl-dev          # benchmarks only: OpenSSL's MD5 as the yardstick
   desktop-file-utils appstream man-db # the checks of the installed desktop entry, metainfo and manual pages
-  strace              # tests that hold a system call back to stage a race
+  strace              # scanner tests that hold system calls back: to stop a run in the middle, to stage races
 )
 # The Debian package: CPack finds the programs' libraries with file and
 # dpkg-shlibdeps (dpkg-dev).

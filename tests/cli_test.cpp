@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/inotify.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -32,33 +36,57 @@ std::string Slurp(const std::string& path) {
 enum class Output { File, Full, ClosedPipe };
 
 // Runs veldrano-scan with arguments (already quoted for the shell) and the
-// given TMPDIR; standard error goes to a file, and so does standard output
-// unless told otherwise: neither is a terminal.
+// given TMPDIR, in a process group of its own; standard error goes to a
+// file, and so does standard output unless told otherwise: neither is a
+// terminal. A run that takes longer than a minute is killed and gives
+// status -1.
 class Scanner : public ::testing::Test {
  protected:
   void SetUp() override {
     std::filesystem::create_directories(tree);
     std::filesystem::create_directories(tmp);
   }
-  Outcome Run(const std::string& arguments, const std::string& tmpdir = "", Output output = Output::File) {
-    std::string command = environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' " + tracer +
-                          " '" VELDRANO_SCAN "' " + arguments + " 2>'" + (dir / "err") + "'";
+  // Starts the run; its process id, which is also its group's, or -1.
+  pid_t Start(const std::string& arguments, const std::string& tmpdir = "", Output output = Output::File) {
+    // env runs what environment names (more variables, or a program that
+    // runs the rest), so that the scanner is the shell's last program.
+    std::string command = "exec env " + environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" +
+                          VELDRANO_SCAN "' " + arguments + " 2>'" + (dir / "err") + "'";
     if (output == Output::File) command += " >'" + (dir / "out") + "'";
     if (output == Output::Full) command += " >/dev/full";
     std::filesystem::remove(dir / "out");
     int pipeEnds[2];
-    if (pipe(pipeEnds) != 0) return {};
+    if (pipe(pipeEnds) != 0) return -1;
     close(pipeEnds[0]);
     const pid_t child = fork();
     if (child == 0) {
+      setpgid(0, 0);
       dup2(pipeEnds[1], STDOUT_FILENO);
       execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
       _exit(127);
     }
     close(pipeEnds[1]);
+    if (child > 0) setpgid(child, child);  // before the test signals it, whichever runs first
+    return child;
+  }
+  Outcome Wait(pid_t child) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
     int raw = 0;
-    if (child < 0 || waitpid(child, &raw, 0) != child) return {};
+    pid_t done = 0;
+    while (child > 0 && (done = waitpid(child, &raw, WNOHANG)) == 0 && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    if (child > 0 && done == 0) {
+      kill(-child, SIGKILL);
+      waitpid(child, &raw, 0);
+      return {-1, Slurp(dir / "out"), Slurp(dir / "err")};
+    }
+    if (done != child) return {};
     return {WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Slurp(dir / "out"), Slurp(dir / "err")};
+  }
+  Outcome Run(const std::string& arguments, const std::string& tmpdir = "", Output output = Output::File) {
+    return Wait(Start(arguments, tmpdir, output));
   }
   void Write(const std::string& relative, const std::string& bytes) {
     std::filesystem::create_directories(std::filesystem::path(tree + "/" + relative).parent_path());
@@ -66,15 +94,18 @@ class Scanner : public ::testing::Test {
   }
 
   std::string environment;  // more variables for the run, NAME='value'
-  std::string tracer;       // a command the scanner runs under (strace)
   veldrano::testing::TempDir dir;
   std::string tree = dir / "tree";
   std::string tmp = dir / "tmp";
 };
 
+bool HasStrace() { return std::system("strace -qq -o /dev/null true >/dev/null 2>&1") == 0; }
+
 TEST_F(Scanner, RejectsAWrongCommandLineWithStatus2AndOneLine) {
-  for (const std::string& arguments : {std::string(""), std::string("--bogus '") + tree + "'",
-                                       std::string("'") + tree + "' --csv", std::string("'") + dir / "missing" + "'"}) {
+  const std::string t = " '" + tree + "'";
+  for (const std::string& arguments :
+       {std::string(""), "--bogus" + t, t + " --csv", "--csv a.csv --csv b.csv" + t, "--xml=a.xml --xml b.xml" + t,
+        "--csv-selected a.csv" + t + " --csv-selected=b.csv", "--trash-ticked --trash-ticked" + t}) {
     SCOPED_TRACE(arguments);
     const Outcome outcome = Run(arguments);
     EXPECT_EQ(outcome.status, 2);
@@ -115,11 +146,22 @@ TEST_F(Scanner, LogsTheRunAsTabSeparatedLinesAndWritesTheExports) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
-TEST_F(Scanner, EndsWithStatus1OnAFailedRunOrExport) {
+TEST_F(Scanner, EndsWithStatus1OnADirectoryItCannotScanOrAFailedExport) {
   Write("a", "x");
-  const Outcome noTemp = Run("'" + tree + "'", dir / "no-such-tmp");
-  EXPECT_EQ(noTemp.status, 1);
-  EXPECT_NE(noTemp.out.find("\tWarning #1: WARNING: Can not find the directory "), std::string::npos) << noTemp.out;
+  Write("b", "x");
+  std::ofstream(dir / "file");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const Outcome skipped = Run("'" + dir / "missing" + "' '" + dir / "file" + "' '" + dir / "fifo" + "' '" + tree + "'");
+  EXPECT_EQ(skipped.status, 1);
+  EXPECT_EQ(skipped.err, "veldrano-scan: cannot scan " + dir / "missing" +
+                             ": No such file or directory\n"
+                             "veldrano-scan: cannot scan " +
+                             dir / "file" +
+                             ": Not a directory\n"
+                             "veldrano-scan: cannot scan " +
+                             dir / "fifo" + ": Not a directory\n");
+  EXPECT_NE(skipped.out.find("\tDuplicate files: 1\t"), std::string::npos) << skipped.out;
+  EXPECT_EQ(Run("'" + dir / "missing" + "'").status, 1);
 
   const Outcome badExport = Run("--csv '" + (dir / "missing/out.csv") + "' '" + tree + "'");
   EXPECT_EQ(badExport.status, 1);
@@ -127,6 +169,96 @@ TEST_F(Scanner, EndsWithStatus1OnAFailedRunOrExport) {
                                "\tPlease check the destination\n"),
             std::string::npos)
       << badExport.out;
+}
+
+// What another user may plant at an export's name in a shared folder: a
+// link to a file of the victim's is replaced, the victim's file untouched;
+// a FIFO is refused at once, never opened (which would wait for a reader
+// for ever).
+TEST_F(Scanner, ExportsReplaceAPlantedLinkAndRefuseAPlantedFifo) {
+  Write("a", "hello\n");
+  Write("b", "hello\n");
+  const veldrano::testing::TempDir victim;
+  const std::string precious = victim.Write("precious", "the victim's bytes");
+  std::filesystem::create_symlink(precious, dir / "link.csv");
+  ASSERT_EQ(mkfifo((dir / "fifo.xml").c_str(), 0600), 0);
+  const Outcome outcome = Run("--csv '" + dir / "link.csv" + "' --xml '" + dir / "fifo.xml" + "' '" + tree + "'");
+  EXPECT_EQ(outcome.status, 1);
+  EXPECT_EQ(Slurp(precious), "the victim's bytes");
+  EXPECT_FALSE(std::filesystem::is_symlink(dir / "link.csv"));
+  EXPECT_EQ(Slurp(dir / "link.csv"),
+            "B1946AC92492D2347C6235B4D2611184;" + tree + "/a\r\nB1946AC92492D2347C6235B4D2611184;" + tree + "/b\r\n");
+  EXPECT_NE(outcome.out.find("\tError #1: Can not export to XML file\t" + dir / "fifo.xml" +
+                             "\tNot a regular file: a FIFO\n"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "fifo.xml"));
+}
+
+// Ctrl-C in the middle of the processing pass: every file open is slowed
+// down (strace, whose trace shows how far the pass has got), and once ten
+// files of the tree were opened the signal goes to the scanner's process
+// group, as a terminal sends it.
+TEST_F(Scanner, CtrlCStopsTheScanWritesTheExportsAndExitsWith3) {
+  if (!HasStrace()) GTEST_SKIP() << "strace cannot trace here";
+  constexpr int Files = 60;
+  for (int i = 0; i < Files; ++i) Write(std::string("f").append(std::to_string(i)), "same");
+  const std::string trace = dir / "trace";
+  // A scanner built with the sanitizers cannot look for leaks under ptrace.
+  environment = "ASAN_OPTIONS=\"${ASAN_OPTIONS:-}:detect_leaks=0\" strace -f -qq -o '" + trace +
+                "' -e trace=openat -e inject=openat:delay_exit=100000 env";
+  const pid_t scanner = Start("--csv '" + dir / "all.csv" + "' '" + tree + "'");
+  ASSERT_GT(scanner, 0);
+  const std::regex treeFile("f[0-9]+\"");
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (;;) {
+    const std::string opened = Slurp(trace);
+    const auto count =
+        std::distance(std::sregex_iterator(opened.begin(), opened.end(), treeFile), std::sregex_iterator());
+    if (count >= 10 || std::chrono::steady_clock::now() > deadline) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  kill(-scanner, SIGINT);
+  const Outcome outcome = Wait(scanner);
+  EXPECT_EQ(outcome.status, 3) << outcome.out << outcome.err;
+  EXPECT_NE(outcome.out.find("\tProcess stopped by the user\t"), std::string::npos) << outcome.out;
+  // The export holds what was found until then: the first file and the
+  // copies found, fewer than all.
+  std::smatch found;
+  ASSERT_TRUE(std::regex_search(outcome.out, found, std::regex("\tDuplicate files: ([0-9]+)\t"))) << outcome.out;
+  const int duplicates = std::stoi(found[1]);
+  EXPECT_GT(duplicates, 0);
+  EXPECT_LT(duplicates, Files - 1);
+  const std::string rows = Slurp(dir / "all.csv");
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), duplicates + 1);
+  EXPECT_TRUE(std::filesystem::is_empty(tmp));
+}
+
+// A scan whose store stays in memory needs no temporary directory: one
+// that cannot be written (or is missing) does not fail it.
+TEST_F(Scanner, ASmallScanSucceedsWithAReadOnlyOrMissingTemporaryDirectory) {
+  Write("a", "x");
+  Write("b", "x");
+  const Outcome missing = Run("'" + tree + "'", dir / "no-such-tmp");
+  EXPECT_EQ(missing.status, 0) << missing.out << missing.err;
+  EXPECT_NE(missing.out.find("\tDuplicate files: 1\t"), std::string::npos) << missing.out;
+
+  if (geteuid() != 0) {
+    std::filesystem::permissions(tmp, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  } else {
+    // Permissions do not stop the administrator: a read-only mount does.
+    const std::string probe =
+        "unshare --mount sh -c 'mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\"' '" + tmp +
+        "' 2>/dev/null";
+    if (std::system(probe.c_str()) != 0) GTEST_SKIP() << "no read-only mount in a mount namespace of its own here";
+    environment =
+        "unshare --mount sh -c 'mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec env \"$@\"' '" +
+        tmp + "'";
+  }
+  const Outcome readOnly = Run("'" + tree + "'");
+  EXPECT_EQ(readOnly.status, 0) << readOnly.out << readOnly.err;
+  EXPECT_NE(readOnly.out.find("\tDuplicate files: 1\t"), std::string::npos) << readOnly.out;
+  std::filesystem::permissions(tmp, std::filesystem::perms::owner_all);
 }
 
 TEST_F(Scanner, FailsWhenStandardOutputCannotBeWrittenAndStillCleansUp) {
@@ -275,8 +407,6 @@ class Watcher {
   std::thread thread_;
 };
 
-bool HasStrace() { return std::system("strace -o /dev/null true >/dev/null 2>&1") == 0; }
-
 // A race around one move: a, and b its copy, ticked; the home Trash made
 // beforehand, so that it can be watched.
 class TrashRace : public Scanner {
@@ -288,8 +418,16 @@ class TrashRace : public Scanner {
     std::filesystem::create_directories(trash + "/info");
     std::filesystem::create_directories(trash + "/files");
     std::filesystem::permissions(dir / "data", std::filesystem::perms::owner_all);
-    environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
     return trash;
+  }
+  // The run under strace, every rename held back 0.4 s before it is made
+  // (delay_enter) or before the scanner learns it was made (delay_exit). A
+  // scanner built with the sanitizers cannot look for leaks under ptrace.
+  std::string UnderStrace(const std::string& when) const {
+    return "XDG_DATA_HOME='" + (dir / "data") +
+           "' ASAN_OPTIONS=\"${ASAN_OPTIONS:-}:detect_leaks=0\" strace -f -qq -o /dev/null -e trace=renameat2 -e "
+           "inject=renameat2:" +
+           when + "=400000 env";
   }
 };
 
@@ -297,9 +435,9 @@ class TrashRace : public Scanner {
 // rename held back by strace until the info file's creation has been seen):
 // the moved file comes back.
 TEST_F(TrashRace, PutsAFileBackWhenItsCopyChangesDuringTheMove) {
-  if (!HasStrace()) GTEST_SKIP() << "no strace here";
+  if (!HasStrace()) GTEST_SKIP() << "strace cannot trace here";
   const std::string trash = TwoCopiesAndAnEmptyTrash();
-  tracer = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:delay_enter=400000";
+  environment = UnderStrace("delay_enter");
   Outcome outcome;
   {
     const Watcher watcher(trash + "/info", [&] { std::ofstream(tree + "/a", std::ios::in | std::ios::out) << "SAME"; });
@@ -319,9 +457,9 @@ TEST_F(TrashRace, PutsAFileBackWhenItsCopyChangesDuringTheMove) {
 // copy changes and a new file takes its name: it cannot go back, and stays
 // in the Trash where a file manager can restore it.
 TEST_F(TrashRace, LeavesAFileThatCannotGoBackRestorable) {
-  if (!HasStrace()) GTEST_SKIP() << "no strace here";
+  if (!HasStrace()) GTEST_SKIP() << "strace cannot trace here";
   const std::string trash = TwoCopiesAndAnEmptyTrash();
-  tracer = "strace -f -qq -o /dev/null -e trace=renameat2 -e inject=renameat2:delay_exit=400000";
+  environment = UnderStrace("delay_exit");
   Outcome outcome;
   {
     const Watcher watcher(trash + "/files", [&] {

@@ -1,14 +1,24 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "export/csv_export.h"
 #include "export/xml_export.h"
 #include "export/xml_text.h"
+#include "platform/unique_fd.h"
 #include "results/results_model.h"
 #include "support/engine_fixture.h"
 
@@ -23,7 +33,45 @@ std::string ReadAll(const std::string& path) {
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-bool HaveDevFull() { return std::filesystem::exists("/dev/full"); }
+// Files may grow to limit bytes while it exists; a write beyond fails with
+// EFBIG, as on a full disc.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t limit) {
+    getrlimit(RLIMIT_FSIZE, &saved_);
+    oldHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit lowered = saved_;
+    lowered.rlim_cur = limit;
+    setrlimit(RLIMIT_FSIZE, &lowered);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &saved_);
+    std::signal(SIGXFSZ, oldHandler_);
+  }
+
+ private:
+  rlimit saved_{};
+  void (*oldHandler_)(int) = nullptr;
+};
+
+// A Unix socket bound at path for as long as it lives.
+class UnixSocket {
+ public:
+  explicit UnixSocket(const std::string& path) : path_(path), fd_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return;
+    path.copy(address.sun_path, path.size());
+    bound_ = bind(fd_.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+  }
+  bool IsBound() const { return bound_; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+  platform::UniqueFd fd_;
+  bool bound_ = false;
+};
 
 // Group A (a1, a2), group B (b1, b2), then a3 joins A after B exists: in the
 // tree a3 is A's third file, in the list it is the last row.
@@ -36,11 +84,12 @@ void RecordTwoGroups() {
 class ExportTest : public testing::EngineTest {
  protected:
   // Expects the single error entry of a failed export and starts afresh.
-  void ExpectOneFailure(const std::string& message, const std::string& destination) {
+  void ExpectOneFailure(const std::string& message, const std::string& destination,
+                        const std::string& comment = "Please check the destination") {
     ASSERT_EQ(window.log.size(), 1u) << destination;
     EXPECT_EQ(window.log[0].Information, "Error #1: " + message);
     EXPECT_EQ(window.log[0].Name, destination);
-    EXPECT_EQ(window.log[0].Comment, "Please check the destination");
+    EXPECT_EQ(window.log[0].Comment, comment);
     EXPECT_EQ(window.log[0].ImageIndex, 3);
     EXPECT_EQ(ScanContext.ErrorCount, 1);
     EXPECT_FALSE(ScanContext.Busy);
@@ -51,7 +100,17 @@ class ExportTest : public testing::EngineTest {
   // Destinations that cannot be created as files; tests run as root, so
   // permission bits would not stop the write.
   std::vector<std::string> UnwritableDestinations() const {
-    return {dir / "missing/out.txt", dir.Path(), "", std::string("/tmp/a\0b", 8)};
+    return {dir / "missing/out.txt", "", std::string("/tmp/a\0b", 8)};
+  }
+  // What is in the scratch directory, sorted: no new file of a failed or
+  // refused export may stay behind.
+  std::vector<std::string> LeftOver() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
   }
 };
 
@@ -141,16 +200,90 @@ TEST_F(CsvExport, LogsOneErrorForADestinationThatCannotBeWritten) {
     EXPECT_FALSE(ExportResult2CSV(destination, false));
     ExpectOneFailure("Can not export to CSV file", destination);
   }
-  if (!HaveDevFull()) return;
-  // A short export fails only when its buffered end is flushed at the close;
-  // a long one fails while writing, and ends there.
-  EXPECT_FALSE(ExportResult2CSV("/dev/full", false));
-  ExpectOneFailure("Can not export to CSV file", "/dev/full");
+}
+
+// What another user may plant at the chosen name in a shared folder. A link
+// is replaced by the export, never written through, also when it dangles
+// (following it would create the file it names); anything but a regular
+// file is refused without being opened, and stays as it was.
+TEST_F(CsvExport, ReplacesALinkAndRefusesWhatIsNoRegularFile) {
+  RecordDuplicate(kLetterSig, "/q", "/p", 1);
+  const std::string expected = kLetterSig + ";/p\r\n" + kLetterSig + ";/q\r\n";
+  const testing::TempDir victim;
+  const std::string precious = victim.Write("precious", "the victim's bytes");
+  for (const std::string& aim : {precious, victim / "not-yet"}) {
+    const std::string link = dir / "planted.csv";
+    std::filesystem::remove(link);
+    std::filesystem::create_symlink(aim, link);
+    ASSERT_TRUE(ExportResult2CSV(link, false)) << aim;
+    EXPECT_FALSE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(ReadAll(link), expected);
+  }
+  EXPECT_EQ(ReadAll(precious), "the victim's bytes");
+  EXPECT_FALSE(std::filesystem::exists(victim / "not-yet"));
+
+  // A FIFO with a reader waiting, so that a wrongly opened one would take
+  // the rows rather than hang the test.
+  const std::string fifo = dir / "fifo.csv";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const platform::UniqueFd reader(open(fifo.c_str(), O_RDONLY | O_NONBLOCK));
+  const UnixSocket socket(dir / "socket.csv");
+  ASSERT_TRUE(socket.IsBound());
+  const std::pair<std::string, std::string> refused[] = {{fifo, "a FIFO"},
+                                                         {socket.Path(), "a socket"},
+                                                         {"/dev/null", "a device"},
+                                                         {dir.Path(), "a directory"},
+                                                         {dir.Path() + "/", "a directory"},
+                                                         {dir.Path() + "/.", "a directory"},
+                                                         {"/", "a directory"}};
+  for (const auto& [destination, kind] : refused) {
+    EXPECT_FALSE(ExportResult2CSV(destination, false));
+    ExpectOneFailure("Can not export to CSV file", destination, "Not a regular file: " + kind);
+  }
+  char byte = 0;
+  EXPECT_LE(read(reader.Get(), &byte, 1), 0) << "the FIFO was written";
+  EXPECT_TRUE(std::filesystem::is_fifo(fifo));
+  EXPECT_TRUE(std::filesystem::is_socket(socket.Path()));
+  EXPECT_EQ(LeftOver(), (std::vector<std::string>{"fifo.csv", "planted.csv", "socket.csv"}));
+}
+
+TEST_F(CsvExport, KeepsTheModeOfTheFileItReplacesAndGivesANewOneTheUsualMode) {
+  RecordDuplicate(kLetterSig, "/q", "/p", 1);
+  const mode_t oldMask = umask(022);
+  const std::string kept = dir.Write("kept.csv", "old");
+  ASSERT_EQ(chmod(kept.c_str(), 0640), 0);
+  EXPECT_TRUE(ExportResult2CSV(kept, false));
+  EXPECT_TRUE(ExportResult2CSV(dir / "new.csv", false));
+  umask(oldMask);
+  struct stat status {};
+  ASSERT_EQ(stat(kept.c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0640u);
+  ASSERT_EQ(stat((dir / "new.csv").c_str(), &status), 0);
+  EXPECT_EQ(status.st_mode & 07777, 0644u);
+}
+
+// A disc that fills up (here the file-size limit, which fails writes the
+// same way) and a failure thrown while the rows are written: the export
+// ends there, and the file it was to replace keeps every byte.
+TEST_F(CsvExport, AFailedExportLeavesThePreviousFileWhole) {
   for (int i = 0; i < 5000; ++i) RecordDuplicate(kLetterSig, "/some/longer/path/" + std::to_string(i), "/p", 1);
+  const std::string previous = dir.Write("previous.csv", "the previous export\r\n");
+  {
+    const FileSizeLimit limit(4096);
+    window.pumps = 0;
+    EXPECT_FALSE(ExportResult2CSV(previous, false));
+  }
+  EXPECT_LT(window.pumps, 5000) << "the export ends at the failed write";
+  ExpectOneFailure("Can not export to CSV file", previous);
+
   window.pumps = 0;
-  EXPECT_FALSE(ExportResult2CSV("/dev/full", false));
-  ExpectOneFailure("Can not export to CSV file", "/dev/full");
-  EXPECT_LT(window.pumps, 5000);
+  window.onPump = [](int pump) {
+    if (pump == 100) throw std::runtime_error("thrown by the window");
+  };
+  EXPECT_FALSE(ExportResult2CSV(previous, false));
+  ExpectOneFailure("Can not export to CSV file", previous);
+  EXPECT_TRUE(ReadAll(previous) == "the previous export\r\n");  // not the 5000 rows, when it fails
+  EXPECT_EQ(LeftOver(), std::vector<std::string>{"previous.csv"});
 }
 
 // ---------------------------------------------------------------- XML
@@ -204,7 +337,7 @@ TEST_F(XmlExport, WritesOnlyTheRootWithoutGroups) {
   ASSERT_TRUE(ExportResult2XML(dir / "root.xml"));
   EXPECT_EQ(ReadAll(dir / "root.xml"), empty);
 
-  ScanContext.ResultsRoot->Groups.push_back({"ABC", 0, {}});
+  ScanContext.ResultsRoot->Groups.push_back({"ABC", 0, {}, {}});
   ASSERT_TRUE(ExportResult2XML(dir / "nofiles.xml"));
   EXPECT_EQ(ReadAll(dir / "nofiles.xml"),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Vesk>\r\n\t<ABC>\r\n\t</ABC>\r\n</Vesk>\r\n");
@@ -230,16 +363,16 @@ TEST_F(XmlExport, LogsOneErrorForADestinationThatCannotBeWritten) {
     EXPECT_FALSE(ExportResult2XML(destination));
     ExpectOneFailure("Can not export to XML file", destination);
   }
-  if (!HaveDevFull()) return;
-  // A short export fails only when its buffered end is flushed at the close;
-  // a long one fails while writing, and ends there.
   EXPECT_FALSE(ExportResult2XML("/dev/full"));
-  ExpectOneFailure("Can not export to XML file", "/dev/full");
-  for (int i = 0; i < 5000; ++i) RecordDuplicate(kLetterSig, "/some/longer/path/" + std::to_string(i), "/p", 1);
-  window.pumps = 0;
-  EXPECT_FALSE(ExportResult2XML("/dev/full"));
-  ExpectOneFailure("Can not export to XML file", "/dev/full");
-  EXPECT_LT(window.pumps, 5000);
+  ExpectOneFailure("Can not export to XML file", "/dev/full", "Not a regular file: a device");
+  const std::string previous = dir.Write("previous.xml", "<Vesk/>");
+  {
+    const FileSizeLimit limit(0);
+    EXPECT_FALSE(ExportResult2XML(previous));
+  }
+  ExpectOneFailure("Can not export to XML file", previous);
+  EXPECT_EQ(ReadAll(previous), "<Vesk/>");
+  EXPECT_EQ(LeftOver(), std::vector<std::string>{"previous.xml"});
 }
 
 // ---------------------------------------------------------------- XML text

@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
 #include "scan/work_dir.h"
+#include "support/killed_run.h"
 #include "support/scan_fixture.h"
 
 namespace veldrano {
@@ -97,13 +99,12 @@ TEST_F(ScanRun, SecondRunStartsFromZeroAndKeepsTheLog) {
   List(tree);
   ASSERT_TRUE(sbStartClick());
   const std::size_t firstRunRows = window.log.size();
-  const std::string firstWorkDir = ScanContext.WorkDirPath;
   ASSERT_TRUE(sbStartClick());
   EXPECT_EQ(window.log.size(), 2 * firstRunRows);
   EXPECT_EQ(ScanContext.DuplicateFiles, 1);
   EXPECT_EQ(ScanContext.Selection.size(), 2u);
   EXPECT_EQ(ScanContext.ResultsRoot->Groups.size(), 1u);
-  EXPECT_NE(ScanContext.WorkDirPath, firstWorkDir);
+  EXPECT_TRUE(ScanContext.WorkDirPath.empty()) << "named only when the store spills";
 }
 
 TEST_F(ScanRun, StopDuringTheCountingPassEmptiesTheProcessingPass) {
@@ -199,13 +200,15 @@ TEST_F(ScanRun, FailureEndsTheRunButReleasesEverything) {
   EXPECT_EQ(TmpEntries(), 0u);
 }
 
-TEST_F(ScanRun, FailureBeforeAnythingIsStoredWhenTheTemporaryDirectoryIsMissing) {
+TEST_F(ScanRun, NeedsNoTemporaryDirectoryWhileTheStoreStaysInMemory) {
   File("a", "1");
+  File("b", "1");
   List(tree);
   setenv("TMPDIR", (dir / "no-such-dir").c_str(), 1);
-  EXPECT_FALSE(sbStartClick());
-  ASSERT_EQ(window.log.size(), 1u);
-  EXPECT_TRUE(window.log[0].Information.starts_with("Warning #1: WARNING: Can not find the directory "));
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(ScanContext.WarningCount, 0);
+  EXPECT_TRUE(ScanContext.WorkDirPath.empty());
   EXPECT_FALSE(ScanContext.Busy);
 }
 
@@ -238,17 +241,29 @@ TEST_F(ScanRun, ScansTheTemporaryDirectoryButNotTheWorkDirectoriesInIt) {
   EXPECT_EQ(ScanContext.FilesFound, 3);
 }
 
-TEST_F(ScanRun, RemovesTheWorkFilesOfAKilledRunFirst) {
-  std::filesystem::create_directories(tmp + "/~dead01.~vesk/T/1");
-  std::ofstream(tmp + "/~dead01.~vesk/T/1/1") << ";/x\r\n";
+TEST_F(ScanRun, RemovesTheWorkFilesOfAKilledRunFirstAndNothingOfTheUsers) {
+  ASSERT_TRUE(testing::InKilledProcess([] {
+    auto* store = new SizeStore("", 0);  // never released, as in a killed run
+    for (int size = 1; size <= 100; ++size) store->AddEntry(size, StoredFile{"/x/" + std::to_string(size), {}});
+  }));
+  ASSERT_EQ(TmpEntries(), 3u);  // the folder, paths and index
+  for (const std::string name : {"~data.~vesk", "~photos.~vesk"}) {
+    std::filesystem::create_directories(tmp + "/" + name + "/sub");
+    std::filesystem::permissions(tmp + "/" + name, std::filesystem::perms::owner_all);
+    std::ofstream(tmp + "/" + name + "/sub/mine") << "the user's";
+  }
   File("a", "1");
   List(tree);
   EXPECT_TRUE(sbStartClick());
   ASSERT_GE(window.log.size(), 2u);
-  EXPECT_EQ(window.log[0].Information, "Work files of interrupted runs removed: 4");
+  EXPECT_EQ(window.log[0].Information, "Work files of interrupted runs removed: 3");
   EXPECT_EQ(window.log[0].Name, std::filesystem::canonical(tmp).string() + "/");
   EXPECT_EQ(window.log[1].Information, "Analysing...");
-  EXPECT_EQ(TmpEntries(), 0u);
+  EXPECT_EQ(TmpEntries(), 6u);  // the user's two folders as they were
+  for (const std::string name : {"~data.~vesk", "~photos.~vesk"}) {
+    std::ifstream in(tmp + "/" + name + "/sub/mine");
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "the user's") << name;
+  }
 }
 
 TEST_F(ScanRun, PassesOverLinksFifosAndOtherNonFiles) {

@@ -10,11 +10,12 @@
 #include "cli/terminal_window.h"
 #include "export/csv_export.h"
 #include "export/xml_export.h"
+#include "platform/private_directory.h"
 #include "platform/system_error.h"
 #include "program_info.h"
 #include "results/trash_ticked.h"
 #include "scan/directory_list.h"
-#include "scan/path_helpers.h"
+#include "scan/scan_context.h"
 #include "scan/scan_driver.h"
 #include "scan/scan_scopes.h"
 
@@ -28,8 +29,10 @@ constexpr const char* Usage =
     "columns Time, Information, Name and Comment joined by TAB (TAB, line breaks\n"
     "and backslashes inside a column are written as \\t, \\n, \\r and \\\\, other\n"
     "control characters as \\x and two hexadecimal digits, ESC as \\x1b).\n"
-    "Progress is shown on standard error when it is a terminal. Ctrl-C stops\n"
-    "the scan the way the Stop button does; the results found so far are kept.\n"
+    "Progress is shown on standard error when it is a terminal. Ctrl-C, SIGTERM\n"
+    "and SIGHUP stop the scan the way the Stop button does; the results found so\n"
+    "far are kept and exported. A listed directory that cannot be scanned is\n"
+    "named on standard error, and the others are scanned.\n"
     "\n"
     "  --csv FILE           write every row of the results list to FILE\n"
     "  --csv-selected FILE  write the ticked rows (every duplicate but the first\n"
@@ -47,9 +50,15 @@ constexpr const char* Usage =
     "own in TMPDIR (default /tmp), removed at its end; those work directories\n"
     "are the only part of the temporary directory that is not scanned.\n"
     "\n"
-    "Exit status: 0 when the scan reached its end, 1 when it ended on a failure,\n"
-    "an export or standard output could not be written or a ticked file stayed\n"
-    "in place (--trash-ticked), 2 for a usage error.\n";
+    "Exit status:\n"
+    "  0  the scan reached its end and everything asked for was done\n"
+    "  1  a listed directory could not be scanned, the scan ended on a failure,\n"
+    "     an export or standard output could not be written, or a ticked file\n"
+    "     stayed in place (--trash-ticked)\n"
+    "  2  a usage error: an unknown or repeated option, a missing file name, no\n"
+    "     directory\n"
+    "  3  the scan was stopped (Ctrl-C, SIGTERM, SIGHUP); the exports hold what\n"
+    "     was found until then, and nothing was moved to the Trash\n";
 
 struct Options {
   std::vector<std::string> directories;
@@ -84,6 +93,7 @@ int ParseArguments(int argc, char** argv, Options& options) {
       return 0;
     }
     if (arg == "--trash-ticked") {
+      if (options.trashTicked) return UsageError("option --trash-ticked given twice");
       options.trashTicked = true;
       continue;
     }
@@ -104,22 +114,39 @@ int ParseArguments(int argc, char** argv, Options& options) {
       value = argv[++i];
     }
     if (value.empty()) return UsageError("option " + name + " needs a file name");
+    // A second one would silently drop the first.
+    if (!target->empty()) return UsageError("option " + name + " given twice");
     *target = value;
   }
   if (options.directories.empty()) return UsageError("no directory to scan");
   return -1;
 }
 
+// The exit statuses (see Usage).
+constexpr int Success = 0, Failure = 1, Stopped = 3;
+
 // status, unless what was written to standard output did not all reach it
-// (a full disk, a reader gone): then 1, with the reason on standard error.
-// writeError: an error already met on standard output, 0 if none.
+// (a full disk, a reader gone): then at least 1, with the reason on
+// standard error. writeError: an error already met on standard output, 0
+// if none.
 int ExitStatus(int status, int writeError = 0) {
   errno = 0;
   if (writeError == 0 && (std::fflush(stdout) != 0 || std::ferror(stdout) != 0)) writeError = errno != 0 ? errno : EIO;
   if (writeError == 0) return status;
   std::fprintf(stderr, "veldrano-scan: cannot write standard output: %s\n",
                veldrano::SystemErrorText(writeError).c_str());
-  return 1;
+  return status == Success ? Failure : status;
+}
+
+// Whether the directory can be listed: it is opened, never waited on (a
+// FIFO is not a directory and is not opened), and closed again. The reason
+// goes to standard error when it cannot.
+bool CanScan(const std::string& name, const std::string& directory) {
+  const veldrano::platform::Outcome<veldrano::platform::UniqueFd> opened = veldrano::platform::OpenDirectory(directory);
+  if (opened.Ok()) return true;
+  std::fprintf(stderr, "veldrano-scan: cannot scan %s: %s\n", name.c_str(),
+               veldrano::SystemErrorText(opened.Error()).c_str());
+  return false;
 }
 
 // An absolute path without "." and ".." steps, as a file manager drops it.
@@ -138,23 +165,27 @@ int Scan(const Options& options, int& logWriteError) {
   veldrano::cli::TerminalWindow window(stdout, stderr, isatty(fileno(stderr)) != 0);
   const veldrano::AttachedWindow attached(&window);
 
-  bool anyDirectory = false;
+  bool skipped = false;
   for (const std::string& name : options.directories) {
     const std::string directory = AbsoluteDirectory(name);
-    if (!veldrano::IsDirectory(directory)) {
-      std::fprintf(stderr, "veldrano-scan: not a directory, skipped: %s\n", name.c_str());
+    if (!CanScan(name, directory)) {
+      skipped = true;
       continue;
     }
-    anyDirectory = true;
     veldrano::AddDroppedDirectory(window.directories, directory);
   }
-  if (!anyDirectory) return UsageError("no directory to scan");
+  if (window.directories.empty()) return Failure;
 
   bool ok = veldrano::sbStartClick();
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
   logWriteError = window.LogWriteError();
+  // A request to stop, during the scan or the exports, outweighs the rest:
+  // what was found is partial, or was not to be acted on.
+  const auto status = [&ok, skipped] {
+    return veldrano::ScanContext.StopRequested ? Stopped : ok && !skipped ? Success : Failure;
+  };
   if (options.trashTicked) {
     // Only a whole scan, on record where asked, is acted on; its log too,
     // which names every file moved, must have been written.
@@ -165,13 +196,14 @@ int Scan(const Options& options, int& logWriteError) {
     if (refusal != nullptr) {
       window.ClearStatus();  // the message on a line of its own
       std::fprintf(stderr, "veldrano-scan: %s: nothing was moved to the Trash\n", refusal);
-      return 1;
+      ok = false;
+      return status();
     }
     const veldrano::TrashSummary moved = veldrano::MoveTickedToTrash(veldrano::PlanTrashTicked());
     ok = moved.LeftInPlace == 0 && moved.LeftInTrash == 0;
     logWriteError = window.LogWriteError();
   }
-  return ok ? 0 : 1;
+  return status();
 }
 
 }  // namespace

@@ -29,8 +29,7 @@ void AppendPathField(std::string& line, std::string_view path) {
   line += '"';
 }
 
-// Writes the lines; false on the first failure, leaving the file as far as
-// it got.
+// Writes the lines; false on the first failure.
 bool WriteRows(ExportFile& file, bool onlySelected) {
   std::string line;
   // The pump may tick, untick, sort or drop rows; every row is looked up

@@ -8,9 +8,11 @@ namespace veldrano {
 // Sets Busy while it works and lets the window handle its events before
 // every row. Paths are written byte for byte and unquoted, ";" included; only
 // a path holding CR or LF, or beginning with '"', is quoted (quotes doubled)
-// so that it cannot split its line. A failure to create, write or close the
-// file is logged as the error "Can not export to CSV file" and gives false;
-// the file keeps what was written. True when every line is written.
+// so that it cannot split its line. The file at path is replaced only once
+// it is written whole (ExportFile). A failure to create, write or close the
+// file, or a path that is no regular file, is logged as the error "Can not
+// export to CSV file" and gives false; path keeps what it held. True when
+// every line is written.
 bool ExportResult2CSV(const std::string& path, bool onlySelected);
 
 }  // namespace veldrano

@@ -1,33 +1,38 @@
 #include "export/export_file.h"
 
+#include <sys/stat.h>
+
 #include "report/activity_log.h"
 #include "scan/scan_scopes.h"
 
 namespace veldrano {
 
-ExportFile::ExportFile(const std::string& path) {
-  if (path.find('\0') != std::string::npos) return;  // no such name on Linux
-  file_.reset(std::fopen(path.c_str(), "wbe"));
+std::string ExportFile::Refusal() const {
+  switch (file_.RefusedType()) {
+    case S_IFIFO: return "Not a regular file: a FIFO";
+    case S_IFSOCK: return "Not a regular file: a socket";
+    case S_IFCHR:
+    case S_IFBLK: return "Not a regular file: a device";
+    case S_IFDIR: return "Not a regular file: a directory";
+    default: return {};
+  }
 }
-
-bool ExportFile::Write(std::string_view text) {
-  return file_ && std::fwrite(text.data(), 1, text.size(), file_.get()) == text.size();
-}
-
-bool ExportFile::Close() { return file_ && std::fclose(file_.release()) == 0; }
 
 bool RunExport(const std::string& path, std::string_view failureText, const std::function<bool(ExportFile&)>& write) {
   const BusyScope busy;  // for as long as the export runs, whichever way it ends
   bool written = false;
+  std::string refusal;
   try {
     ExportFile file(path);
+    refusal = file.Refusal();
     written = file.IsOpen() && write(file) && file.Close();
   } catch (...) {
     // Whatever goes wrong while writing (memory included) is the one export
-    // failure below; the window goes on.
+    // failure below, the new file gone with the ExportFile; the window goes
+    // on.
     written = false;
   }
-  if (!written) AddLogEntry(LogError, failureText, path, "Please check the destination");
+  if (!written) AddLogEntry(LogError, failureText, path, refusal.empty() ? "Please check the destination" : refusal);
   return written;
 }
 

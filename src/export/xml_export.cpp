@@ -12,8 +12,7 @@ namespace {
 bool IsAsciiLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Writes the document; false on the first failure, leaving the file as far
-// as it got.
+// Writes the document; false on the first failure.
 bool WriteDocument(ExportFile& file) {
   if (!file.Write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Vesk>\r\n")) return false;
   std::string line;

@@ -8,9 +8,11 @@ namespace veldrano {
 // element Vesk, one element per signature group, one Filename element per
 // file. Sets Busy while it works and lets the window handle its events before
 // every group and file. Paths are written as XmlCharacterData gives them.
-// A failure to create, write or close the file is logged as the error "Can
-// not export to XML file" and gives false; the file keeps what was written.
-// True when the whole document is written.
+// The file at path is replaced only once it is written whole (ExportFile).
+// A failure to create, write or close the file, or a path that is no
+// regular file, is logged as the error "Can not export to XML file" and
+// gives false; path keeps what it held. True when the whole document is
+// written.
 bool ExportResult2XML(const std::string& path);
 
 // The XML element name for a group caption: every character that is not an

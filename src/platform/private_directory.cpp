@@ -14,6 +14,10 @@ namespace veldrano::platform {
 namespace {
 
 constexpr int DirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+// Files of this user that may be another program's: opened for reading
+// only, never through a link, without waiting and without changing their
+// access time (allowed to their owner).
+constexpr int FileFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOATIME | O_CLOEXEC;
 
 // Our own stores nest a few levels at most; anything deeper is not ours.
 constexpr int MaxDepth = 32;
@@ -28,24 +32,24 @@ bool StillNamed(int parent, const std::string& name, int fd) {
          SameFile(named, open);
 }
 
-std::vector<std::string> NamesIn(int fd) {
-  std::vector<std::string> names;
-  UniqueFd listing(openat(fd, ".", DirectoryFlags));
-  if (!listing.IsOpen()) return names;
-  DIR* dir = fdopendir(listing.Get());
-  if (dir == nullptr) return names;
-  listing.Release();  // the listing owns it now
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names.push_back(name);
+// Reads up to bytes.size() bytes from the start of fd into bytes, which it
+// resizes to what was read.
+void ReadStart(int fd, std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t got = pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<std::size_t>(got);
   }
-  closedir(dir);
-  return names;
+  bytes.resize(done);
 }
 
 std::uint64_t Empty(int fd, int depth) {
   std::uint64_t removed = 0;
-  for (const std::string& name : NamesIn(fd)) {
+  std::vector<std::string> names;
+  NamesIn(fd, names);
+  for (const std::string& name : names) {
     struct stat status {};
     if (fstatat(fd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
     if (S_ISDIR(status.st_mode)) {
@@ -89,19 +93,63 @@ Abandoned LockAbandoned(int parent, const std::string& name) {
   struct stat named {};
   if (fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || named.st_uid != geteuid()) return found;
   if (S_ISDIR(named.st_mode)) {
-    found.Fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags));
+    found.Fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags | O_NOATIME));
     found.Kind = Abandoned::Kind::Directory;
-  } else if (S_ISREG(named.st_mode) && named.st_size == 0 && named.st_nlink == 1) {
-    found.Fd = UniqueFd(openat(parent, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  } else if (S_ISREG(named.st_mode) && named.st_nlink == 1) {
+    found.Fd = UniqueFd(openat(parent, name.c_str(), FileFlags));
     found.Kind = Abandoned::Kind::File;
   }
   struct stat open {};
   if (found.Kind == Abandoned::Kind::No || !found.Fd.IsOpen() || flock(found.Fd.Get(), LOCK_EX | LOCK_NB) != 0 ||
-      fstat(found.Fd.Get(), &open) != 0 || !SameFile(named, open) || open.st_uid != geteuid() ||
-      (found.Kind == Abandoned::Kind::File && open.st_size != 0)) {
+      fstat(found.Fd.Get(), &open) != 0 || !SameFile(named, open) || open.st_uid != geteuid()) {
     return Abandoned{};
   }
   return found;
+}
+
+bool NamesIn(int fd, std::vector<std::string>& names) {
+  // Without changing the folder's access time where that is allowed (in a
+  // folder of this user's).
+  UniqueFd listing(openat(fd, ".", DirectoryFlags | O_NOATIME));
+  if (!listing.IsOpen() && errno == EPERM) listing = UniqueFd(openat(fd, ".", DirectoryFlags));
+  if (!listing.IsOpen()) return false;
+  DIR* dir = fdopendir(listing.Get());
+  if (dir == nullptr) return false;
+  listing.Release();  // the listing owns it now
+  errno = 0;
+  while (const dirent* entry = readdir(dir)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+    errno = 0;
+  }
+  const bool whole = errno == 0;
+  closedir(dir);
+  return whole;
+}
+
+bool FileBeginsWith(int parent, const std::string& name, std::string_view start) {
+  struct stat named {};
+  if (fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(named.st_mode) ||
+      named.st_uid != geteuid() || named.st_nlink != 1) {
+    return false;
+  }
+  const UniqueFd fd(openat(parent, name.c_str(), FileFlags));
+  struct stat open {};
+  if (!fd.IsOpen() || fstat(fd.Get(), &open) != 0 || !SameFile(named, open)) return false;
+  std::string bytes(start.size(), '\0');
+  ReadStart(fd.Get(), bytes);
+  return bytes == start;
+}
+
+bool FileHolds(int fd, std::string_view bytes) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) ||
+      static_cast<std::uint64_t>(status.st_size) != bytes.size()) {
+    return false;
+  }
+  std::string held(bytes.size(), '\0');
+  ReadStart(fd, held);
+  return held == bytes;
 }
 
 std::uint64_t EmptyDirectory(int fd) { return Empty(fd, 0); }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/outcome.h"
 #include "platform/unique_fd.h"
@@ -33,11 +35,23 @@ struct Abandoned {
 };
 
 // Opens name in parent, without following a link, when it is a directory or
-// a regular file of this user whose lock nobody holds (its run has ended
-// without removing it), and takes that lock. Regular files must also be
-// empty. The kind is No for anything else (missing, a link, another user's,
-// locked).
+// a regular file of one link of this user whose lock nobody holds (its run
+// has ended without removing it), and takes that lock. The kind is No for
+// anything else (missing, a link, another user's, locked). Whether it is
+// ours to remove is for the caller to tell from what it holds.
 Abandoned LockAbandoned(int parent, const std::string& name);
+
+// The names in the directory open as fd, but "." and "..". False, with
+// the names read so far, when the listing could not be read to its end.
+bool NamesIn(int fd, std::vector<std::string>& names);
+
+// Whether name in parent is a regular file of this user with one link
+// whose first bytes are start. It is opened without following a link,
+// only when it is such a file, and read without changing its access time.
+bool FileBeginsWith(int parent, const std::string& name, std::string_view start);
+
+// Whether the regular file open as fd holds exactly bytes.
+bool FileHolds(int fd, std::string_view bytes);
 
 // Deletes everything inside the directory open as fd, depth first, without
 // following links. Returns the number of files and directories deleted.

@@ -23,6 +23,13 @@ constexpr const char* PathsName = "paths";
 constexpr int FileFlags = O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC;
 
 constexpr std::size_t RecordBytes = sizeof(StoreRecord);
+// The header takes the room of one record, so that records stay aligned.
+constexpr std::size_t HeaderBytes = RecordBytes;
+constexpr char HeaderText[HeaderBytes] = "Veldrano work store, format 1\n";  // padded with zeros
+constexpr std::string_view Header(HeaderText, HeaderBytes);
+
+// Where slot begins in the index file.
+std::uint64_t SlotOffset(std::uint64_t slot) { return HeaderBytes + slot * RecordBytes; }
 constexpr std::size_t LookupWindow = 32;         // records read by one probe
 constexpr std::size_t StreamBytes = 256 * 1024;  // buffer of a merge's reads and writes
 constexpr std::uint64_t MinSlots = 1024;
@@ -96,7 +103,7 @@ class RecordReader {
         if (read_ == slots_) return false;
         const std::uint64_t n = std::min<std::uint64_t>(slots_ - read_, StreamBytes / RecordBytes);
         buffer_.resize(static_cast<std::size_t>(n));
-        const ssize_t got = ReadAt(fd_, buffer_.data(), n * RecordBytes, read_ * RecordBytes);
+        const ssize_t got = ReadAt(fd_, buffer_.data(), n * RecordBytes, SlotOffset(read_));
         if (got < 0) {
           error = errno;
           return false;
@@ -121,6 +128,10 @@ class RecordReader {
 
 }  // namespace
 
+std::string_view StoreFileHeader() { return Header; }
+
+bool IsStoreFileName(std::string_view name) { return name == IndexName || name == NewIndexName || name == PathsName; }
+
 DiskTable::DiskTable(int directory, std::string directoryPath, std::uint64_t seed)
     : directory_(directory), directoryPath_(std::move(directoryPath)), seed_(seed) {}
 
@@ -134,7 +145,7 @@ std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
   StoreRecord window[LookupWindow];
   for (std::uint64_t slot = HomeOf(hash); slot < slots_;) {
     const std::uint64_t wanted = std::min<std::uint64_t>(LookupWindow, slots_ - slot);
-    const ssize_t got = ReadAt(index_.Get(), window, wanted * RecordBytes, slot * RecordBytes);
+    const ssize_t got = ReadAt(index_.Get(), window, wanted * RecordBytes, SlotOffset(slot));
     if (got < 0) Fail("Can not read the store file", IndexName, errno);
     const std::size_t n = static_cast<std::size_t>(got) / RecordBytes;
     for (std::size_t i = 0; i < n; ++i) {
@@ -151,7 +162,7 @@ std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
 }
 
 void DiskTable::Replace(std::uint64_t slot, const StoreRecord& record) {
-  if (!WriteAt(index_.Get(), &record, RecordBytes, slot * RecordBytes)) {
+  if (!WriteAt(index_.Get(), &record, RecordBytes, SlotOffset(slot))) {
     Fail("Can not write the store file", IndexName, errno);
   }
 }
@@ -184,7 +195,10 @@ void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& me
   if (sortedByHash.empty()) return;
   if (!paths_.IsOpen()) {
     paths_ = platform::UniqueFd(openat(directory_, PathsName, FileFlags | O_EXCL, 0600));
-    if (!paths_.IsOpen()) Fail("Can not write the store file", PathsName, errno);
+    if (!paths_.IsOpen() || !WriteAt(paths_.Get(), Header.data(), Header.size(), 0)) {
+      Fail("Can not write the store file", PathsName, errno);
+    }
+    pathsSize_ = HeaderBytes;
   }
 
   // The files first: the records then name them by their place on disk.
@@ -204,8 +218,12 @@ void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& me
   const std::uint64_t capacity = std::bit_ceil(std::max(MinSlots, total + total / 3 + 1));
   const int bits = std::countr_zero(capacity);
   platform::UniqueFd index(openat(directory_, NewIndexName, FileFlags | O_TRUNC, 0600));
-  if (!index.IsOpen()) Fail("Can not write the store file", NewIndexName, errno);
-  StreamWriter out(index.Get(), 0);
+  // The header at once, not through the stream's buffer: a run killed
+  // meanwhile leaves a file the clean-up knows.
+  if (!index.IsOpen() || !WriteAt(index.Get(), Header.data(), Header.size(), 0)) {
+    Fail("Can not write the store file", NewIndexName, errno);
+  }
+  StreamWriter out(index.Get(), HeaderBytes);
   std::uint64_t nextSlot = 0;
   const auto place = [&](const StoreRecord& record, std::uint64_t hash) {
     const std::uint64_t slot = std::max(hash >> (64 - bits), nextSlot);

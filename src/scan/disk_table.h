@@ -4,6 +4,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "platform/unique_fd.h"
 #include "scan/store_record.h"
@@ -12,11 +13,19 @@ namespace veldrano {
 
 class MemoryTable;
 
+// Every file of a store begins with this header (32 bytes, the text padded
+// with zeros): by it, and by the names below, the clean-up after a killed
+// run knows the files as the store's.
+std::string_view StoreFileHeader();
+// Whether name is one a store gives its files.
+bool IsStoreFileName(std::string_view name);
+
 // The records of the store that did not fit in memory, in two files of the
 // work directory that only this run reads:
 // - "paths": every file a record names, appended, each as its path's length
 //   in 4 bytes, the path's bytes and the file's state;
-// - "index": the records in a hash table of 2^k slots, ordered by hash. A
+// - "index": the records in a hash table of 2^k slots, ordered by hash, after
+//   the header that both files begin with (StoreFileHeader). A
 //   record sits at the slot its hash's top k bits name, or just after the
 //   records before it when that slot is taken, so a lookup reads a few
 //   neighbouring slots with one pread, and a merge of new records is one

@@ -43,9 +43,9 @@ struct TScanContext {
   long double StoreEntries = 0;      // entries (distinct sizes) created in the store
   long double ReleaseRemaining = 0;  // entries still to release
 
-  std::string WorkDirPath;   // this run's work directory, ending in ".~vesk/"; made only if the store needs disk room
-  std::string TempDirLong;   // the system temporary directory
-  std::string TempDirLower;  // its real form; the walk leaves out the work directories in it
+  std::string WorkDirPath;  // this run's work directory, ending in ".~vesk/"; named and made only when the store spills
+  std::string TempDirLong;  // the system temporary directory; empty when it is missing
+  std::string TempDirLower;          // its real form; the walk leaves out the work directories in it
   std::int32_t DigitsPerLevel = 0;   // size digits per directory level of the store
   std::unique_ptr<SizeStore> Store;  // the size-keyed store, from the processing pass to the release
 

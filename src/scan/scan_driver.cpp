@@ -21,8 +21,6 @@ namespace veldrano {
 
 namespace {
 
-constexpr const char* WorkDirExtension = ".~vesk/";
-
 using Button = WindowPort::Button;
 
 // Releases the run's store, with its work directory when it has one. A
@@ -62,13 +60,16 @@ void ReturnToIdle() {
   Display().SetTopCaption(IdleCaption);
 }
 
-// The part of the run that can fail. workDirChosen tells the caller whether
-// a store belongs to this run.
-void Run(bool& workDirChosen) {
+// The part of the run that can fail. storeMade tells the caller whether a
+// store belongs to this run.
+void Run(bool& storeMade) {
   TScanContext& ctx = ScanContext;
-  ctx.TempDirLong = GetTempDirectory();
-  // A case-sensitive file system: the walk compares the exact bytes.
-  ctx.TempDirLower = EnsureTrailingBackslash(GetLongPath(ctx.TempDirLong));
+  // Needed only when the store outgrows its memory (the work directory is
+  // named then): a missing one fails only such a run, at that point.
+  ctx.TempDirLong = TempDirectoryIfAny();
+  // Already the real form, and a case-sensitive file system: the walk
+  // compares the exact bytes.
+  ctx.TempDirLower = ctx.TempDirLong;
   ctx.WarningCount = 0;
   ctx.ErrorCount = 0;
   Display().SetButtonEnabled(Button::Start, false);
@@ -87,20 +88,23 @@ void Run(bool& workDirChosen) {
     return;
   }
 
-  // Runs of this user that were killed left their work files behind.
-  if (const std::uint64_t removed = RemoveAbandonedWorkFiles(ctx.TempDirLong); removed > 0) {
+  // Runs of this user that were killed left their work files behind. A
+  // temporary directory that is missing or read-only keeps what it holds.
+  const std::uint64_t removed = ctx.TempDirLong.empty() ? 0 : RemoveAbandonedWorkFiles(ctx.TempDirLong);
+  if (removed > 0) {
     AddLogEntry(LogInfo,
                 "Work files of interrupted runs removed: " + FormatCount(' ', static_cast<long double>(removed)),
                 ctx.TempDirLong);
   }
-  ctx.WorkDirPath = MakeWorkDirPath(WorkDirExtension);
-  workDirChosen = true;
+  // Named (and reserved) at the first spill, by the store's WorkDir.
+  ctx.WorkDirPath.clear();
   ctx.DigitsPerLevel = GetFileSystemName(ctx.TempDirLong) == "NTFS" ? 4 : 8;
   ctx.StoredFiles = 0;
   ctx.ReleaseRemaining = 0;
   ctx.StoreEntries = 0;
   ctx.PanelShownAt = {};
   ctx.Store = std::make_unique<SizeStore>(ctx.WorkDirPath);
+  storeMade = true;
   Display().SetOverallProgress(0);
   Display().SetFileProgress(0);
   Display().SetProgressBarsVisible(true);
@@ -168,10 +172,10 @@ bool sbStartClick() {
   TScanContext& ctx = ScanContext;
   const BusyScope busy;  // cleared last, after the idle caption
   Display().SetTopCaption("Working...");
-  bool workDirChosen = false;
+  bool storeMade = false;
   bool reachedEnd = true;
   try {
-    Run(workDirChosen);
+    Run(storeMade);
   } catch (const std::exception& failure) {
     ReportFailure(failure.what());
     reachedEnd = false;
@@ -182,7 +186,7 @@ bool sbStartClick() {
   if (!reachedEnd) {
     // Ended early: nothing of the run may stay behind.
     ctx.Estimator.reset();
-    if (workDirChosen) {
+    if (storeMade) {
       try {
         ReleaseStore();
       } catch (const std::exception&) {

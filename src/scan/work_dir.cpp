@@ -7,8 +7,8 @@
 
 #include <cstdlib>
 #include <stdexcept>
+#include <vector>
 
-#include "platform/directory_reader.h"
 #include "platform/file_system.h"
 #include "platform/private_directory.h"
 #include "platform/system_error.h"
@@ -16,6 +16,7 @@
 #include "report/formatting.h"
 #include "report/round_half_even.h"
 #include "scan/directory_walk.h"
+#include "scan/disk_table.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/size_store.h"
@@ -27,16 +28,19 @@ namespace {
 
 constexpr std::string_view WorkDirSuffix = ".~vesk";
 constexpr std::string_view ReservedSuffix = ".tmp";
+constexpr std::size_t GeneratedLength = 6;  // the random part of both names
 constexpr int MaxNameAttempts = 100;
+// What a reservation holds, so that a killed run's is known for ours.
+constexpr std::string_view ReservationLine = "Veldrano: this name is reserved for a work directory\n";
 
 // The temporary directory as the environment names it.
 std::string SystemTempDirectory() { return EnsureTrailingBackslash(platform::TempDirectoryName()); }
 
 bool IsNameCharacter(char c) { return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// "~", then at least one letter or digit, then suffix.
+// "~", six letters or digits, then suffix.
 bool HasGeneratedForm(std::string_view name, std::string_view suffix) {
-  if (name.size() < suffix.size() + 2 || name[0] != '~' || !name.ends_with(suffix)) return false;
+  if (name.size() != 1 + GeneratedLength + suffix.size() || name[0] != '~' || !name.ends_with(suffix)) return false;
   for (const char c : name.substr(1, name.size() - suffix.size() - 1)) {
     if (!IsNameCharacter(c)) return false;
   }
@@ -54,21 +58,35 @@ void SplitDirectoryPath(const std::string& path, std::string& parent, std::strin
 
 }  // namespace
 
-std::string GetLongPath(const std::string& path) {
-  platform::Outcome<std::string> real = platform::RealPath(path);
-  if (!real.Ok()) {
-    throw std::runtime_error("Can not find the directory " + path + " (" + SystemErrorText(real.Error()) + ")");
-  }
-  return std::move(real.Value());
-}
-
-std::string GetTempDirectory() { return EnsureTrailingBackslash(GetLongPath(SystemTempDirectory())); }
-
 bool IsWorkDirName(std::string_view name) { return HasGeneratedForm(name, WorkDirSuffix); }
 
-bool IsReservedFileName(std::string_view name) {
-  return HasGeneratedForm(name, ReservedSuffix) && name.size() == 1 + 6 + ReservedSuffix.size();
+bool IsReservedFileName(std::string_view name) { return HasGeneratedForm(name, ReservedSuffix); }
+
+std::string TempDirectoryIfAny() {
+  const platform::Outcome<std::string> real = platform::RealPath(SystemTempDirectory());
+  return real.Ok() ? EnsureTrailingBackslash(real.Value()) : std::string();
 }
+
+NameReservation::NameReservation(int directory, const std::string& directoryPath) : directory_(directory) {
+  platform::Outcome<platform::UniqueFile> created =
+      platform::CreateUniqueFile(directoryPath, "~", std::string(ReservedSuffix));
+  error_ = created.Error();
+  if (!created.Ok()) return;
+  file_ = std::move(created.Value().Fd);
+  const std::string& path = created.Value().Path;
+  name_ = path.substr(path.rfind('/') + 1);
+  // Locked while it exists, so that a run starting meanwhile does not take
+  // it for one a killed run left; the line tells a killed run's from a file
+  // of someone else's.
+  flock(file_.Get(), LOCK_EX);
+  (void)!write(file_.Get(), ReservationLine.data(), ReservationLine.size());
+}
+
+NameReservation::~NameReservation() {
+  if (file_.IsOpen()) platform::RemoveFileIfSame(directory_, name_, file_.Get());
+}
+
+std::string NameReservation::Stem() const { return name_.substr(0, name_.size() - ReservedSuffix.size()); }
 
 std::string MakeWorkDirPath(const std::string& extension) {
   const std::string temp = SystemTempDirectory();
@@ -76,47 +94,58 @@ std::string MakeWorkDirPath(const std::string& extension) {
   int error = opened.Error();
   const platform::UniqueFd& parent = opened.Value();
   for (int attempt = 0; opened.Ok() && attempt < MaxNameAttempts; ++attempt) {
-    const platform::Outcome<platform::UniqueFile> created =
-        platform::CreateUniqueFile(temp, "~", std::string(ReservedSuffix));
-    if (!created.Ok()) {
-      error = created.Error();
+    const NameReservation reservation(parent.Get(), temp);
+    if (!reservation.IsOpen()) {
+      error = reservation.Error();
       break;
     }
-    const platform::UniqueFd& file = created.Value().Fd;
-    const std::string& reserved = created.Value().Path;
-    // Locked while it exists, so that a run starting meanwhile does not
-    // take it for one a killed run left.
-    flock(file.Get(), LOCK_EX);
-    const std::string reservedName = reserved.substr(reserved.rfind('/') + 1);
-    const std::string stem = reservedName.substr(0, reservedName.size() - ReservedSuffix.size());
-    std::string dirName = stem + extension;
+    std::string dirName = reservation.Stem() + extension;
     while (!dirName.empty() && dirName.back() == '/') dirName.pop_back();
     struct stat taken {};
-    const bool free = fstatat(parent.Get(), dirName.c_str(), &taken, AT_SYMLINK_NOFOLLOW) != 0;
-    platform::RemoveFileIfSame(parent.Get(), reservedName, file.Get());
-    if (free) return temp + stem + extension;
+    if (fstatat(parent.Get(), dirName.c_str(), &taken, AT_SYMLINK_NOFOLLOW) != 0) {
+      return temp + reservation.Stem() + extension;
+    }
   }
   if (error == 0) error = EEXIST;
   throw std::runtime_error("Can not create a file in the temporary directory " + temp + " (" + SystemErrorText(error) +
                            ")");
 }
 
+namespace {
+
+// Whether the directory open as fd is a store a run of ours left: mode
+// 0700, and nothing in it but files of the store; names gets those files.
+bool IsAbandonedStore(int fd, std::vector<std::string>& names) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || (status.st_mode & 07777) != 0700 || !platform::NamesIn(fd, names)) return false;
+  for (const std::string& name : names) {
+    if (!IsStoreFileName(name) || !platform::FileBeginsWith(fd, name, StoreFileHeader())) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 std::uint64_t RemoveAbandonedWorkFiles(const std::string& directory) {
   const platform::Outcome<platform::UniqueFd> opened = platform::OpenDirectory(directory);
   if (!opened.Ok()) return 0;
   const platform::UniqueFd& parent = opened.Value();
-  platform::DirectoryReader reader(directory);
+  std::vector<std::string> names;
+  platform::NamesIn(parent.Get(), names);
   std::uint64_t removed = 0;
-  const platform::DirectoryReader::Listing listing = reader.ReadAll();
-  for (const platform::DirectoryEntry& entry : listing.Entries) {
-    const bool workDir = IsWorkDirName(entry.Name);
-    if (!workDir && !IsReservedFileName(entry.Name)) continue;
-    const platform::Abandoned found = platform::LockAbandoned(parent.Get(), entry.Name);
-    if (workDir && found.Kind == platform::Abandoned::Kind::Directory) {
-      removed += platform::EmptyDirectory(found.Fd.Get());
-      if (platform::RemoveDirectoryIfSame(parent.Get(), entry.Name, found.Fd.Get())) ++removed;
-    } else if (!workDir && found.Kind == platform::Abandoned::Kind::File) {
-      if (platform::RemoveFileIfSame(parent.Get(), entry.Name, found.Fd.Get())) ++removed;
+  for (const std::string& name : names) {
+    const bool workDir = IsWorkDirName(name);
+    if (!workDir && !IsReservedFileName(name)) continue;
+    const platform::Abandoned found = platform::LockAbandoned(parent.Get(), name);
+    std::vector<std::string> storeFiles;
+    if (workDir && found.Kind == platform::Abandoned::Kind::Directory && IsAbandonedStore(found.Fd.Get(), storeFiles)) {
+      for (const std::string& file : storeFiles) {
+        if (unlinkat(found.Fd.Get(), file.c_str(), 0) == 0) ++removed;
+      }
+      if (platform::RemoveDirectoryIfSame(parent.Get(), name, found.Fd.Get())) ++removed;
+    } else if (!workDir && found.Kind == platform::Abandoned::Kind::File &&
+               platform::FileHolds(found.Fd.Get(), ReservationLine)) {
+      if (platform::RemoveFileIfSame(parent.Get(), name, found.Fd.Get())) ++removed;
     }
   }
   return removed;
@@ -128,6 +157,7 @@ WorkDir::WorkDir(std::string path) : path_(std::move(path)) {}
 
 int WorkDir::Descriptor() {
   if (directory_.IsOpen()) return directory_.Get();
+  if (path_.empty()) path_ = MakeWorkDirPath(std::string(WorkDirSuffix) + "/");
   std::string parentPath, name;
   SplitDirectoryPath(path_, parentPath, name);
   int error = 0;
