@@ -54,7 +54,7 @@ constexpr const char* Usage =
     "  0  the scan reached its end and everything asked for was done\n"
     "  1  a listed directory could not be scanned, the scan ended on a failure,\n"
     "     an export or standard output could not be written, or a ticked file\n"
-    "     stayed in place (--trash-ticked)\n"
+    "     stayed in place, or was left in the Trash without proof (--trash-ticked)\n"
     "  2  a usage error: an unknown or repeated option, a missing file name, no\n"
     "     directory\n"
     "  3  the scan was stopped (Ctrl-C, SIGTERM, SIGHUP); the exports hold what\n"
