@@ -1,9 +1,11 @@
 // veldrano-scan: the scan of the desktop program without its window.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -13,8 +15,10 @@
 #include "platform/private_directory.h"
 #include "platform/system_error.h"
 #include "program_info.h"
+#include "results/keep_rules.h"
 #include "results/trash_ticked.h"
 #include "scan/directory_list.h"
+#include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
 #include "scan/scan_scopes.h"
@@ -38,6 +42,20 @@ constexpr const char* Usage =
     "  --csv-selected FILE  write the ticked rows (every duplicate but the first\n"
     "                       file of its group) to FILE\n"
     "  --xml FILE           write the results tree to FILE as XML\n"
+    "  --reference DIR      the files in DIR (one of the directories to scan, or\n"
+    "                       a directory inside one; repeatable) may be the copy\n"
+    "                       that stays but are never ticked nor moved; groups\n"
+    "                       found only inside reference directories are left out\n"
+    "  --keep RULES         tick every file of a group but the one RULES keep:\n"
+    "                       criteria joined by \",\", the first that tells two\n"
+    "                       files apart decides, then the first found (files in\n"
+    "                       reference directories always win first):\n"
+    "                         under:DIR (a file under DIR), path:GLOB,\n"
+    "                         not-path:GLOB (a shell pattern on the whole path),\n"
+    "                         oldest, newest, shortest-path, longest-path,\n"
+    "                         shortest-name, longest-name, shallowest, deepest,\n"
+    "                         no-copy-marker, copy-marker (\" (1)\", \" - Copy\",\n"
+    "                         \"copy of\", \"~\" in the name)\n"
     "  --trash-ticked       then move the ticked files to the desktop's Trash,\n"
     "                       each only after its bytes were compared with those\n"
     "                       of a file of its group that stays (one log line\n"
@@ -45,6 +63,14 @@ constexpr const char* Usage =
     "                       end or an export failed\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
+    "\n"
+    "Examples:\n"
+    "  veldrano-scan --reference ~/Pictures --trash-ticked ~/Pictures ~/Downloads\n"
+    "      moves every copy in ~/Downloads of a picture in ~/Pictures to the Trash\n"
+    "  veldrano-scan --keep under:~/Pictures,not-path:'*/Backup*/*',oldest \\\n"
+    "      --csv-selected ticked.csv ~\n"
+    "      lists every copy but the one in ~/Pictures, else outside a Backup\n"
+    "      folder, else the oldest\n"
     "\n"
     "A scan that outgrows its memory keeps the rest in a work directory of its\n"
     "own in TMPDIR (default /tmp), removed at its end; those work directories\n"
@@ -62,7 +88,9 @@ constexpr const char* Usage =
 
 struct Options {
   std::vector<std::string> directories;
+  std::vector<std::string> references;
   std::string csv, csvSelected, xml;
+  std::optional<veldrano::KeepRules> keep;
   bool trashTicked = false;
 };
 
@@ -104,6 +132,23 @@ int ParseArguments(int argc, char** argv, Options& options) {
       name = arg.substr(0, equals);
       value = arg.substr(equals + 1);
       hasValue = true;
+    }
+    if (name == "--reference" || name == "--keep") {
+      if (!hasValue) {
+        if (i + 1 >= argc)
+          return UsageError("option " + name + " needs " + (name == "--keep" ? "rules" : "a directory"));
+        value = argv[++i];
+      }
+      if (name == "--reference") {
+        if (value.empty()) return UsageError("option --reference needs a directory");
+        options.references.push_back(value);
+        continue;
+      }
+      if (options.keep) return UsageError("option --keep given twice");
+      std::string problem;
+      options.keep = veldrano::ParseKeepRules(value, problem);
+      if (!options.keep) return UsageError("--keep " + value + ": " + problem);
+      continue;
     }
     if (name == "--csv") target = &options.csv;
     if (name == "--csv-selected") target = &options.csvSelected;
@@ -175,8 +220,20 @@ int Scan(const Options& options, int& logWriteError) {
     veldrano::AddDroppedDirectory(window.directories, directory);
   }
   if (window.directories.empty()) return Failure;
+  // A reference directory is one of those scanned, or inside one.
+  for (const std::string& name : options.references) {
+    const std::string directory = veldrano::EnsureTrailingBackslash(AbsoluteDirectory(name));
+    const bool scanned = std::ranges::any_of(
+        window.directories, [&directory](const std::string& listed) { return directory.starts_with(listed); });
+    if (!scanned || !veldrano::IsDirectory(directory)) {
+      window.ClearStatus();
+      return UsageError("--reference " + name + ": not a directory to scan, nor inside one");
+    }
+    veldrano::ScanContext.ReferenceFolders.push_back(directory);
+  }
 
   bool ok = veldrano::sbStartClick();
+  if (options.keep) veldrano::TickByKeepRules(*options.keep);
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;

@@ -1,12 +1,18 @@
 #include "results/keep_rules.h"
 
 #include <fnmatch.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
 #include <filesystem>
+
+#include "platform/file_times.h"
+#include "results/reference_folders.h"
+#include "results/tick_rules.h"
+#include "scan/scan_context.h"
 
 namespace veldrano {
 
@@ -181,6 +187,21 @@ std::vector<std::uint32_t> ChooseKept(const KeepRules& rules, const ResultsNode&
     }
   }
   return keep;
+}
+
+KeepFacts CurrentFacts() {
+  KeepFacts facts;
+  facts.InReference = [](const std::string& path) { return InReferenceFolder(path); };
+  facts.ModifiedAt = [](const std::string& path) -> std::optional<std::int64_t> {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0) return std::nullopt;
+    return platform::Nanoseconds(status.st_mtim);
+  };
+  return facts;
+}
+
+void TickByKeepRules(const KeepRules& rules, const KeepFacts& facts) {
+  if (ScanContext.ResultsRoot) TickAllBut(ChooseKept(rules, *ScanContext.ResultsRoot, facts));
 }
 
 std::optional<KeepRules> ParseKeepRules(std::string_view text, std::string& problem) {

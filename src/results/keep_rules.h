@@ -50,6 +50,14 @@ struct KeepFacts {
 // The index of the file that stays in each group of root.
 std::vector<std::uint32_t> ChooseKept(const KeepRules& rules, const ResultsNode& root, const KeepFacts& facts);
 
+// The facts as they are: the reference folders of the directory list, and
+// modification times read from the file system without following links.
+KeepFacts CurrentFacts();
+
+// Ticks every file of the results but the one the rules keep in its group
+// (and those in reference folders).
+void TickByKeepRules(const KeepRules& rules, const KeepFacts& facts = CurrentFacts());
+
 // Whether the file name carries a mark of a copy: " (1)" and the like,
 // " - Copy", "copy of" (any case), or "~".
 bool HasCopyMarker(std::string_view name);

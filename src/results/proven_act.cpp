@@ -7,6 +7,7 @@
 #include "platform/file_times.h"
 #include "platform/system_error.h"
 #include "report/formatting.h"
+#include "results/reference_folders.h"
 
 namespace veldrano {
 
@@ -92,6 +93,10 @@ ActOutcome ActOnProvenCopy(const SignatureGroup& group, std::uint32_t f, const s
                            FileReacher& reacher, ReversibleAct& act, ByteComparer& comparer,
                            const std::function<bool()>& keepGoing) {
   ActOutcome outcome;
+  if (InReferenceFolder(group.Files[f])) {
+    outcome.Text = "In a reference folder";
+    return outcome;
+  }
   std::optional<ReachedFile> file =
       reacher.Reach(group.Files[f], f < group.Ids.size() ? group.Ids[f] : ScannedId{}, outcome.Text);
   if (!file) return outcome;

@@ -42,7 +42,8 @@ struct ActOutcome {
 };
 
 // Acts on file f of group, but only on proof that it is a copy of a file that
-// stays (staying[k]), the way every action on the user's files goes:
+// stays (staying[k]), and never when it lies in a reference folder, the way
+// every action on the user's files goes:
 // 1. f and the files that stay are reached from their listed folders by
 //    descriptors, and must be the very files the scan saw (FileReacher);
 // 2. no file that stays may be f itself (a hard link, a folder or a file

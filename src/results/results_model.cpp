@@ -5,6 +5,7 @@
 #include "report/ascii_case.h"
 
 #include "report/formatting.h"
+#include "results/reference_folders.h"
 #include "scan/scan_context.h"
 #include "scan/window_access.h"
 
@@ -73,7 +74,7 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
     SignatureGroup& g = root.Groups[*group];
     g.Files.push_back(path);
     g.Ids.push_back(id);
-    rows.push_back({*group, static_cast<std::uint32_t>(g.Files.size() - 1), true});
+    rows.push_back({*group, static_cast<std::uint32_t>(g.Files.size() - 1), !InReferenceFolder(path)});
     Display().DuplicateRecorded(*group, false);
     return;
   }
@@ -81,7 +82,7 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
   root.Groups.push_back({signature, size, {firstPath, path}, {firstId, id}});
   root.GroupIndex.emplace(signature, group);
   rows.push_back({group, 0, false});
-  rows.push_back({group, 1, true});
+  rows.push_back({group, 1, !InReferenceFolder(path)});
   Display().DuplicateRecorded(group, true);
 }
 

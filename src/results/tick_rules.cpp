@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/file_times.h"
+#include "results/reference_folders.h"
 #include "scan/scan_context.h"
 
 namespace veldrano {
@@ -22,11 +23,8 @@ std::string_view FolderOf(std::string_view path) {
   return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash + 1);
 }
 
-// Ticks every row but the file kept in each group: keep[g] is its index in
-// the group's files.
-void TickAllBut(const std::vector<std::uint32_t>& keep) {
-  for (SelectionRow& row : ScanContext.Selection) row.Checked = row.File != keep[row.Group];
-}
+// Sets the tick of a row, which a file in a reference folder never takes.
+void SetTick(SelectionRow& row, bool ticked) { row.Checked = ticked && !InReferenceFolder(PathOf(row)); }
 
 // Keeps, in each group, the file whose time is best by better (oldest or
 // newest); files found first win ties.
@@ -50,6 +48,10 @@ void TickAllButByTime(const ModificationTime& given, bool (*better)(std::int64_t
 
 }  // namespace
 
+void TickAllBut(const std::vector<std::uint32_t>& keep) {
+  for (SelectionRow& row : ScanContext.Selection) SetTick(row, row.File != keep[row.Group]);
+}
+
 void TickAllButFirst() {
   if (!ScanContext.ResultsRoot) return;
   TickAllBut(std::vector<std::uint32_t>(ScanContext.ResultsRoot->Groups.size(), 0));
@@ -70,12 +72,22 @@ void UntickAll() {
 void TickFolderOf(const std::string& path, bool ticked) {
   const std::string_view folder = FolderOf(path);
   for (SelectionRow& row : ScanContext.Selection) {
-    if (FolderOf(PathOf(row)) == folder) row.Checked = ticked;
+    if (FolderOf(PathOf(row)) == folder) SetTick(row, ticked);
   }
 }
 
+TickedTotals CountTicked() {
+  TickedTotals totals;
+  for (const SelectionRow& row : ScanContext.Selection) {
+    if (!row.Checked) continue;
+    ++totals.Files;
+    totals.Bytes += GroupOf(row).Size;
+  }
+  return totals;
+}
+
 void InvertTicks() {
-  for (SelectionRow& row : ScanContext.Selection) row.Checked = !row.Checked;
+  for (SelectionRow& row : ScanContext.Selection) SetTick(row, !row.Checked);
 }
 
 }  // namespace veldrano

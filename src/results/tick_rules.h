@@ -11,7 +11,12 @@ namespace veldrano {
 
 // The rules that tick the rows of the selection list (ScanContext.Selection)
 // in one go. Each leaves one file of every group unticked, except where it
-// says otherwise: the one the user keeps.
+// says otherwise: the one the user keeps. None ticks a file in a reference
+// folder.
+
+// Every file but the one of each group given: keep[g] is its index in the
+// group's files.
+void TickAllBut(const std::vector<std::uint32_t>& keep);
 
 // Every file but the first found of its group: the state after a scan.
 void TickAllButFirst();
@@ -35,5 +40,12 @@ void TickFolderOf(const std::string& path, bool ticked);
 
 // Every tick turned over.
 void InvertTicks();
+
+// What is ticked: the files and their sizes added up.
+struct TickedTotals {
+  std::int64_t Files = 0;
+  long double Bytes = 0;
+};
+TickedTotals CountTicked();
 
 }  // namespace veldrano

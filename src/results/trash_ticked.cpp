@@ -2,6 +2,7 @@
 
 #include "report/activity_log.h"
 #include "report/formatting.h"
+#include "results/reference_folders.h"
 #include "results/trash_act.h"
 #include "scan/scan_context.h"
 #include "scan/scan_scopes.h"
@@ -53,14 +54,16 @@ TrashPlan PlanTrashTicked() {
   if (!ScanContext.ResultsRoot) return plan;
   const auto& groups = ScanContext.ResultsRoot->Groups;
   std::vector<std::uint32_t> unticked(groups.size(), 0);
+  // A file in a reference folder stays, whatever its tick says.
+  const auto ticked = [](const SelectionRow& row) { return row.Checked && !InReferenceFolder(PathOf(row)); };
   for (const SelectionRow& row : ScanContext.Selection) {
-    if (!row.Checked) ++unticked[row.Group];
+    if (!ticked(row)) ++unticked[row.Group];
   }
   for (std::uint32_t g = 0; g < groups.size(); ++g) {
     if (unticked[g] == 0) plan.FirstKept.push_back(g);
   }
   for (const SelectionRow& row : ScanContext.Selection) {
-    if (!row.Checked || (unticked[row.Group] == 0 && row.File == 0)) continue;
+    if (!ticked(row) || (unticked[row.Group] == 0 && row.File == 0)) continue;
     plan.Files.push_back({row.Group, row.File});
     plan.Bytes += groups[row.Group].Size;
   }

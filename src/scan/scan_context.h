@@ -58,6 +58,9 @@ struct TScanContext {
   std::vector<SelectionRow> Selection;
   // The directories the run behind the results walked, as it found them.
   std::vector<ListedFolder> ListedFolders;
+  // The reference folders, each ending in "/": their files are never ticked
+  // nor acted on. The directory list keeps it up to date.
+  std::vector<std::string> ReferenceFolders;
 
   // The window the engine reports to; a run does not change it.
   WindowPort* Window = nullptr;
