@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/text_bytes.h"
+#include "results/reference_folders.h"
 #include "results/selection_sort.h"
 #include "scan/scan_context.h"
 
@@ -33,6 +34,9 @@ QVariant SelectionModel::data(const QModelIndex& index, int role) const {
       return {};
     case Qt::ToolTipRole:  // the whole path, which the column may cut
       if (index.column() == 2) return ToDisplay(PathOf(row));
+      if (index.column() == 0 && InReferenceFolder(PathOf(row))) {
+        return QStringLiteral("In a reference folder: it may stay, it is never ticked");
+      }
       return {};
     case Qt::TextAlignmentRole:
       if (index.column() == 1) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
@@ -46,7 +50,9 @@ QVariant SelectionModel::data(const QModelIndex& index, int role) const {
 bool SelectionModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
   if (index.row() >= static_cast<int>(ScanContext.Selection.size())) return false;
-  ScanContext.Selection[static_cast<std::size_t>(index.row())].Checked = value.value<Qt::CheckState>() == Qt::Checked;
+  SelectionRow& row = ScanContext.Selection[static_cast<std::size_t>(index.row())];
+  if (InReferenceFolder(PathOf(row))) return false;
+  row.Checked = value.value<Qt::CheckState>() == Qt::Checked;
   emit dataChanged(index, index, {Qt::CheckStateRole});
   return true;
 }
@@ -54,7 +60,14 @@ bool SelectionModel::setData(const QModelIndex& index, const QVariant& value, in
 Qt::ItemFlags SelectionModel::flags(const QModelIndex& index) const {
   if (!index.isValid()) return Qt::NoItemFlags;
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-  if (index.column() == 0) flags |= Qt::ItemIsUserCheckable;
+  if (index.column() != 0) return flags;
+  flags |= Qt::ItemIsUserCheckable;
+  // A file of a reference folder shows its check box, greyed: it cannot be
+  // ticked.
+  if (index.row() < static_cast<int>(ScanContext.Selection.size()) &&
+      InReferenceFolder(PathOf(ScanContext.Selection[static_cast<std::size_t>(index.row())]))) {
+    flags &= ~Qt::ItemIsEnabled;
+  }
   return flags;
 }
 
@@ -78,6 +91,10 @@ void SelectionModel::Appended() {
 
 void SelectionModel::ChecksChanged() {
   if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, 0), {Qt::CheckStateRole});
+}
+
+void SelectionModel::ReferencesChanged() {
+  if (rows_ > 0) emit dataChanged(index(0, 0), index(rows_ - 1, 0), {Qt::CheckStateRole, Qt::ToolTipRole});
 }
 
 void SelectionModel::Reload() {

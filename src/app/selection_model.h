@@ -4,8 +4,9 @@
 namespace veldrano {
 
 // lvSelection over the engine's selection rows (ScanContext.Selection):
-// MD5, Size and Path, with the row's check box on the MD5 column; odd rows
-// pale yellow. The model keeps its own row count and learns of new rows from
+// MD5, Size and Path, with the row's check box on the MD5 column (greyed for
+// a file of a reference folder, which cannot be ticked); odd rows pale
+// yellow. The model keeps its own row count and learns of new rows from
 // Appended(), so a view never sees rows it was not told about.
 class SelectionModel : public QAbstractTableModel {
   Q_OBJECT
@@ -24,6 +25,8 @@ class SelectionModel : public QAbstractTableModel {
   void Reload();
   // The check boxes of any rows changed at once (a tick rule).
   void ChecksChanged();
+  // The reference folders changed: which check boxes can be ticked.
+  void ReferencesChanged();
   // Sorts by column c (0 MD5, 1 Size, 2 Path), as a click on its header.
   void SortByColumn(int column);
 

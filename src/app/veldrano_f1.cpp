@@ -49,6 +49,7 @@
 #include "export/xml_export.h"
 #include "report/activity_log.h"
 #include "report/formatting.h"
+#include "results/reference_folders.h"
 #include "results/results_model.h"
 #include "results/tick_rules.h"
 #include "results/trash_ticked.h"
@@ -66,6 +67,10 @@ namespace veldrano {
 namespace {
 
 constexpr int BytesRole = Qt::UserRole + 1;
+
+const QString ReferenceToolTip = QStringLiteral(
+    "A reference folder: its files may be the copy that stays, but are never ticked nor moved; "
+    "groups found only inside reference folders are left out");
 
 // The file-system bytes of a dropped file: the URL's path, percent-decoded
 // as bytes, so that a name that is not UTF-8 arrives unchanged.
@@ -209,15 +214,21 @@ void TForm1::BuildLayout() {
 
   Lista = new QTreeWidget(PanelGauche);
   Lista->setObjectName(QStringLiteral("Lista"));
-  Lista->setColumnCount(1);
-  Lista->setHeaderLabels({QStringLiteral("Directories to scan")});
+  Lista->setColumnCount(2);
+  Lista->setHeaderLabels({QStringLiteral("Directories to scan"), QStringLiteral("Reference")});
   Lista->header()->setSectionsClickable(false);
+  Lista->header()->setStretchLastSection(false);
+  Lista->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+  Lista->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+  Lista->headerItem()->setToolTip(1, ReferenceToolTip);
+  Lista->setSelectionMode(QAbstractItemView::ExtendedSelection);
   Lista->setRootIsDecorated(false);
   Lista->setToolTip(QStringLiteral("Drag'n drop directories here"));
   Lista->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   // A row edited down to nothing names no directory: it goes (walked, an
   // empty name would be the whole file system from "/").
   connect(Lista, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem* item) {
+    SyncReferenceFolders();
     if (!item->text(0).trimmed().isEmpty()) return;
     QMetaObject::invokeMethod(
         this,
@@ -249,6 +260,19 @@ void TForm1::BuildLayout() {
         ->setEnabled(sbStart->isEnabled());
     menu->addAction(QStringLiteral("&Remove"), this, &TForm1::RemoveDirectoryClick)
         ->setEnabled(row != nullptr && sbStart->isEnabled());
+    // Every highlighted row at once: all become reference folders, or, when
+    // they all are, none.
+    const QList<QTreeWidgetItem*> rows = Lista->selectedItems();
+    const bool allReference = !rows.isEmpty() && std::ranges::all_of(rows, [](const QTreeWidgetItem* item) {
+      return item->checkState(1) == Qt::Checked;
+    });
+    QAction* reference = menu->addAction(QStringLiteral("Re&ference folder"), this, [this, rows, allReference] {
+      for (QTreeWidgetItem* item : rows) item->setCheckState(1, allReference ? Qt::Unchecked : Qt::Checked);
+    });
+    reference->setCheckable(true);
+    reference->setChecked(allReference);
+    reference->setEnabled(!rows.isEmpty() && sbStart->isEnabled());
+    reference->setToolTip(ReferenceToolTip);
     menu->popup(Lista->viewport()->mapToGlobal(at));
   });
   auto* listRow = new QHBoxLayout;
@@ -257,6 +281,12 @@ void TForm1::BuildLayout() {
   listRow->addWidget(Lista, 1);
   listRow->addWidget(sbAdd, 0, Qt::AlignTop);
   left->addLayout(listRow);
+  // What the ticks add up to, in sight at every change.
+  lblTicked = new QLabel(PanelGauche);
+  lblTicked->setObjectName(QStringLiteral("lblTicked"));
+  lblTicked->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  lblTicked->setContentsMargins(Scaled(4), Scaled(2), Scaled(4), Scaled(2));
+  left->addWidget(lblTicked);
 
   Splitter1 = new QSplitter(Qt::Vertical, PanelGauche);
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -276,6 +306,18 @@ void TForm1::BuildLayout() {
       lvSelection->horizontalHeader()->sizeHint().height() + 2 * lvSelection->verticalHeader()->defaultSectionSize() +
       lvSelection->horizontalScrollBar()->sizeHint().height() + 2 * lvSelection->frameWidth());
   connect(lvSelection->horizontalHeader(), &QHeaderView::sectionClicked, this, &TForm1::lvSelectionColumnClick);
+  // Recounted at most every 100 ms: a scan adds rows one by one.
+  tickedRecount_ = new QTimer(this);
+  tickedRecount_->setSingleShot(true);
+  tickedRecount_->setInterval(100);
+  connect(tickedRecount_, &QTimer::timeout, this, &TForm1::ShowTickedCount);
+  const auto recount = [this] {
+    if (!tickedRecount_->isActive()) tickedRecount_->start();
+  };
+  connect(selectionModel, &QAbstractItemModel::dataChanged, this, recount);
+  connect(selectionModel, &QAbstractItemModel::modelReset, this, recount);
+  connect(selectionModel, &QAbstractItemModel::rowsInserted, this, recount);
+  ShowTickedCount();
   // Watched on the viewport rather than through doubleClicked, which a
   // double-click on a check box never gives (see eventFilter).
   lvSelection->viewport()->installEventFilter(this);
@@ -496,7 +538,37 @@ std::string TForm1::Directory(int index) {
   return item->text(0) == ToDisplay(dropped) ? dropped : ToBytes(item->text(0));
 }
 
-void TForm1::ClearDirectories() { Lista->clear(); }
+void TForm1::ClearDirectories() {
+  Lista->clear();
+  SyncReferenceFolders();
+}
+
+void TForm1::SyncReferenceFolders() {
+  std::vector<std::string> folders;
+  for (int i = 0; i < DirectoryCount(); ++i) {
+    if (Lista->topLevelItem(i)->checkState(1) == Qt::Checked) folders.push_back(EnsureTrailingBackslash(Directory(i)));
+  }
+  if (folders == ScanContext.ReferenceFolders) return;
+  ScanContext.ReferenceFolders = std::move(folders);
+  // A tick never holds on a file of a reference folder.
+  bool unticked = false;
+  for (SelectionRow& row : ScanContext.Selection) {
+    if (row.Checked && InReferenceFolder(PathOf(row))) {
+      row.Checked = false;
+      unticked = true;
+    }
+  }
+  if (unticked) selectionModel->ChecksChanged();
+  selectionModel->ReferencesChanged();
+}
+
+void TForm1::ShowTickedCount() {
+  const TickedTotals ticked = CountTicked();
+  lblTicked->setText(QStringLiteral("Ticked: %1 %2, %3")
+                         .arg(ToDisplay(FormatCount(' ', static_cast<long double>(ticked.Files))),
+                              ticked.Files == 1 ? QStringLiteral("file") : QStringLiteral("files"),
+                              ToDisplay(FormatSize(ticked.Bytes))));
+}
 
 void TForm1::ClearLog() {
   logModel->Clear();
@@ -738,6 +810,7 @@ void TForm1::AddDirectoryClick() {
 void TForm1::RemoveDirectoryClick() {
   if (!sbStart->isEnabled()) return;
   delete Lista->currentItem();
+  SyncReferenceFolders();
   sbReset->setEnabled(Lista->topLevelItemCount() > 0);
 }
 
@@ -855,13 +928,20 @@ void TForm1::DropNames(const std::vector<std::string>& names) {
   bool changed = false;
   for (const std::string& name : names) changed = AddDroppedDirectory(list, name) || changed;
   if (changed) {
+    const QSignalBlocker quiet(Lista);  // the rows are whole only at the end
     Lista->clear();
     for (const std::string& directory : list) {
       auto* item = new QTreeWidgetItem(Lista, {ToDisplay(directory)});
       item->setData(0, BytesRole, QByteArray(directory.data(), static_cast<qsizetype>(directory.size())));
-      item->setFlags(item->flags() | Qt::ItemIsEditable);
+      item->setFlags(item->flags() | Qt::ItemIsEditable | Qt::ItemIsUserCheckable);
+      // A folder stays a reference folder while it is listed.
+      const bool reference = std::ranges::find(ScanContext.ReferenceFolders, EnsureTrailingBackslash(directory)) !=
+                             ScanContext.ReferenceFolders.end();
+      item->setCheckState(1, reference ? Qt::Checked : Qt::Unchecked);
+      item->setToolTip(1, ReferenceToolTip);
     }
   }
+  SyncReferenceFolders();
   sbReset->setEnabled(sbStart->isEnabled() && Lista->topLevelItemCount() > 0);
 }
 

@@ -74,6 +74,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   QToolButton* sbPin;
   QTreeWidget* Lista;
   QTableView* lvSelection;
+  QLabel* lblTicked;  // "Ticked: N files, X Mb"
   QSplitter* Splitter1;
   QFrame* PanelBas;
   QTableView* lvLog;
@@ -150,6 +151,10 @@ class TForm1 : public QMainWindow, public WindowPort {
 
  private:
   void BuildLayout();
+  // The reference folders (ScanContext.ReferenceFolders) as the list's
+  // check boxes say; a file in one loses its tick.
+  void SyncReferenceFolders();
+  void ShowTickedCount();
   void BuildMenus();
   // Asks for the export's file with the save dialog and hands it to write;
   // Busy all along. Cancelling writes nothing.
@@ -162,14 +167,15 @@ class TForm1 : public QMainWindow, public WindowPort {
   void FitTreeColumn();
   void FitTreeColumnSoon();
 
-  AttachedWindow attached_{this};  // the engine reports here from the start
+  AttachedWindow attached_{this};      // the engine reports here from the start
   QAction* trashSeparator_ = nullptr;  // before MoveToTrash1 in the list's context menu
-  QString lastExportDirectory_;    // where the save dialogs start next
-  bool closing_ = false;           // closed during a run
+  QString lastExportDirectory_;        // where the save dialogs start next
+  bool closing_ = false;               // closed during a run
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;
   bool treeFitPending_ = false;
   int barPositions_[2] = {0, 0};
+  QTimer* tickedRecount_ = nullptr;  // the ticked count, shown again soon
   TForm4* about_ = nullptr;
   TForm2* memory_ = nullptr;
 };

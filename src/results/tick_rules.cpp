@@ -78,6 +78,7 @@ void TickFolderOf(const std::string& path, bool ticked) {
 
 TickedTotals CountTicked() {
   TickedTotals totals;
+  if (!ScanContext.ResultsRoot) return totals;
   for (const SelectionRow& row : ScanContext.Selection) {
     if (!row.Checked) continue;
     ++totals.Files;
