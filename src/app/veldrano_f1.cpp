@@ -38,6 +38,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/keep_rules_settings.h"
 #include "app/log_model.h"
 #include "app/pictures.h"
 #include "app/results_tree_model.h"
@@ -49,6 +50,7 @@
 #include "export/xml_export.h"
 #include "report/activity_log.h"
 #include "report/formatting.h"
+#include "results/keep_rules.h"
 #include "results/reference_folders.h"
 #include "results/results_model.h"
 #include "results/tick_rules.h"
@@ -59,6 +61,7 @@
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
 #include "scan/window_texts.h"
+#include "windows/keep_rules_dialog.h"
 #include "windows/veldrano_f2.h"
 #include "windows/veldrano_f4.h"
 
@@ -222,6 +225,7 @@ void TForm1::BuildLayout() {
   Lista->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
   Lista->headerItem()->setToolTip(1, ReferenceToolTip);
   Lista->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  ScanContext.ReferenceFolders.clear();  // as the list: empty
   Lista->setRootIsDecorated(false);
   Lista->setToolTip(QStringLiteral("Drag'n drop directories here"));
   Lista->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
@@ -439,6 +443,8 @@ void TForm1::BuildMenus() {
   addRule(QStringLiteral("Tick all but the fi&rst of each group"), [] { TickAllButFirst(); });
   addRule(QStringLiteral("Tick all but the ol&dest of each group"), [] { TickAllButOldest(); });
   addRule(QStringLiteral("Tick all but the ne&west of each group"), [] { TickAllButNewest(); });
+  pmSelection->addAction(QStringLiteral("&Choose the copy to keep..."), this, &TForm1::ChooseKeptClick)
+      ->setObjectName(QStringLiteral("ChooseKept"));
   pmSelection->addSeparator();
   const auto folderRule = [this](bool ticked) {
     return [this, ticked] {
@@ -613,7 +619,31 @@ void TForm1::ProcessMessages() {
 
 // ---- Handlers -------------------------------------------------------------
 
-void TForm1::sbStartClick() { veldrano::sbStartClick(); }
+void TForm1::sbStartClick() {
+  veldrano::sbStartClick();
+  // Once the user has said which copies stay, each scan ticks by it.
+  const KeepRulesSettings keep = LoadKeepRulesSettings();
+  if (keep.AfterEveryScan && ScanContext.ResultsRoot && !ScanContext.ResultsRoot->Groups.empty()) {
+    ApplyTickRule([&keep] { TickByKeepRules(keep.Rules); });
+    AddLogEntry(LogInfo, "Ticked by the rules of \"Choose the copy to keep\"", "", WriteKeepRules(keep.Rules));
+  }
+}
+
+void TForm1::ChooseKeptClick() {
+  if (ScanContext.Busy) return;
+  std::vector<std::string> folders;
+  for (int i = 0; i < DirectoryCount(); ++i) folders.push_back(EnsureTrailingBackslash(Directory(i)));
+  std::optional<std::uint32_t> group;
+  if (const QModelIndex row = lvSelection->currentIndex();
+      row.isValid() && row.row() < static_cast<int>(ScanContext.Selection.size())) {
+    group = ScanContext.Selection[static_cast<std::size_t>(row.row())].Group;
+  }
+  KeepRulesDialog dialog(LoadKeepRulesSettings(), std::move(folders), group, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  const KeepRulesSettings chosen = dialog.Chosen();
+  SaveKeepRulesSettings(chosen);
+  ApplyTickRule([&chosen] { TickByKeepRules(chosen.Rules); });
+}
 
 void TForm1::sbStopClick() { veldrano::sbStopClick(); }
 

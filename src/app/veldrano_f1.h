@@ -113,6 +113,9 @@ class TForm1 : public QMainWindow, public WindowPort {
   // Asks, naming the number of ticked files and their size, then moves them
   // to the Trash, each on proof (results/trash_ticked.h).
   void MoveToTrashClick();
+  // Selection -> "Choose the copy to keep...": the keep rules dialog, and on
+  // OK its ticks.
+  void ChooseKeptClick();
   void Quit1Click();
   void About1Click();
   void Memory1Click();

@@ -64,25 +64,44 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
 
 void RecordDuplicate(const std::string& signature, const std::string& path, const ScannedId& id,
                      const std::string& firstPath, const ScannedId& firstId, std::int64_t size) {
-  ScanContext.DuplicateFiles += 1;
-  ScanContext.RecoverableBytes += size;
+  const bool reference = InReferenceFolder(path);
+  const bool firstReference = InReferenceFolder(firstPath);
+  // One more file could go: this one, or, when this one is a reference
+  // copy that is its group's first, the file that stayed for the group.
+  // Counted before the window runs, as the totals always were.
+  const SignatureGroup* known = nullptr;
+  if (const ResultsNode* root = ScanContext.ResultsRoot.get()) {
+    if (const auto found = root->GroupIndex.find(signature); found != root->GroupIndex.end()) {
+      known = &root->Groups[found->second];
+    }
+  }
+  if (known != nullptr ? !reference || !known->HasReference : !(reference && firstReference)) {
+    ScanContext.DuplicateFiles += 1;
+    ScanContext.RecoverableBytes += size;
+  }
   EnsureResultsRoot();
   ResultsNode& root = *ScanContext.ResultsRoot;
   auto& rows = ScanContext.Selection;
 
   if (const auto group = FindSignatureGroup(signature)) {
     SignatureGroup& g = root.Groups[*group];
+    g.HasReference = g.HasReference || reference;
     g.Files.push_back(path);
     g.Ids.push_back(id);
-    rows.push_back({*group, static_cast<std::uint32_t>(g.Files.size() - 1), !InReferenceFolder(path)});
+    rows.push_back({*group, static_cast<std::uint32_t>(g.Files.size() - 1), !reference});
     Display().DuplicateRecorded(*group, false);
     return;
   }
+  if (reference && firstReference) {
+    root.ReferenceOnly.insert(signature);
+    return;
+  }
+  root.ReferenceOnly.erase(signature);
   const auto group = static_cast<std::uint32_t>(root.Groups.size());
-  root.Groups.push_back({signature, size, {firstPath, path}, {firstId, id}});
+  root.Groups.push_back({signature, size, {firstPath, path}, {firstId, id}, reference || firstReference});
   root.GroupIndex.emplace(signature, group);
   rows.push_back({group, 0, false});
-  rows.push_back({group, 1, !InReferenceFolder(path)});
+  rows.push_back({group, 1, !reference});
   Display().DuplicateRecorded(group, true);
 }
 
@@ -107,7 +126,7 @@ void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving) {
     }
     if (files.size() < 2) continue;
     newGroup[g] = static_cast<std::uint32_t>(kept.size());
-    kept.push_back({std::move(group.Signature), group.Size, std::move(files), std::move(ids)});
+    kept.push_back({std::move(group.Signature), group.Size, std::move(files), std::move(ids), group.HasReference});
   }
   root.Groups = std::move(kept);
   root.GroupIndex.clear();

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace veldrano {
@@ -37,6 +38,7 @@ struct SignatureGroup {
   std::int64_t Size = 0;           // bytes, the same for every file
   std::vector<std::string> Files;  // first stored file, then every duplicate in the order found
   std::vector<ScannedId> Ids;      // Files[i] is the file Ids[i]
+  bool HasReference = false;       // a file of it lies in a reference folder
 };
 
 // Level 0 of the tree: the root "VESK" and its groups, in the order found.
@@ -46,6 +48,9 @@ struct ResultsNode {
   // Signature -> index into Groups, so that finding a group does not grow
   // with their number.
   std::unordered_map<std::string, std::uint32_t> GroupIndex;
+  // The signatures of the groups found only inside reference folders: no
+  // duplicates for the user, left out unless a file elsewhere joins them.
+  std::unordered_set<std::string> ReferenceOnly;
 };
 
 // One row of the selection list: columns MD5, Size and Path come from the
@@ -58,7 +63,9 @@ struct SelectionRow {
 
 // Records that path (the file id) has the content (signature, size) of
 // firstPath (firstId), which was met earlier in the run; adds to the run's
-// duplicate totals.
+// duplicate totals what could go: every file of a group but one, and none
+// of a reference folder. Two files of reference folders make no group
+// (ReferenceOnly) until a file elsewhere has their content.
 void RecordDuplicate(const std::string& signature, const std::string& path, const ScannedId& id,
                      const std::string& firstPath, const ScannedId& firstId, std::int64_t size);
 // The same, with the files' identities read now (not following links).

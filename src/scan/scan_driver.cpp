@@ -2,11 +2,13 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "platform/termination_signals.h"
 #include "report/activity_log.h"
 #include "report/formatting.h"
+#include "results/reference_folders.h"
 #include "results/results_model.h"
 #include "scan/directory_walk.h"
 #include "scan/failure_report.h"
@@ -53,6 +55,19 @@ void RememberListedFolders() {
     }
     listed.push_back(std::move(folder));
   }
+}
+
+// The listed directories in the order they are walked: reference folders
+// first, so that a file met both there and elsewhere (a folder mounted
+// twice, a hard link) is met first where it is protected, and its other
+// name counts as met twice.
+std::vector<std::string> WalkOrder() {
+  std::vector<std::string> order;
+  for (int i = 0; i < Directories().DirectoryCount(); ++i) order.push_back(Directories().Directory(i));
+  std::stable_partition(order.begin(), order.end(), [](const std::string& directory) {
+    return InReferenceFolder(EnsureTrailingBackslash(directory));
+  });
+  return order;
 }
 
 void ReturnToIdle() {
@@ -114,17 +129,16 @@ void Run(bool& storeMade) {
   ctx.FilesFound = 0;
 
   AddLogEntry(LogInfo, "Analysing...");
-  const int count = Directories().DirectoryCount();
-  for (int i = 0; i < count; ++i) ScanDirectory(Directories().Directory(i), true);
+  const std::vector<std::string> directories = WalkOrder();
+  for (const std::string& directory : directories) ScanDirectory(directory, true);
 
   ctx.BytesProcessed = 0;
   ctx.RecoverableBytes = 0;
   AddLogEntry(LogInfo, "Files found: " + FormatCount(' ', static_cast<long double>(ctx.FilesFound)));
   AddLogEntry(LogInfo, "Total size: " + FormatSize(ctx.TotalBytes));
   AddLogEntry(LogInfo, "Working...");
-  for (int i = 0; i < Directories().DirectoryCount(); ++i) {
-    const std::string directory = Directories().Directory(i);
-    AddLogEntry(LogInfo, "Job: " + directory);
+  for (const std::string& directory : directories) {
+    AddLogEntry(LogInfo, "Job: " + directory + (InReferenceFolder(directory) ? " (reference)" : ""));
     ScanDirectory(directory, false);
   }
 
@@ -139,6 +153,10 @@ void Run(bool& storeMade) {
   if (ctx.FilesMetTwice > 0) {
     AddLogEntry(LogInfo, "Files met twice under other names (hard links, folders reached twice), not duplicates: " +
                              FormatCount(' ', static_cast<long double>(ctx.FilesMetTwice)));
+  }
+  if (const std::size_t referenceOnly = ctx.ResultsRoot->ReferenceOnly.size(); referenceOnly > 0) {
+    AddLogEntry(LogInfo, "Groups only inside reference folders, left out: " +
+                             FormatCount(' ', static_cast<long double>(referenceOnly)));
   }
   AddLogEntry(LogInfo, "Duplicate files: " + FormatCount(' ', static_cast<long double>(ctx.DuplicateFiles)));
   if (ctx.DuplicateFiles > 0) {

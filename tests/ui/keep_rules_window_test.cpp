@@ -1,0 +1,141 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/keep_rules_settings.h"
+#include "app/selection_model.h"
+#include "app/veldrano_f1.h"
+#include "results/results_model.h"
+#include "scan/scan_context.h"
+#include "windows/keep_rules_dialog.h"
+
+using namespace veldrano;
+
+// Which copy stays, in the window: reference folders in the directory list,
+// the keep rules dialog with its preview, and the ticked count.
+class KeepRulesWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir scratch;
+  std::string pictures, downloads;
+
+  void Write(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  // The ticks of the rows whose path holds part.
+  static QList<bool> Ticks(const std::string& part) {
+    QList<bool> ticks;
+    for (const SelectionRow& row : ScanContext.Selection) {
+      if (PathOf(row).find(part) != std::string::npos) ticks << row.Checked;
+    }
+    return ticks;
+  }
+
+ private slots:
+  void initTestCase() {
+    // Settings of the test's own, never the user's.
+    qputenv("XDG_CONFIG_HOME", scratch.filePath("config").toUtf8());
+    qputenv("TMPDIR", scratch.path().toUtf8());
+    pictures = scratch.filePath("Pictures").toStdString();
+    downloads = scratch.filePath("Downloads").toStdString();
+    for (const char* name : {"a.jpg", "b.jpg"}) {
+      Write(pictures + "/" + name, std::string("picture ") + name);
+      Write(downloads + "/" + name, std::string("picture ") + name);
+      Write(downloads + "/copy of " + name, std::string("picture ") + name);
+    }
+    Write(pictures + "/both/c.jpg", "only in the reference folder");
+    Write(pictures + "/d.jpg", "only in the reference folder");
+  }
+
+  void aReferenceFolderIsNeverTicked() {
+    TForm1 form;
+    form.DropNames({downloads, pictures});
+    QTreeWidgetItem* row = form.Lista->findItems(QString::fromStdString(pictures + "/"), Qt::MatchExactly)[0];
+    row->setCheckState(1, Qt::Checked);
+    QCOMPARE(ScanContext.ReferenceFolders, std::vector<std::string>{pictures + "/"});
+    form.sbStartClick();
+    // The group found only inside the reference folder is no duplicate.
+    QCOMPARE(ScanContext.ResultsRoot->Groups.size(), std::size_t{2});
+    QCOMPARE(Ticks("Pictures"), (QList<bool>{false, false}));
+    QCOMPARE(Ticks("Downloads"), (QList<bool>{true, true, true, true}));
+    QTest::qWait(150);
+    QCOMPARE(form.lblTicked->text(), QString("Ticked: 4 files, 52 bytes"));
+
+    // Its check box is greyed, and a tick by hand does not hold.
+    for (int r = 0; r < form.selectionModel->rowCount(); ++r) {
+      const QModelIndex box = form.selectionModel->index(r, 0);
+      const bool reference = PathOf(ScanContext.Selection[static_cast<std::size_t>(r)]).starts_with(pictures);
+      QCOMPARE(form.selectionModel->flags(box).testFlag(Qt::ItemIsEnabled), !reference);
+      if (reference) QVERIFY(!form.selectionModel->setData(box, Qt::Checked, Qt::CheckStateRole));
+    }
+    // The flag goes with the folder; dropped again, the list keeps it.
+    form.DropNames({scratch.filePath("Pictures/both").toStdString()});
+    QCOMPARE(form.Lista->findItems(QString::fromStdString(pictures + "/"), Qt::MatchExactly)[0]->checkState(1),
+             Qt::Checked);
+    row = form.Lista->findItems(QString::fromStdString(downloads + "/"), Qt::MatchExactly)[0];
+    row->setCheckState(1, Qt::Checked);
+    QCOMPARE(Ticks("Downloads"), (QList<bool>{false, false, false, false}));
+  }
+
+  void theDialogPreviewsRefusesBadPatternsAndRemembers() {
+    TForm1 form;
+    form.DropNames({downloads, pictures});
+    form.sbStartClick();
+    form.lvSelection->setCurrentIndex(form.selectionModel->index(0, 2));
+    const std::uint32_t group = ScanContext.Selection[0].Group;
+    {
+      KeepRulesDialog dialog(LoadKeepRulesSettings(), {downloads + "/", pictures + "/"}, group);
+      QCOMPARE(dialog.Criteria->count(), 1);  // reference folders, always first
+      QVERIFY(!dialog.RemoveButton->isEnabled());
+      dialog.AddButton->menu()->actions()[1]->trigger();  // Path matches the pattern
+      QVERIFY(dialog.Pattern->isVisible() || !dialog.isVisible());
+      QTest::keyClicks(dialog.Pattern, "*[Downloads");
+      QVERIFY(!dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+      QVERIFY(dialog.Problem->text().contains("A [ without its ]"));
+      dialog.Pattern->clear();
+      QTest::keyClicks(dialog.Pattern, "*/Pictures/*");
+      QVERIFY(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
+      QCOMPARE(dialog.Preview->text().section('\n', 0, 0), QString("OK ticks 5 files (80 bytes)."));
+      QVERIFY(dialog.Preview->text().contains("this one stays: " + QString::fromStdString(pictures)));
+      // Turned round, the kept file is the first found outside Pictures.
+      dialog.Direction->setCurrentIndex(1);
+      emit dialog.Direction->activated(1);
+      QCOMPARE(dialog.Chosen().Rules[0].Type, KeepCriterion::Kind::PathNotMatches);
+      dialog.AfterEveryScan->setChecked(true);
+      SaveKeepRulesSettings(dialog.Chosen());
+    }
+    const KeepRulesSettings saved = LoadKeepRulesSettings();
+    QCOMPARE(saved.Rules.size(), std::size_t{1});
+    QCOMPARE(saved.Rules[0].Pattern, std::string("*/Pictures/*"));
+    QVERIFY(saved.AfterEveryScan);
+
+    // Every scan now ticks by them: the copies in Pictures, outside the
+    // reference folders now, are the ones ticked.
+    form.sbStartClick();
+    QCOMPARE(Ticks("Pictures/a.jpg") + Ticks("Pictures/b.jpg"), (QList<bool>{true, true}));
+    QCOMPARE(Ticks("Downloads/a.jpg") + Ticks("Downloads/b.jpg"), (QList<bool>{false, false}));
+  }
+};
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  KeepRulesWindowTest test;
+  return QTest::qExec(&test, argc, argv);
+}
+
+#include "keep_rules_window_test.moc"
