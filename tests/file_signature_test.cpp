@@ -152,6 +152,22 @@ TEST_F(FileSignature, GivesNoneForAFileThatChangesBeforeOrWhileItIsRead) {
   EXPECT_TRUE(window.log.empty());
 }
 
+// The size a file reports is not proof of where it ends: a file holding
+// more than that (as the files of /proc do) is never read as whole.
+TEST_F(FileSignature, GivesNoneForAFileThatGoesOnPastItsSize) {
+  for (const std::int64_t size : {0, 100}) {
+    const std::string path = dir.Write("grown" + std::to_string(size), testing::PatternBytes(size));
+    const platform::ReadOnlyFile file(path);
+    ASSERT_EQ(file.Size(), static_cast<std::uint64_t>(size));
+    std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+    EXPECT_EQ(ComputeFileSignature(file, path, size), std::nullopt);
+    ASSERT_FALSE(window.log.empty());
+    EXPECT_TRUE(window.log.back().Information.ends_with(": File changed during the scan"));
+    EXPECT_EQ(window.log.back().Comment, "More than its listed " + std::to_string(size) + " bytes");
+  }
+  EXPECT_EQ(window.log.size(), 2u);
+}
+
 TEST_F(FileSignature, ADroppedFileIsLeftAtOnceWhenTheWindowCloses) {
   const std::string path = dir.Write("long", testing::PatternBytes(1 << 20));
   window.onPump = [&](int pump) { window.closing = pump == 2; };

@@ -373,6 +373,18 @@ TEST_F(ScanRun, FilesThatCannotBeReadWholeAreNeverGroupedTogether) {
   EXPECT_GE(ScanContext.WarningCount, static_cast<long double>(listed - 1));
 }
 
+TEST_F(ScanRun, PseudoFilesListedAsEmptyAreNeverGroupedTogether) {
+  // Files of /proc report 0 bytes and hold a line each: boot_id, uuid,
+  // poolsize and the others would all be "empty" copies of one another.
+  const std::string random = "/proc/sys/kernel/random";
+  if (access((random + "/boot_id").c_str(), R_OK) != 0) GTEST_SKIP() << "no " << random << " here";
+  List(random);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_GE(ScanContext.FilesFound, 2);
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  EXPECT_GE(ScanContext.WarningCount, static_cast<long double>(ScanContext.FilesFound - 1));
+}
+
 TEST_F(ScanRun, HashesEachFileOnce) {
   // Four copies of a file of three 64 KiB blocks: before each block but the
   // first the per-file bar shows the share done, once per file read.
