@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
 #include "scan/work_dir.h"
+#include "support/mount_namespace.h"
 #include "support/scan_fixture.h"
 
 namespace veldrano {
@@ -19,6 +21,43 @@ using Strings = std::vector<std::string>;
 
 constexpr const char* Empty = "D41D8CD98F00B204E9800998ECF8427E";
 constexpr const char* Hello = "B1946AC92492D2347C6235B4D2611184";  // "hello\n"
+
+// What a run found, as text: the files of each group, then the log's
+// lines on what it left out or met twice.
+std::string Found(const testing::RecordingWindow& window) {
+  std::string text;
+  for (const SignatureGroup& group : ScanContext.ResultsRoot->Groups) {
+    for (const std::string& file : group.Files) text += file + "\n";
+    text += "--\n";
+  }
+  for (const LogRow& row : window.log) {
+    if (row.Information.starts_with("Trash folders") || row.Information.starts_with("Files met twice")) {
+      text += row.Information + "\n";
+    }
+  }
+  return text;
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old != nullptr) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 std::vector<std::string> Paths(const std::vector<SelectionRow>& rows) {
   std::vector<std::string> paths;
@@ -273,6 +312,22 @@ TEST_F(ScanRun, WalksAListedDirectoryThatIsALink) {
   EXPECT_TRUE(sbStartClick());
   EXPECT_EQ(ScanContext.DuplicateFiles, 1);
   EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files[0], dir / "link/a");
+}
+
+// A file mounted on another name shows the same file (device, inode, one
+// link) under both: met twice, never its own duplicate.
+TEST_F(ScanRun, AFileMountedOnAnotherNameIsMetTwice) {
+  const std::string a = File("a", "only"), b = File("b", ""), c = File("c", "only");
+  const std::optional<std::string> found = testing::InOwnMountNamespace([&]() -> std::optional<std::string> {
+    if (mount(a.c_str(), b.c_str(), nullptr, MS_BIND, nullptr) != 0) return std::nullopt;
+    List(tree);
+    if (!sbStartClick()) return "the scan failed";
+    return Found(window);
+  });
+  if (!found) GTEST_SKIP() << "no bind mount in a mount namespace of its own here";
+  EXPECT_EQ(*found, a + "\n" + c +
+                        "\n--\nFiles met twice under other names (hard links, folders reached twice), not "
+                        "duplicates: 1\n");
 }
 
 TEST_F(ScanRun, KeepsNamesWithLineBreaksSemicolonsAndBytesThatAreNotUtf8) {

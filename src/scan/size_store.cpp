@@ -71,6 +71,13 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
   return DigestOf(*signature);
 }
 
+// The same file (device, inode) under two names: what a file of one link
+// mounted on another name shows, which only a match can tell. Never a
+// duplicate of itself, whatever it holds by now.
+bool SameFile(const StoredFile& a, const StoredFile& b) {
+  return a.State.Device == b.State.Device && a.State.Inode == b.State.Inode;
+}
+
 std::uint64_t RandomSeed() {
   std::random_device device;
   return (std::uint64_t{device()} << 32) ^ device();
@@ -298,6 +305,10 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     // The first file of this size is hashed once, when the second comes;
     // its signature is kept for the next ones while the file is unchanged.
     // The entry takes signature lines only when a new content turns up.
+    if (SameFile(head.First, current)) {
+      ctx.FilesMetTwice += 1;
+      return;
+    }
     StoredFile first;
     const std::optional<Digest> firstSignature = CheckedSignature(store, head.First, size, head.Signature, first);
     if (!firstSignature) {
@@ -326,6 +337,10 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   const std::optional<StoredFile> line = store.FindSignatureLine(size, digest);
   if (!line) {
     store.AddSignatureLine(size, digest, current);
+    return;
+  }
+  if (SameFile(*line, current)) {
+    ctx.FilesMetTwice += 1;
     return;
   }
   StoredFile first;
