@@ -195,8 +195,8 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
   const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, changed.c_str(), past, 0), 0);
   HashAhead ahead;
-  ahead.Hint(same, 3 * 65536);
-  ahead.Hint(changed, 100);
+  ahead.Hint(same, {nullptr, same}, 3 * 65536);
+  ahead.Hint(changed, {nullptr, changed}, 100);
   const platform::ReadOnlyFile sameFile(same);
   std::vector<std::uint64_t> blocks;
   // Waits for the worker when need be; a job not begun is left to the scan.
@@ -211,7 +211,7 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
         },
         [] { return true; });
     if (!digest) {
-      ahead.Hint(same, 3 * 65536);
+      ahead.Hint(same, {nullptr, same}, 3 * 65536);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }

@@ -370,31 +370,101 @@ TEST_F(ScanRun, TheSameFileMetTwiceIsNeverADuplicate) {
   EXPECT_EQ(*(summary + 1), "Duplicate files: 1");
 }
 
+// The log row naming path, or the log's end.
+std::vector<LogRow>::const_iterator RowOf(const std::vector<LogRow>& log, const std::string& path) {
+  return std::find_if(log.begin(), log.end(), [&](const LogRow& r) { return r.Name == path; });
+}
+
 TEST_F(ScanRun, AFileChangedOrSwappedAfterTheListingIsLeftOut) {
   const std::string outside = dir.Write("outside", "same");
+  const std::string other = dir.Write("other", "same");
   File("a", "same");
   const std::string shrunk = File("b", "same");
-  const std::string swapped = File("c", "same");
+  const std::string linked = File("c", "same");
+  const std::string swapped = File("d", "same");
   List(tree);
   window.onPump = [&](int) {
     if (ScanContext.LastOperation == "Processing file " + shrunk) {
       ASSERT_EQ(truncate(shrunk.c_str(), 2), 0);
-    } else if (ScanContext.LastOperation == "Processing file " + swapped && std::filesystem::is_regular_file(swapped)) {
-      std::filesystem::remove(swapped);
-      std::filesystem::create_symlink(outside, swapped);
+    } else if (ScanContext.LastOperation == "Processing file " + linked && std::filesystem::is_regular_file(linked)) {
+      std::filesystem::remove(linked);
+      std::filesystem::create_symlink(outside, linked);
+    } else if (ScanContext.LastOperation == "Processing file " + swapped && std::filesystem::exists(other)) {
+      std::filesystem::rename(other, swapped);
     }
   };
   EXPECT_TRUE(sbStartClick());
   EXPECT_EQ(ScanContext.DuplicateFiles, 0);
-  const auto row = [&](const std::string& name) {
-    return std::find_if(window.log.begin(), window.log.end(), [&](const LogRow& r) { return r.Name == name; });
+  const std::vector<std::pair<std::string, std::string>> changed{
+      {shrunk, "Listed with 4 bytes, now 2 bytes"},
+      {linked, "Replaced by a link since it was listed"},
+      {swapped, "Replaced by another file since it was listed"}};
+  for (const auto& [path, comment] : changed) {
+    const auto row = RowOf(window.log, path);
+    ASSERT_NE(row, window.log.end()) << path;
+    EXPECT_TRUE(row->Information.ends_with(": File changed during the scan")) << row->Information;
+    EXPECT_EQ(row->Comment, comment);
+  }
+}
+
+// A folder swapped, once the processing pass has listed its parent, for a
+// link to someone else's folder or for another folder: the walk stays in
+// the tree it listed, and nothing of the other places becomes a result.
+TEST_F(ScanRun, AFolderSwappedAfterItWasListedIsLeftOutAsChanged) {
+  const std::string victim = dir / "victim";
+  const std::string elsewhere = dir / "elsewhere";
+  std::filesystem::create_directories(victim);
+  std::filesystem::create_directories(elsewhere);
+  dir.Write("victim/a", "secret");
+  dir.Write("victim/b", "secret");
+  dir.Write("elsewhere/c", "secret");
+  File("keep", "secret");
+  File("linked/x", "x");
+  File("swapped/y", "y");
+  List(tree);
+  bool swapped = false;
+  window.onPump = [&](int) {
+    if (swapped || !window.log.back().Information.starts_with("Job: ")) return;
+    swapped = true;  // the processing pass's listing of the tree is made
+    std::filesystem::rename(tree + "/linked", dir / "linked-was");
+    std::filesystem::create_directory_symlink(victim, tree + "/linked");
+    std::filesystem::rename(tree + "/swapped", dir / "swapped-was");
+    std::filesystem::rename(elsewhere, tree + "/swapped");
   };
-  ASSERT_NE(row(shrunk), window.log.end());
-  EXPECT_EQ(row(shrunk)->Information, "Warning #1: File changed during the scan");
-  EXPECT_EQ(row(shrunk)->Comment, "Listed with 4 bytes, now 2 bytes");
-  ASSERT_NE(row(swapped), window.log.end());
-  EXPECT_EQ(row(swapped)->Information, "Warning #2: Can not access to this file");
-  EXPECT_EQ(row(swapped)->Comment, "[40] Too many levels of symbolic links");
+  ASSERT_TRUE(sbStartClick()) << window.log.back().Information;
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  const std::vector<std::pair<std::string, std::string>> changed{
+      {tree + "/linked/", "Replaced by a link since it was listed"},
+      {tree + "/swapped/", "Replaced by another folder since it was listed"}};
+  for (const auto& [path, comment] : changed) {
+    const auto row = RowOf(window.log, path);
+    ASSERT_NE(row, window.log.end()) << path;
+    EXPECT_TRUE(row->Information.ends_with(": File changed during the scan")) << row->Information;
+    EXPECT_EQ(row->Comment, comment);
+  }
+}
+
+// The first file of a size is read only when a second one comes, maybe
+// long after its folder was walked: it is opened below the listed
+// directory again, never through a folder since replaced by a link.
+TEST_F(ScanRun, AFirstFileIsNeverReadThroughAFolderSwappedForALink) {
+  const std::string victim = dir / "victim";
+  std::filesystem::create_directories(victim);
+  dir.Write("victim/a", "secret");
+  const std::string first = File("sub/a", "secret");
+  const std::string second = File("z", "secret");
+  List(tree);
+  window.onPump = [&](int) {
+    if (ScanContext.LastOperation != "Processing file " + second || std::filesystem::is_symlink(tree + "/sub")) return;
+    std::filesystem::rename(tree + "/sub", dir / "sub-was");
+    std::filesystem::create_directory_symlink(victim, tree + "/sub");
+  };
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  const auto row = RowOf(window.log, first);
+  ASSERT_NE(row, window.log.end());
+  EXPECT_EQ(row->Information, "Warning #1: File changed during the scan");
+  EXPECT_EQ(row->Comment, "Replaced by a link since it was listed");
 }
 
 TEST_F(ScanRun, AFirstFileThatCannotBeReadIsNeverMatched) {

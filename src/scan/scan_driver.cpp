@@ -52,6 +52,7 @@ void Run(bool& workDirChosen) {
   ctx.TempDirLong = GetTempDirectory();
   // A case-sensitive file system: the walk compares the exact bytes.
   ctx.TempDirLower = EnsureTrailingBackslash(GetLongPath(ctx.TempDirLong));
+  PrepareWalks();
   ctx.WarningCount = 0;
   ctx.ErrorCount = 0;
   Display().SetButtonEnabled(Button::Start, false);

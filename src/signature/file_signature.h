@@ -67,6 +67,9 @@ void ShowHashProgress(std::uint64_t done, std::uint64_t total);
 // Logs the warning for a file that is not as it was listed or read, saying
 // how in the comment.
 void LogFileChanged(const std::string& path, const std::string& how);
+// The comment of a name that leads to a link where the listing saw a file
+// or a folder.
+inline constexpr const char* ReplacedByLinkText = "Replaced by a link since it was listed";
 // "Listed with listedSize bytes, now size bytes".
 std::string SizeChange(std::int64_t listedSize, std::int64_t size);
 
