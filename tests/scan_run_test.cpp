@@ -314,6 +314,47 @@ TEST_F(ScanRun, WalksAListedDirectoryThatIsALink) {
   EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files[0], dir / "link/a");
 }
 
+// A trashed file must never be the copy that stays while the last live one
+// goes to the Trash, and nothing in a Trash may be ticked: Trash folders
+// are not scanned.
+TEST_F(ScanRun, LeavesTheHomeTrashOut) {
+  const ScopedVariable dataHome("XDG_DATA_HOME", tree + "/data");
+  File("data/Trash/files/p.jpg", "photo");
+  File("data/Trash/info/p.jpg.trashinfo", "[Trash Info]\nPath=/x/p.jpg\n");
+  File("Pictures/p.jpg", "photo");
+  File("Pictures/p copy.jpg", "photo");
+  File("Pictures/.Trash-1234/q.jpg", "other");  // not at the top of a file system: an ordinary folder
+  List(tree);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.FilesFound, 3);
+  EXPECT_EQ(Found(window), tree + "/Pictures/p copy.jpg\n" + tree + "/Pictures/p.jpg\n--\nTrash folders left out: 1\n");
+
+  // A listed directory inside the Trash is left out whole.
+  window.directories.clear();
+  window.log.clear();
+  List(tree + "/data/Trash/files");
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.FilesFound, 0);
+  EXPECT_EQ(Found(window), "Trash folders left out: 1\n");
+  EXPECT_TRUE(std::filesystem::exists(tree + "/data/Trash/files/p.jpg"));
+}
+
+TEST_F(ScanRun, LeavesOutTheTrashFoldersAtTheTopOfAFileSystem) {
+  File("keep.jpg", "photo");
+  std::filesystem::create_directories(tree + "/usb");
+  const std::optional<std::string> found = testing::InOwnMountNamespace([&]() -> std::optional<std::string> {
+    if (mount("tmpfs", (tree + "/usb").c_str(), "tmpfs", 0, "size=1m") != 0) return std::nullopt;
+    File("usb/.Trash-1234/files/p.jpg", "photo");  // another user's
+    File("usb/.Trash/1234/files/q.jpg", "photo");
+    File("usb/live.jpg", "photo");
+    List(tree);
+    if (!sbStartClick()) return "the scan failed";
+    return Found(window);
+  });
+  if (!found) GTEST_SKIP() << "no tmpfs mount in a mount namespace of its own here";
+  EXPECT_EQ(*found, tree + "/keep.jpg\n" + tree + "/usb/live.jpg\n--\nTrash folders left out: 2\n");
+}
+
 // A file mounted on another name shows the same file (device, inode, one
 // link) under both: met twice, never its own duplicate.
 TEST_F(ScanRun, AFileMountedOnAnotherNameIsMetTwice) {

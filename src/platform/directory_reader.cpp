@@ -64,6 +64,12 @@ void DirectoryReader::Adopt(UniqueFd fd) {
   folder_ = std::make_shared<const UniqueFd>(std::move(fd));
 }
 
+bool DirectoryReader::IsTopOfFileSystem() const {
+  struct stat parent {};
+  if (!IsOpen() || fstatat(folder_->Get(), "..", &parent, 0) != 0) return false;
+  return parent.st_dev != device_ || parent.st_ino == inode_;
+}
+
 DirectoryReader::Listing DirectoryReader::ReadAll() {
   Listing listing;
   std::vector<DirectoryEntry>& entries = listing.Entries;

@@ -49,6 +49,9 @@ class DirectoryReader {
   // The directory, open; shared with whoever opens its files later.
   const std::shared_ptr<const UniqueFd>& Folder() const { return folder_; }
   int Descriptor() const { return folder_ ? folder_->Get() : -1; }
+  // Whether the directory is the top of a file system: "/", or a directory
+  // on another device than its parent (a file system mounted there).
+  bool IsTopOfFileSystem() const;
 
   // Every entry but "." and "..", sorted by name (byte order) so that walks
   // are repeatable. A listing that broke off part of the way gives the

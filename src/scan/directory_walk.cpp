@@ -4,8 +4,10 @@
 #include <cerrno>
 
 #include "platform/directory_reader.h"
+#include "platform/file_system.h"
 #include "platform/system_error.h"
 #include "platform/tick_count.h"
+#include "platform/trash_can.h"
 #include "report/activity_log.h"
 #include "report/formatting.h"
 #include "report/round_half_even.h"
@@ -32,6 +34,50 @@ FolderIdentity IdentityOfFolder(const std::string& path) {
 
 bool Is(const FolderIdentity& folder, dev_t device, ino_t inode) {
   return folder.Is(static_cast<std::uint64_t>(device), static_cast<std::uint64_t>(inode));
+}
+
+// The name of the Trash folders at the top of a file system: ".Trash", and
+// ".Trash-" and a user's number.
+bool IsTopTrashName(std::string_view name) {
+  constexpr std::string_view Own = ".Trash-";
+  if (name == ".Trash") return true;
+  return name.size() > Own.size() && name.starts_with(Own) &&
+         std::all_of(name.begin() + Own.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A Trash folder, which the walk never enters: the user's home Trash, or a
+// ".Trash" or ".Trash-<uid>" folder (whichever user's) at the top of a file
+// system. A trashed file must never be the copy that stays while the last
+// live one goes to the Trash, and nothing in a Trash may be ticked.
+bool IsTrash(const DirectoryEntry& entry, bool inTopOfFileSystem) {
+  return Is(ScanContext.HomeTrash, entry.Device, entry.Inode) || (inTopOfFileSystem && IsTopTrashName(entry.Name));
+}
+
+// Whether a listed directory is a Trash folder or lies inside one: each
+// folder of its real path, from the root down, is looked at.
+bool InsideTrash(const std::string& listed) {
+  const platform::Outcome<std::string> real = platform::RealPath(listed);
+  if (!real.Ok()) return false;
+  dev_t aboveDevice = 0;
+  ino_t aboveInode = 0;
+  if (!platform::IdentityOf("/", aboveDevice, aboveInode)) return false;
+  bool aboveIsTop = true;  // "/"
+  std::string at;
+  std::string_view rest = real.Value();
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view name = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (name.empty()) continue;
+    at.append("/").append(name);
+    dev_t device = 0;
+    ino_t inode = 0;
+    if (!platform::IdentityOf(at, device, inode)) return false;
+    if (Is(ScanContext.HomeTrash, device, inode) || (aboveIsTop && IsTopTrashName(name))) return true;
+    aboveIsTop = device != aboveDevice;
+    aboveDevice = device;
+  }
+  return false;
 }
 
 // Why a subdirectory the listing showed could not be opened as that
@@ -83,7 +129,7 @@ void ShowStatus(int slot, std::string_view text) {
 
 namespace {
 
-void Walk(DirectoryReader& reader, const std::string& path, bool countingPass, bool metBefore);
+void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore);
 
 // Walks the subdirectory entry of the directory reader lists (at path),
 // opened inside it, and only while it is still the directory listed.
@@ -92,7 +138,7 @@ void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const 
   const std::string subPath = path + entry.Name + "/";
   DirectoryReader sub(reader, entry);
   if (sub.IsOpen()) {
-    Walk(sub, subPath, countingPass, metBefore);
+    Walk(sub, subPath, sub.Device() != reader.Device(), countingPass, metBefore);
   } else if (countingPass) {
     // Reported by the processing pass, if it is still so.
   } else if (sub.Replaced()) {
@@ -102,10 +148,11 @@ void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const 
   }
 }
 
-// The walk of the open directory reader, at path (ending in "/"); metBefore:
-// the directory, or one above it, was walked before in this pass. Every
-// subdirectory and file is opened inside it, as its listing showed it.
-void Walk(DirectoryReader& reader, const std::string& path, bool countingPass, bool metBefore) {
+// The walk of the open directory reader, at path (ending in "/"), which is
+// the top of its file system or not; metBefore: the directory, or one above
+// it, was walked before in this pass. Every subdirectory and file is opened
+// inside it, as its listing showed it.
+void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore) {
   const DirectoryReader::Listing listing = reader.ReadAll();
   const std::vector<DirectoryEntry>& entries = listing.Entries;
   // The work directories of this program (the run's own store among them)
@@ -153,6 +200,10 @@ void Walk(DirectoryReader& reader, const std::string& path, bool countingPass, b
     ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
       if (inTemp && IsWorkDirName(entry.Name)) continue;
+      if (IsTrash(entry, topOfFileSystem)) {
+        if (!countingPass) ScanContext.TrashFoldersLeftOut += 1;
+        continue;
+      }
       WalkInto(reader, entry, path, countingPass, metBefore);
     } else if (entry.Kind == DirectoryEntry::Type::File) {
       const std::string full = path + entry.Name;
@@ -175,7 +226,11 @@ void Walk(DirectoryReader& reader, const std::string& path, bool countingPass, b
 
 }  // namespace
 
-void PrepareWalks() { ScanContext.TempDir = IdentityOfFolder(ScanContext.TempDirLower); }
+void PrepareWalks() {
+  ScanContext.TempDir = IdentityOfFolder(ScanContext.TempDirLower);
+  ScanContext.HomeTrash = IdentityOfFolder(platform::HomeTrashPath());
+  ScanContext.TrashFoldersLeftOut = 0;
+}
 
 void ScanDirectory(const std::string& listed, bool countingPass) {
   // An empty name is no directory (made into one, it would be "/").
@@ -187,9 +242,13 @@ void ScanDirectory(const std::string& listed, bool countingPass) {
     if (!countingPass) AddLogEntry(LogError, "Error while scanning...", path, SystemErrorText(reader.Error()));
     return;
   }
+  if (InsideTrash(path)) {
+    if (!countingPass) ScanContext.TrashFoldersLeftOut += 1;
+    return;
+  }
   // Files of this tree that are read later are opened below it again.
   if (!countingPass) RunStore().AddTreeRoot(path, reader.Folder());
-  Walk(reader, path, countingPass, false);
+  Walk(reader, path, reader.IsTopOfFileSystem(), countingPass, false);
 }
 
 }  // namespace veldrano

@@ -57,9 +57,11 @@ struct TScanContext {
   std::string TempDirLower;  // its real form; the walk leaves out the work directories in it
   // Folders the walk knows by their identity, whatever name it reaches them
   // under; found once at the start of a run (PrepareWalks).
-  FolderIdentity TempDir;            // the temporary directory: its work directories are left out
-  std::int32_t DigitsPerLevel = 0;   // size digits per directory level of the store
-  std::unique_ptr<SizeStore> Store;  // the size-keyed store, from the processing pass to the release
+  FolderIdentity TempDir;                // the temporary directory: its work directories are left out
+  FolderIdentity HomeTrash;              // the user's Trash, left out
+  std::int64_t TrashFoldersLeftOut = 0;  // Trash folders the processing pass left out
+  std::int32_t DigitsPerLevel = 0;       // size digits per directory level of the store
+  std::unique_ptr<SizeStore> Store;      // the size-keyed store, from the processing pass to the release
 
   std::unique_ptr<TStimazioni> Estimator;     // remaining-time estimator of this run
   std::array<long double, 4> PanelShownAt{};  // per status panel: tick of its last shown write

@@ -115,6 +115,10 @@ void Run(bool& workDirChosen) {
   if (ctx.StopRequested) {
     AddLogEntry(LogInfo, "Process stopped by the user", "", "Last operation: " + ctx.LastOperation);
   }
+  if (ctx.TrashFoldersLeftOut > 0) {
+    AddLogEntry(LogInfo,
+                "Trash folders left out: " + FormatCount(' ', static_cast<long double>(ctx.TrashFoldersLeftOut)));
+  }
   if (ctx.FilesMetTwice > 0) {
     AddLogEntry(LogInfo, "Files met twice under other names (hard links, folders reached twice), not duplicates: " +
                              FormatCount(' ', static_cast<long double>(ctx.FilesMetTwice)));
