@@ -355,6 +355,29 @@ TEST_F(ScanRun, LeavesOutTheTrashFoldersAtTheTopOfAFileSystem) {
   EXPECT_EQ(*found, tree + "/keep.jpg\n" + tree + "/usb/live.jpg\n--\nTrash folders left out: 2\n");
 }
 
+// An automount point shows its own directory until it is opened, which
+// mounts a file system on it: a file system mounted on a folder since its
+// parent was listed is no swap (only the administrator mounts there), and
+// is walked.
+TEST_F(ScanRun, WalksAFileSystemMountedOnAFolderSinceItWasListed) {
+  File("keep.jpg", "photo");
+  std::filesystem::create_directories(tree + "/mnt");
+  const std::optional<std::string> found = testing::InOwnMountNamespace([&]() -> std::optional<std::string> {
+    bool mounted = false;
+    window.onPump = [&](int) {
+      if (mounted || !window.log.back().Information.starts_with("Job: ")) return;
+      mounted = mount("tmpfs", (tree + "/mnt").c_str(), "tmpfs", 0, "size=1m") == 0;
+      File("mnt/copy.jpg", "photo");
+    };
+    List(tree);
+    if (!sbStartClick()) return "the scan failed";
+    if (!mounted) return std::nullopt;
+    return Found(window) + "warnings: " + std::to_string(static_cast<int>(ScanContext.WarningCount)) + "\n";
+  });
+  if (!found) GTEST_SKIP() << "no tmpfs mount in a mount namespace of its own here";
+  EXPECT_EQ(*found, tree + "/keep.jpg\n" + tree + "/mnt/copy.jpg\n--\nwarnings: 0\n");
+}
+
 // A file mounted on another name shows the same file (device, inode, one
 // link) under both: met twice, never its own duplicate.
 TEST_F(ScanRun, AFileMountedOnAnotherNameIsMetTwice) {
