@@ -72,6 +72,11 @@ class DirectoryReader {
   ino_t inode_ = 0;
 };
 
+// A walk holds one directory open per level: raises the soft limit of open
+// descriptors (often 1024) to the hard limit, so that deep trees are walked
+// whole. Programs this one starts may inherit it; none relies on select().
+void RaiseOpenFileLimit();
+
 // Device and inode of what path names (following links); false when it
 // cannot be read.
 bool IdentityOf(const std::string& path, dev_t& device, ino_t& inode);

@@ -227,6 +227,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
 }  // namespace
 
 void PrepareWalks() {
+  platform::RaiseOpenFileLimit();
   ScanContext.TempDir = IdentityOfFolder(ScanContext.TempDirLower);
   ScanContext.HomeTrash = IdentityOfFolder(platform::HomeTrashPath());
   ScanContext.TrashFoldersLeftOut = 0;

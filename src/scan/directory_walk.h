@@ -26,7 +26,8 @@ void ScanDirectory(const std::string& path, bool countingPass);
 
 // Finds, once at the start of a run, the folders the walks know by their
 // identity: the temporary directory (ScanContext.TempDirLower) and the
-// user's home Trash.
+// user's home Trash; and lets the walks hold one directory open per level
+// however deep a tree goes.
 void PrepareWalks();
 
 // Shows text in status panel slot (0..3) unless that panel was written less
