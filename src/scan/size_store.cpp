@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <random>
 
+#include "platform/directory_reader.h"
 #include "platform/file_times.h"
 #include "platform/read_only_file.h"
 #include "platform/system_error.h"
@@ -200,7 +201,8 @@ void SizeStore::NoteRead(bool cached) {
 }
 
 void SizeStore::AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder) {
-  if (roots_.size() < MaxTreeRoots) roots_.push_back(TreeRoot{path, std::move(folder)});
+  if (roots_.size() >= MaxHeldRoots) folder.reset();
+  roots_.push_back(TreeRoot{path, std::move(folder)});
 }
 
 platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
@@ -214,7 +216,10 @@ platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
     }
   }
   if (found == nullptr) return platform::AnchoredPath{nullptr, path};
-  return platform::AnchoredPath{found->Folder, path.substr(found->Path.size())};
+  std::shared_ptr<const platform::UniqueFd> folder = found->Folder;
+  if (!folder) folder = platform::DirectoryReader(found->Path).Folder();
+  if (!folder) return platform::AnchoredPath{nullptr, path};  // fails as the root did, and is checked all the same
+  return platform::AnchoredPath{std::move(folder), path.substr(found->Path.size())};
 }
 
 void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {

@@ -72,8 +72,9 @@ class SizeStore {
   // never through a link.
   void AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder);
   // How to open the file at path again: below the root of its tree, or,
-  // when no root held here leads to it, by its path as it is (the file's
-  // identity is then what tells it is the file stored).
+  // when no listed directory leads to it (files given to ProcessFile
+  // without a walk), by its path as it is (the file's identity is then what
+  // tells it is the file stored).
   platform::AnchoredPath AnchorOf(const std::string& path) const;
 
   // path, of size bytes, is about to be processed (where tells how to open
@@ -113,12 +114,13 @@ class SizeStore {
   void Update(const StoreRecord& key, const StoredFile* file, const std::function<void(StoreRecord&)>& change);
   void Spill();
 
-  // Beyond this many listed directories, the later ones are not held open:
-  // their files are opened again by path.
-  static constexpr std::size_t MaxTreeRoots = 256;
+  // Beyond this many listed directories, the later ones are not held open
+  // (a walk also needs descriptors): each is opened again by its name, as
+  // the walk opened it, when a file of its tree is to be opened.
+  static constexpr std::size_t MaxHeldRoots = 256;
   struct TreeRoot {
     std::string Path;
-    std::shared_ptr<const platform::UniqueFd> Folder;
+    std::shared_ptr<const platform::UniqueFd> Folder;  // none beyond MaxHeldRoots
   };
   std::vector<TreeRoot> roots_;
   std::uint64_t seed_;
