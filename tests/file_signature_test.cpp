@@ -152,6 +152,22 @@ TEST_F(FileSignature, GivesNoneForAFileThatChangesBeforeOrWhileItIsRead) {
   EXPECT_TRUE(window.log.empty());
 }
 
+// The size a file reports is not proof of where it ends: a file holding
+// more than that (as the files of /proc do) is never read as whole.
+TEST_F(FileSignature, GivesNoneForAFileThatGoesOnPastItsSize) {
+  for (const std::int64_t size : {0, 100}) {
+    const std::string path = dir.Write("grown" + std::to_string(size), testing::PatternBytes(size));
+    const platform::ReadOnlyFile file(path);
+    ASSERT_EQ(file.Size(), static_cast<std::uint64_t>(size));
+    std::ofstream(path, std::ios::binary | std::ios::app) << "more";
+    EXPECT_EQ(ComputeFileSignature(file, path, size), std::nullopt);
+    ASSERT_FALSE(window.log.empty());
+    EXPECT_TRUE(window.log.back().Information.ends_with(": File changed during the scan"));
+    EXPECT_EQ(window.log.back().Comment, "More than its listed " + std::to_string(size) + " bytes");
+  }
+  EXPECT_EQ(window.log.size(), 2u);
+}
+
 TEST_F(FileSignature, ADroppedFileIsLeftAtOnceWhenTheWindowCloses) {
   const std::string path = dir.Write("long", testing::PatternBytes(1 << 20));
   window.onPump = [&](int pump) { window.closing = pump == 2; };
@@ -179,8 +195,8 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
   const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, changed.c_str(), past, 0), 0);
   HashAhead ahead;
-  ahead.Hint(same, 3 * 65536);
-  ahead.Hint(changed, 100);
+  ahead.Hint(same, {nullptr, same}, 3 * 65536);
+  ahead.Hint(changed, {nullptr, changed}, 100);
   const platform::ReadOnlyFile sameFile(same);
   std::vector<std::uint64_t> blocks;
   // Waits for the worker when need be; a job not begun is left to the scan.
@@ -195,7 +211,7 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
         },
         [] { return true; });
     if (!digest) {
-      ahead.Hint(same, 3 * 65536);
+      ahead.Hint(same, {nullptr, same}, 3 * 65536);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }

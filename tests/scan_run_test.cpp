@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include "scan/scan_driver.h"
 #include "scan/work_dir.h"
 #include "support/killed_run.h"
+#include "support/mount_namespace.h"
 #include "support/scan_fixture.h"
 
 namespace veldrano {
@@ -21,6 +23,43 @@ using Strings = std::vector<std::string>;
 
 constexpr const char* Empty = "D41D8CD98F00B204E9800998ECF8427E";
 constexpr const char* Hello = "B1946AC92492D2347C6235B4D2611184";  // "hello\n"
+
+// What a run found, as text: the files of each group, then the log's
+// lines on what it left out or met twice.
+std::string Found(const testing::RecordingWindow& window) {
+  std::string text;
+  for (const SignatureGroup& group : ScanContext.ResultsRoot->Groups) {
+    for (const std::string& file : group.Files) text += file + "\n";
+    text += "--\n";
+  }
+  for (const LogRow& row : window.log) {
+    if (row.Information.starts_with("Trash folders") || row.Information.starts_with("Files met twice")) {
+      text += row.Information + "\n";
+    }
+  }
+  return text;
+}
+
+// Sets an environment variable for the life of the object.
+class ScopedVariable {
+ public:
+  ScopedVariable(const char* name, const std::string& value) : name_(name) {
+    const char* old = std::getenv(name);
+    if (old != nullptr) old_ = old;
+    setenv(name, value.c_str(), 1);
+  }
+  ~ScopedVariable() {
+    if (old_) {
+      setenv(name_, old_->c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
 
 std::vector<std::string> Paths(const std::vector<SelectionRow>& rows) {
   std::vector<std::string> paths;
@@ -290,6 +329,86 @@ TEST_F(ScanRun, WalksAListedDirectoryThatIsALink) {
   EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files[0], dir / "link/a");
 }
 
+// A trashed file must never be the copy that stays while the last live one
+// goes to the Trash, and nothing in a Trash may be ticked: Trash folders
+// are not scanned.
+TEST_F(ScanRun, LeavesTheHomeTrashOut) {
+  const ScopedVariable dataHome("XDG_DATA_HOME", tree + "/data");
+  File("data/Trash/files/p.jpg", "photo");
+  File("data/Trash/info/p.jpg.trashinfo", "[Trash Info]\nPath=/x/p.jpg\n");
+  File("Pictures/p.jpg", "photo");
+  File("Pictures/p copy.jpg", "photo");
+  File("Pictures/.Trash-1234/q.jpg", "other");  // not at the top of a file system: an ordinary folder
+  List(tree);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.FilesFound, 3);
+  EXPECT_EQ(Found(window), tree + "/Pictures/p copy.jpg\n" + tree + "/Pictures/p.jpg\n--\nTrash folders left out: 1\n");
+
+  // A listed directory inside the Trash is left out whole.
+  window.directories.clear();
+  window.log.clear();
+  List(tree + "/data/Trash/files");
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.FilesFound, 0);
+  EXPECT_EQ(Found(window), "Trash folders left out: 1\n");
+  EXPECT_TRUE(std::filesystem::exists(tree + "/data/Trash/files/p.jpg"));
+}
+
+TEST_F(ScanRun, LeavesOutTheTrashFoldersAtTheTopOfAFileSystem) {
+  File("keep.jpg", "photo");
+  std::filesystem::create_directories(tree + "/usb");
+  const std::optional<std::string> found = testing::InOwnMountNamespace([&]() -> std::optional<std::string> {
+    if (mount("tmpfs", (tree + "/usb").c_str(), "tmpfs", 0, "size=1m") != 0) return std::nullopt;
+    File("usb/.Trash-1234/files/p.jpg", "photo");  // another user's
+    File("usb/.Trash/1234/files/q.jpg", "photo");
+    File("usb/live.jpg", "photo");
+    List(tree);
+    if (!sbStartClick()) return "the scan failed";
+    return Found(window);
+  });
+  if (!found) GTEST_SKIP() << "no tmpfs mount in a mount namespace of its own here";
+  EXPECT_EQ(*found, tree + "/keep.jpg\n" + tree + "/usb/live.jpg\n--\nTrash folders left out: 2\n");
+}
+
+// An automount point shows its own directory until it is opened, which
+// mounts a file system on it: a file system mounted on a folder since its
+// parent was listed is no swap (only the administrator mounts there), and
+// is walked.
+TEST_F(ScanRun, WalksAFileSystemMountedOnAFolderSinceItWasListed) {
+  File("keep.jpg", "photo");
+  std::filesystem::create_directories(tree + "/mnt");
+  const std::optional<std::string> found = testing::InOwnMountNamespace([&]() -> std::optional<std::string> {
+    bool mounted = false;
+    window.onPump = [&](int) {
+      if (mounted || !window.log.back().Information.starts_with("Job: ")) return;
+      mounted = mount("tmpfs", (tree + "/mnt").c_str(), "tmpfs", 0, "size=1m") == 0;
+      File("mnt/copy.jpg", "photo");
+    };
+    List(tree);
+    if (!sbStartClick()) return "the scan failed";
+    if (!mounted) return std::nullopt;
+    return Found(window) + "warnings: " + std::to_string(static_cast<int>(ScanContext.WarningCount)) + "\n";
+  });
+  if (!found) GTEST_SKIP() << "no tmpfs mount in a mount namespace of its own here";
+  EXPECT_EQ(*found, tree + "/keep.jpg\n" + tree + "/mnt/copy.jpg\n--\nwarnings: 0\n");
+}
+
+// A file mounted on another name shows the same file (device, inode, one
+// link) under both: met twice, never its own duplicate.
+TEST_F(ScanRun, AFileMountedOnAnotherNameIsMetTwice) {
+  const std::string a = File("a", "only"), b = File("b", ""), c = File("c", "only");
+  const std::optional<std::string> found = testing::InOwnMountNamespace([&]() -> std::optional<std::string> {
+    if (mount(a.c_str(), b.c_str(), nullptr, MS_BIND, nullptr) != 0) return std::nullopt;
+    List(tree);
+    if (!sbStartClick()) return "the scan failed";
+    return Found(window);
+  });
+  if (!found) GTEST_SKIP() << "no bind mount in a mount namespace of its own here";
+  EXPECT_EQ(*found, a + "\n" + c +
+                        "\n--\nFiles met twice under other names (hard links, folders reached twice), not "
+                        "duplicates: 1\n");
+}
+
 TEST_F(ScanRun, KeepsNamesWithLineBreaksSemicolonsAndBytesThatAreNotUtf8) {
   const std::string odd1 = File("line\nbreak;x", "same");
   const std::string odd2 = File("caf\xE9\r", "same");
@@ -330,31 +449,101 @@ TEST_F(ScanRun, TheSameFileMetTwiceIsNeverADuplicate) {
   EXPECT_EQ(*(summary + 1), "Duplicate files: 1");
 }
 
+// The log row naming path, or the log's end.
+std::vector<LogRow>::const_iterator RowOf(const std::vector<LogRow>& log, const std::string& path) {
+  return std::find_if(log.begin(), log.end(), [&](const LogRow& r) { return r.Name == path; });
+}
+
 TEST_F(ScanRun, AFileChangedOrSwappedAfterTheListingIsLeftOut) {
   const std::string outside = dir.Write("outside", "same");
+  const std::string other = dir.Write("other", "same");
   File("a", "same");
   const std::string shrunk = File("b", "same");
-  const std::string swapped = File("c", "same");
+  const std::string linked = File("c", "same");
+  const std::string swapped = File("d", "same");
   List(tree);
   window.onPump = [&](int) {
     if (ScanContext.LastOperation == "Processing file " + shrunk) {
       ASSERT_EQ(truncate(shrunk.c_str(), 2), 0);
-    } else if (ScanContext.LastOperation == "Processing file " + swapped && std::filesystem::is_regular_file(swapped)) {
-      std::filesystem::remove(swapped);
-      std::filesystem::create_symlink(outside, swapped);
+    } else if (ScanContext.LastOperation == "Processing file " + linked && std::filesystem::is_regular_file(linked)) {
+      std::filesystem::remove(linked);
+      std::filesystem::create_symlink(outside, linked);
+    } else if (ScanContext.LastOperation == "Processing file " + swapped && std::filesystem::exists(other)) {
+      std::filesystem::rename(other, swapped);
     }
   };
   EXPECT_TRUE(sbStartClick());
   EXPECT_EQ(ScanContext.DuplicateFiles, 0);
-  const auto row = [&](const std::string& name) {
-    return std::find_if(window.log.begin(), window.log.end(), [&](const LogRow& r) { return r.Name == name; });
+  const std::vector<std::pair<std::string, std::string>> changed{
+      {shrunk, "Listed with 4 bytes, now 2 bytes"},
+      {linked, "Replaced by a link since it was listed"},
+      {swapped, "Replaced by another file since it was listed"}};
+  for (const auto& [path, comment] : changed) {
+    const auto row = RowOf(window.log, path);
+    ASSERT_NE(row, window.log.end()) << path;
+    EXPECT_TRUE(row->Information.ends_with(": File changed during the scan")) << row->Information;
+    EXPECT_EQ(row->Comment, comment);
+  }
+}
+
+// A folder swapped, once the processing pass has listed its parent, for a
+// link to someone else's folder or for another folder: the walk stays in
+// the tree it listed, and nothing of the other places becomes a result.
+TEST_F(ScanRun, AFolderSwappedAfterItWasListedIsLeftOutAsChanged) {
+  const std::string victim = dir / "victim";
+  const std::string elsewhere = dir / "elsewhere";
+  std::filesystem::create_directories(victim);
+  std::filesystem::create_directories(elsewhere);
+  dir.Write("victim/a", "secret");
+  dir.Write("victim/b", "secret");
+  dir.Write("elsewhere/c", "secret");
+  File("keep", "secret");
+  File("linked/x", "x");
+  File("swapped/y", "y");
+  List(tree);
+  bool swapped = false;
+  window.onPump = [&](int) {
+    if (swapped || !window.log.back().Information.starts_with("Job: ")) return;
+    swapped = true;  // the processing pass's listing of the tree is made
+    std::filesystem::rename(tree + "/linked", dir / "linked-was");
+    std::filesystem::create_directory_symlink(victim, tree + "/linked");
+    std::filesystem::rename(tree + "/swapped", dir / "swapped-was");
+    std::filesystem::rename(elsewhere, tree + "/swapped");
   };
-  ASSERT_NE(row(shrunk), window.log.end());
-  EXPECT_EQ(row(shrunk)->Information, "Warning #1: File changed during the scan");
-  EXPECT_EQ(row(shrunk)->Comment, "Listed with 4 bytes, now 2 bytes");
-  ASSERT_NE(row(swapped), window.log.end());
-  EXPECT_EQ(row(swapped)->Information, "Warning #2: Can not access to this file");
-  EXPECT_EQ(row(swapped)->Comment, "[40] Too many levels of symbolic links");
+  ASSERT_TRUE(sbStartClick()) << window.log.back().Information;
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  const std::vector<std::pair<std::string, std::string>> changed{
+      {tree + "/linked/", "Replaced by a link since it was listed"},
+      {tree + "/swapped/", "Replaced by another folder since it was listed"}};
+  for (const auto& [path, comment] : changed) {
+    const auto row = RowOf(window.log, path);
+    ASSERT_NE(row, window.log.end()) << path;
+    EXPECT_TRUE(row->Information.ends_with(": File changed during the scan")) << row->Information;
+    EXPECT_EQ(row->Comment, comment);
+  }
+}
+
+// The first file of a size is read only when a second one comes, maybe
+// long after its folder was walked: it is opened below the listed
+// directory again, never through a folder since replaced by a link.
+TEST_F(ScanRun, AFirstFileIsNeverReadThroughAFolderSwappedForALink) {
+  const std::string victim = dir / "victim";
+  std::filesystem::create_directories(victim);
+  dir.Write("victim/a", "secret");
+  const std::string first = File("sub/a", "secret");
+  const std::string second = File("z", "secret");
+  List(tree);
+  window.onPump = [&](int) {
+    if (ScanContext.LastOperation != "Processing file " + second || std::filesystem::is_symlink(tree + "/sub")) return;
+    std::filesystem::rename(tree + "/sub", dir / "sub-was");
+    std::filesystem::create_directory_symlink(victim, tree + "/sub");
+  };
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  const auto row = RowOf(window.log, first);
+  ASSERT_NE(row, window.log.end());
+  EXPECT_EQ(row->Information, "Warning #1: File changed during the scan");
+  EXPECT_EQ(row->Comment, "Replaced by a link since it was listed");
 }
 
 TEST_F(ScanRun, AFirstFileThatCannotBeReadIsNeverMatched) {
@@ -386,6 +575,18 @@ TEST_F(ScanRun, FilesThatCannotBeReadWholeAreNeverGroupedTogether) {
   EXPECT_TRUE(sbStartClick());
   EXPECT_EQ(ScanContext.DuplicateFiles, 0);
   EXPECT_GE(ScanContext.WarningCount, static_cast<long double>(listed - 1));
+}
+
+TEST_F(ScanRun, PseudoFilesListedAsEmptyAreNeverGroupedTogether) {
+  // Files of /proc report 0 bytes and hold a line each: boot_id, uuid,
+  // poolsize and the others would all be "empty" copies of one another.
+  const std::string random = "/proc/sys/kernel/random";
+  if (access((random + "/boot_id").c_str(), R_OK) != 0) GTEST_SKIP() << "no " << random << " here";
+  List(random);
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_GE(ScanContext.FilesFound, 2);
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  EXPECT_GE(ScanContext.WarningCount, static_cast<long double>(ScanContext.FilesFound - 1));
 }
 
 TEST_F(ScanRun, HashesEachFileOnce) {

@@ -3,8 +3,11 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "platform/unique_fd.h"
 
 namespace veldrano::platform {
 
@@ -19,25 +22,40 @@ struct DirectoryEntry {
   ino_t Inode = 0;
 };
 
-// Lists one directory. The directory is open from construction to the end of
-// ReadAll (or of the object): one open handle per directory level of a walk.
+// Lists one directory, and holds it open until the reader goes, so that
+// what it lists is opened inside it whatever happens to its name meanwhile:
+// one open directory per level of a walk.
 class DirectoryReader {
  public:
+  // The directory at path, following links (a directory the user named).
   explicit DirectoryReader(const std::string& path);
-  ~DirectoryReader();
+  // The subdirectory entry of the open directory parent, as parent's listing
+  // showed it: opened inside parent, never through a link, and only while
+  // it is still that directory (device, inode), or a file system mounted on
+  // it since (an automount point mounts its own when it is opened).
+  // Replaced() tells when it is neither.
+  DirectoryReader(const DirectoryReader& parent, const DirectoryEntry& entry);
   DirectoryReader(const DirectoryReader&) = delete;
   DirectoryReader& operator=(const DirectoryReader&) = delete;
 
-  bool IsOpen() const { return dir_ != nullptr; }
+  bool IsOpen() const { return folder_ != nullptr; }
   int Error() const { return error_; }  // errno when the listing cannot start
+  // Not open because the name now leads to a link, a file or another
+  // directory than the one listed.
+  bool Replaced() const { return replaced_; }
   // The identity of the directory listed (zero when not open).
   dev_t Device() const { return device_; }
   ino_t Inode() const { return inode_; }
+  // The directory, open; shared with whoever opens its files later.
+  const std::shared_ptr<const UniqueFd>& Folder() const { return folder_; }
+  int Descriptor() const { return folder_ ? folder_->Get() : -1; }
+  // Whether the directory is the top of a file system: "/", or a directory
+  // on another device than its parent (a file system mounted there).
+  bool IsTopOfFileSystem() const;
 
   // Every entry but "." and "..", sorted by name (byte order) so that walks
-  // are repeatable; the directory is closed afterwards. A listing that
-  // broke off part of the way gives the entries read until then, with the
-  // errno of the step that failed.
+  // are repeatable. A listing that broke off part of the way gives the
+  // entries read until then, with the errno of the step that failed.
   struct Listing {
     std::vector<DirectoryEntry> Entries;
     int StepError = 0;  // 0 when the listing ended normally
@@ -45,13 +63,19 @@ class DirectoryReader {
   Listing ReadAll();
 
  private:
-  void Close();
+  void Adopt(UniqueFd fd);
 
-  DIR* dir_ = nullptr;
+  std::shared_ptr<const UniqueFd> folder_;
   int error_ = 0;
+  bool replaced_ = false;
   dev_t device_ = 0;
   ino_t inode_ = 0;
 };
+
+// A walk holds one directory open per level: raises the soft limit of open
+// descriptors (often 1024) to the hard limit, so that deep trees are walked
+// whole. Programs this one starts may inherit it; none relies on select().
+void RaiseOpenFileLimit();
 
 // Device and inode of what path names (following links); false when it
 // cannot be read.

@@ -27,12 +27,12 @@ ReadAhead::~ReadAhead() {
   worker_.join();
 }
 
-void ReadAhead::Hint(const std::string& path, std::uint64_t size) {
+void ReadAhead::Hint(const AnchoredPath& where, std::uint64_t size) {
   if (size == 0) return;
   {
     const std::lock_guard lock(mutex_);
     if (queue_.size() >= MaxQueued) return;
-    queue_.push_back(Item{path, size});
+    queue_.push_back(Item{where, size});
   }
   wake_.notify_one();
 }
@@ -47,7 +47,7 @@ void ReadAhead::Work() {
       item = std::move(queue_.front());
       queue_.pop_front();
     }
-    const ReadOnlyFile file(item.Path);
+    const ReadOnlyFile file(item.Where);
     if (!file.IsOpen()) continue;
     const auto length = static_cast<off_t>(std::min(item.Size, MaxBytesPerFile));
     posix_fadvise(file.Descriptor(), 0, length, POSIX_FADV_WILLNEED);

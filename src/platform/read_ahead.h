@@ -6,14 +6,17 @@
 #include <string>
 #include <thread>
 
+#include "platform/read_only_file.h"
+
 namespace veldrano::platform {
 
 // Asks the system, from a thread of its own, to start reading files that
 // are about to be read, so that the disk has many reads to serve at once
 // instead of one after the other. Only the page cache sees the difference:
-// the files are opened as the reader opens them (no link followed, nothing
-// but regular files) and nothing of them comes back to the caller. Hints
-// beyond a small window ahead are dropped.
+// the files are opened as the reader opens them (inside the folder they
+// were listed in, no link followed, nothing but regular files) and nothing
+// of them comes back to the caller. Hints beyond a small window ahead are
+// dropped.
 class ReadAhead {
  public:
   ReadAhead();
@@ -21,12 +24,12 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // The first bytes of path (at most a few MiB) will be read soon.
-  void Hint(const std::string& path, std::uint64_t size);
+  // The first bytes of the file (at most a few MiB) will be read soon.
+  void Hint(const AnchoredPath& where, std::uint64_t size);
 
  private:
   struct Item {
-    std::string Path;
+    AnchoredPath Where;
     std::uint64_t Size;
   };
   void Work();

@@ -3,30 +3,43 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/unique_fd.h"
 
 namespace veldrano::platform {
 
-// An existing regular file opened for reading, closed when the object goes.
-// Other processes may go on reading and writing it meanwhile.
-//
-// The open never follows a symbolic link (a name replaced by a link since it
-// was listed is not followed: ELOOP) and never waits (a FIFO put in its
-// place opens at once); what was opened is then checked on the descriptor:
-// anything but a regular file is refused (EISDIR for a directory, ENOTSUP
-// for the rest). Reading does not touch the file's access time where the
-// system lets us ask for that.
 // True when two statuses show the same file with the same size and the
 // same times of change of its contents and of its inode.
 bool SameFileState(const struct stat& a, const struct stat& b);
 
+// Where a file of a scan is: a folder held open and the path below it, so
+// that the file is found where it was listed even if a name above it is
+// replaced meanwhile. Without a folder, Below is a path opened as it is.
+struct AnchoredPath {
+  std::shared_ptr<const UniqueFd> Folder;
+  std::string Below;
+};
+
+// An existing regular file opened for reading, closed when the object goes.
+// Other processes may go on reading and writing it meanwhile.
+//
+// The open never follows a symbolic link at the file's own name (a name
+// replaced by a link since it was listed is not followed: ELOOP), nor, below
+// a folder, anywhere on the way to it; it never waits (a FIFO put in its
+// place opens at once); what was opened is then checked on the descriptor:
+// anything but a regular file is refused (EISDIR for a directory, ENOTSUP
+// for the rest). Reading does not touch the file's access time where the
+// system lets us ask for that.
 class ReadOnlyFile {
  public:
   explicit ReadOnlyFile(const std::string& path);
-  // The file name in the directory open as directory, by the same rules.
-  ReadOnlyFile(int directory, const std::string& name);
+  // The file below the open folder: a name in it, or a relative path that
+  // is followed only through real directories beneath the folder (never a
+  // link, never "..").
+  ReadOnlyFile(int folder, const std::string& below);
+  explicit ReadOnlyFile(const AnchoredPath& where);
 
   bool IsOpen() const { return fd_.IsOpen(); }
   // errno of the failed open or check; 0 when open.
@@ -50,7 +63,10 @@ class ReadOnlyFile {
   bool Rebase();
 
  private:
-  void Open(int directory, const char* name);
+  // Opens with open(flags), retried without O_NOATIME where it is refused,
+  // and keeps what was opened only when it is a regular file.
+  template <typename Open>
+  void OpenWith(const Open& open);
 
   UniqueFd fd_;
   int error_ = 0;

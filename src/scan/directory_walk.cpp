@@ -1,10 +1,13 @@
 #include "scan/directory_walk.h"
 
 #include <algorithm>
+#include <cerrno>
 
 #include "platform/directory_reader.h"
+#include "platform/file_system.h"
 #include "platform/system_error.h"
 #include "platform/tick_count.h"
+#include "platform/trash_can.h"
 #include "report/activity_log.h"
 #include "report/formatting.h"
 #include "report/round_half_even.h"
@@ -13,27 +16,77 @@
 #include "scan/size_store.h"
 #include "scan/window_access.h"
 #include "scan/work_dir.h"
+#include "signature/file_signature.h"
 
 namespace veldrano {
 
 namespace {
 
 using platform::DirectoryEntry;
+using platform::DirectoryReader;
 
-// The work directories of this program (the run's own store among them)
-// are never entered. They are the directories of the work-directory form
-// directly inside the temporary directory, which is recognised by its
-// identity, whatever name the walk reaches it under. Everything else in
-// the temporary directory is walked like any other place.
-struct TempDirectory {
+FolderIdentity IdentityOfFolder(const std::string& path) {
   dev_t device = 0;
   ino_t inode = 0;
-  bool known = !ScanContext.TempDirLower.empty() && platform::IdentityOf(ScanContext.TempDirLower, device, inode);
+  if (path.empty() || !platform::IdentityOf(path, device, inode)) return {};
+  return FolderIdentity{static_cast<std::uint64_t>(device), static_cast<std::uint64_t>(inode)};
+}
 
-  bool Holds(const platform::DirectoryReader& listed) const {
-    return known && listed.Device() == device && listed.Inode() == inode;
+bool Is(const FolderIdentity& folder, dev_t device, ino_t inode) {
+  return folder.Is(static_cast<std::uint64_t>(device), static_cast<std::uint64_t>(inode));
+}
+
+// The name of the Trash folders at the top of a file system: ".Trash", and
+// ".Trash-" and a user's number.
+bool IsTopTrashName(std::string_view name) {
+  constexpr std::string_view Own = ".Trash-";
+  if (name == ".Trash") return true;
+  return name.size() > Own.size() && name.starts_with(Own) &&
+         std::all_of(name.begin() + Own.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// A Trash folder, which the walk never enters: the user's home Trash, or a
+// ".Trash" or ".Trash-<uid>" folder (whichever user's) at the top of a file
+// system. A trashed file must never be the copy that stays while the last
+// live one goes to the Trash, and nothing in a Trash may be ticked.
+bool IsTrash(const DirectoryEntry& entry, bool inTopOfFileSystem) {
+  return Is(ScanContext.HomeTrash, entry.Device, entry.Inode) || (inTopOfFileSystem && IsTopTrashName(entry.Name));
+}
+
+// Whether a listed directory is a Trash folder or lies inside one: each
+// folder of its real path, from the root down, is looked at.
+bool InsideTrash(const std::string& listed) {
+  const platform::Outcome<std::string> real = platform::RealPath(listed);
+  if (!real.Ok()) return false;
+  dev_t aboveDevice = 0;
+  ino_t aboveInode = 0;
+  if (!platform::IdentityOf("/", aboveDevice, aboveInode)) return false;
+  bool aboveIsTop = true;  // "/"
+  std::string at;
+  std::string_view rest = real.Value();
+  while (!rest.empty()) {
+    const std::size_t slash = rest.find('/');
+    const std::string_view name = rest.substr(0, slash);
+    rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+    if (name.empty()) continue;
+    at.append("/").append(name);
+    dev_t device = 0;
+    ino_t inode = 0;
+    if (!platform::IdentityOf(at, device, inode)) return false;
+    if (Is(ScanContext.HomeTrash, device, inode) || (aboveIsTop && IsTopTrashName(name))) return true;
+    aboveIsTop = device != aboveDevice;
+    aboveDevice = device;
   }
-};
+  return false;
+}
+
+// Why a subdirectory the listing showed could not be opened as that
+// directory (DirectoryReader::Replaced).
+const char* FolderReplacedText(int error) {
+  if (error == ELOOP) return ReplacedByLinkText;
+  if (error == ENOTDIR) return "Replaced by a file since it was listed";
+  return "Replaced by another folder since it was listed";
+}
 
 void CountFile(const std::string& full) {
   ScanContext.FilesPending += 1;
@@ -76,18 +129,38 @@ void ShowStatus(int slot, std::string_view text) {
 
 namespace {
 
-// The walk of one directory; metBefore: the directory, or one above it, was
-// walked before in this pass.
-void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
-  const std::string path = EnsureTrailingBackslash(rawPath);
-  platform::DirectoryReader reader(path);
-  if (!reader.IsOpen()) {
-    if (!countingPass) AddLogEntry(LogError, "Error while scanning...", path, SystemErrorText(reader.Error()));
-    return;
+void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore);
+
+// Walks the subdirectory entry of the directory reader lists (at path),
+// opened inside it, and only while it is still the directory listed.
+void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const std::string& path, bool countingPass,
+              bool metBefore) {
+  const std::string subPath = path + entry.Name + "/";
+  DirectoryReader sub(reader, entry);
+  if (sub.IsOpen()) {
+    Walk(sub, subPath, sub.Device() != reader.Device(), countingPass, metBefore);
+  } else if (countingPass) {
+    // Reported by the processing pass, if it is still so.
+  } else if (sub.Replaced()) {
+    LogFileChanged(subPath, FolderReplacedText(sub.Error()));
+  } else {
+    AddLogEntry(LogError, "Error while scanning...", subPath, SystemErrorText(sub.Error()));
   }
-  const platform::DirectoryReader::Listing listing = reader.ReadAll();
+}
+
+// The walk of the open directory reader, at path (ending in "/"), which is
+// the top of its file system or not; metBefore: the directory, or one above
+// it, was walked before in this pass. Every subdirectory and file is opened
+// inside it, as its listing showed it.
+void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore) {
+  const DirectoryReader::Listing listing = reader.ReadAll();
   const std::vector<DirectoryEntry>& entries = listing.Entries;
-  const bool inTemp = TempDirectory().Holds(reader);
+  // The work directories of this program (the run's own store among them)
+  // are never entered. They are the directories of the work-directory form
+  // directly inside the temporary directory, which is recognised by its
+  // identity, whatever name the walk reaches it under. Everything else in
+  // the temporary directory is walked like any other place.
+  const bool inTemp = Is(ScanContext.TempDir, reader.Device(), reader.Inode());
   if (!countingPass && !metBefore) metBefore = !RunStore().MeetFile(reader.Device(), reader.Inode());
   std::string lastFile;
   // The files a little further on are hashed ahead while this one is
@@ -97,12 +170,15 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
   constexpr std::size_t ReadAheadFiles = 32;
   constexpr std::size_t SecondChanceFiles = 4;
   std::size_t hinted = 0;
+  const auto hint = [&](const DirectoryEntry& file) {
+    if (file.Size == 0) return;  // nothing to read
+    RunStore().HintRead(path + file.Name, platform::AnchoredPath{reader.Folder(), file.Name},
+                        static_cast<std::int64_t>(file.Size));
+  };
   const auto hintUpTo = [&](std::size_t last) {
     for (; hinted < entries.size() && hinted <= last; ++hinted) {
       const DirectoryEntry& ahead = entries[hinted];
-      if (ahead.Kind == DirectoryEntry::Type::File) {
-        RunStore().HintRead(path + ahead.Name, static_cast<std::int64_t>(ahead.Size));
-      }
+      if (ahead.Kind == DirectoryEntry::Type::File) hint(ahead);
     }
   };
 
@@ -119,13 +195,16 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
     if (!countingPass) {
       hintUpTo(index + ReadAheadFiles);
       const std::size_t near = index + SecondChanceFiles;
-      if (near < entries.size() && entries[near].Kind == DirectoryEntry::Type::File) {
-        RunStore().HintRead(path + entries[near].Name, static_cast<std::int64_t>(entries[near].Size));
-      }
+      if (near < entries.size() && entries[near].Kind == DirectoryEntry::Type::File) hint(entries[near]);
     }
     ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
-      if (!(inTemp && IsWorkDirName(entry.Name))) Walk(path + entry.Name, countingPass, metBefore);
+      if (inTemp && IsWorkDirName(entry.Name)) continue;
+      if (IsTrash(entry, topOfFileSystem)) {
+        if (!countingPass) ScanContext.TrashFoldersLeftOut += 1;
+        continue;
+      }
+      WalkInto(reader, entry, path, countingPass, metBefore);
     } else if (entry.Kind == DirectoryEntry::Type::File) {
       const std::string full = path + entry.Name;
       lastFile = full;
@@ -135,7 +214,7 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
         CountFile(full);
       } else {
         HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode),
-                                      metBefore});
+                                      metBefore, reader.Descriptor(), entry.Name});
       }
     }
   }
@@ -147,9 +226,30 @@ void Walk(const std::string& rawPath, bool countingPass, bool metBefore) {
 
 }  // namespace
 
-void ScanDirectory(const std::string& path, bool countingPass) {
+void PrepareWalks() {
+  platform::RaiseOpenFileLimit();
+  ScanContext.TempDir = IdentityOfFolder(ScanContext.TempDirLower);
+  ScanContext.HomeTrash = IdentityOfFolder(platform::HomeTrashPath());
+  ScanContext.TrashFoldersLeftOut = 0;
+}
+
+void ScanDirectory(const std::string& listed, bool countingPass) {
   // An empty name is no directory (made into one, it would be "/").
-  if (!path.empty()) Walk(path, countingPass, false);
+  if (listed.empty()) return;
+  const std::string path = EnsureTrailingBackslash(listed);
+  // Opened by its name, following links: the directory the user chose.
+  DirectoryReader reader(path);
+  if (!reader.IsOpen()) {
+    if (!countingPass) AddLogEntry(LogError, "Error while scanning...", path, SystemErrorText(reader.Error()));
+    return;
+  }
+  if (InsideTrash(path)) {
+    if (!countingPass) ScanContext.TrashFoldersLeftOut += 1;
+    return;
+  }
+  // Files of this tree that are read later are opened below it again.
+  if (!countingPass) RunStore().AddTreeRoot(path, reader.Folder());
+  Walk(reader, path, reader.IsTopOfFileSystem(), countingPass, false);
 }
 
 }  // namespace veldrano

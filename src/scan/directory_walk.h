@@ -11,11 +11,24 @@ namespace veldrano {
 // lets the window handle its events and stops when Stop was pressed.
 //
 // Only regular files are files; symbolic links, FIFOs, sockets and devices
-// are passed over, and links are not followed. The work directories in the
-// temporary directory are not entered. In the processing pass, a directory
-// reached a second time (listed twice through a link, or mounted twice) is
-// walked, but its files are known as met before.
+// are passed over, and links are not followed: the directory listed is
+// opened by its name (a link the user chose is followed), every directory
+// and file below it inside the directory that listed it, and only while it
+// is still what the listing showed (else it is left out as changed). The
+// work directories in the temporary directory are not entered, nor Trash
+// folders (counted in TrashFoldersLeftOut by the processing pass): the
+// user's home Trash, and ".Trash" or ".Trash-<uid>" at the top of a file
+// system; a listed directory in a Trash is left out whole. In the
+// processing pass, a directory reached a second time (listed twice through
+// a link, or mounted twice) is walked, but its files are known as met
+// before.
 void ScanDirectory(const std::string& path, bool countingPass);
+
+// Finds, once at the start of a run, the folders the walks know by their
+// identity: the temporary directory (ScanContext.TempDirLower) and the
+// user's home Trash; and lets the walks hold one directory open per level
+// however deep a tree goes.
+void PrepareWalks();
 
 // Shows text in status panel slot (0..3) unless that panel was written less
 // than 500 ms ago, in which case the text is dropped.

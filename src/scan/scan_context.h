@@ -12,6 +12,15 @@
 
 namespace veldrano {
 
+// A folder known by its device and inode (both zero when unknown).
+struct FolderIdentity {
+  std::uint64_t Device = 0;
+  std::uint64_t Inode = 0;
+  bool Is(std::uint64_t device, std::uint64_t inode) const {
+    return (Device != 0 || Inode != 0) && device == Device && inode == Inode;
+  }
+};
+
 // The state of a scan, shared by the engine and the window. One instance for
 // the life of the process (ScanContext below); only the user-interface thread
 // touches it. A run resets it; its values stay after the run for the exports
@@ -45,9 +54,14 @@ struct TScanContext {
 
   std::string WorkDirPath;  // this run's work directory, ending in ".~vesk/"; named and made only when the store spills
   std::string TempDirLong;  // the system temporary directory; empty when it is missing
-  std::string TempDirLower;          // its real form; the walk leaves out the work directories in it
-  std::int32_t DigitsPerLevel = 0;   // size digits per directory level of the store
-  std::unique_ptr<SizeStore> Store;  // the size-keyed store, from the processing pass to the release
+  std::string TempDirLower;  // its real form; the walk leaves out the work directories in it
+  // Folders the walk knows by their identity, whatever name it reaches them
+  // under; found once at the start of a run (PrepareWalks).
+  FolderIdentity TempDir;                // the temporary directory: its work directories are left out
+  FolderIdentity HomeTrash;              // the user's Trash, left out
+  std::int64_t TrashFoldersLeftOut = 0;  // Trash folders the processing pass left out
+  std::int32_t DigitsPerLevel = 0;       // size digits per directory level of the store
+  std::unique_ptr<SizeStore> Store;      // the size-keyed store, from the processing pass to the release
 
   std::unique_ptr<TStimazioni> Estimator;     // remaining-time estimator of this run
   std::array<long double, 4> PanelShownAt{};  // per status panel: tick of its last shown write

@@ -85,6 +85,7 @@ void Run(bool& storeMade) {
   // Already the real form, and a case-sensitive file system: the walk
   // compares the exact bytes.
   ctx.TempDirLower = ctx.TempDirLong;
+  PrepareWalks();
   ctx.WarningCount = 0;
   ctx.ErrorCount = 0;
   Display().SetButtonEnabled(Button::Start, false);
@@ -149,6 +150,10 @@ void Run(bool& storeMade) {
 
   if (ctx.StopRequested) {
     AddLogEntry(LogInfo, "Process stopped by the user", "", "Last operation: " + ctx.LastOperation);
+  }
+  if (ctx.TrashFoldersLeftOut > 0) {
+    AddLogEntry(LogInfo,
+                "Trash folders left out: " + FormatCount(' ', static_cast<long double>(ctx.TrashFoldersLeftOut)));
   }
   if (ctx.FilesMetTwice > 0) {
     AddLogEntry(LogInfo, "Files met twice under other names (hard links, folders reached twice), not duplicates: " +

@@ -4,8 +4,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <random>
 
+#include "platform/directory_reader.h"
 #include "platform/file_times.h"
 #include "platform/read_only_file.h"
 #include "platform/system_error.h"
@@ -28,10 +30,11 @@ FileState StateOf(const struct stat& status) {
 
 // A file about to be hashed: as the worker hashing ahead found it, when it
 // has read it whole already (its look at the file stands for an open here),
-// else opened here.
+// else opened here, as ReadOnlyFile(where...) opens it.
 struct FileToHash {
-  FileToHash(SizeStore& store, const std::string& path) : Ahead(store.TakeHashedAhead(path)) {
-    if (!Ahead) File.emplace(path);
+  template <typename... Where>
+  FileToHash(SizeStore& store, const std::string& path, const Where&... where) : Ahead(store.TakeHashedAhead(path)) {
+    if (!Ahead) File.emplace(where...);
   }
   std::optional<HashAhead::Finished> Ahead;
   std::optional<platform::ReadOnlyFile> File;
@@ -44,10 +47,13 @@ struct FileToHash {
 };
 
 // The signature of a file the store names, to match another file against
-// it: kept is reused while a stat (which does not follow links) shows the
-// file unchanged; otherwise the file is read again, its failures logged
-// under its own path. None when it cannot be read whole or is no longer the
-// file stored. now gets the file as it is now.
+// it: kept is reused while a stat shows the same file unchanged (which file
+// a path leads to cannot change what that file holds: the stat may follow a
+// folder replaced by a link, as it acts on nothing, and its identity and
+// times tell it is the file read). Otherwise the file is read again, opened
+// below the listed directory of its tree, never through a link, and its
+// failures logged under its own path. None when it cannot be read whole or
+// is no longer the file stored. now gets the file as it is now.
 std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& stored, std::int64_t size,
                                        const std::optional<Digest>& kept, StoredFile& now) {
   now = stored;
@@ -56,9 +62,13 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
       status.st_size == size && StateOf(status) == stored.State) {
     return kept;
   }
-  const FileToHash file(store, stored.Path);
+  const FileToHash file(store, stored.Path, store.AnchorOf(stored.Path));
   if (!file.IsOpen()) {
-    AddLogEntry(LogWarning, "Can not open this file", stored.Path, SystemErrorText(file.File->Error()));
+    if (file.File->Error() == ELOOP) {
+      LogFileChanged(stored.Path, ReplacedByLinkText);
+    } else {
+      AddLogEntry(LogWarning, "Can not open this file", stored.Path, SystemErrorText(file.File->Error()));
+    }
     return std::nullopt;
   }
   now.State = StateOf(file.Status());
@@ -72,6 +82,13 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
 }
 
 ScannedId IdOf(const StoredFile& file) { return {file.State.Device, file.State.Inode}; }
+
+// The same file (device, inode) under two names: what a file of one link
+// mounted on another name shows, which only a match can tell. Never a
+// duplicate of itself, whatever it holds by now.
+bool SameFile(const StoredFile& a, const StoredFile& b) {
+  return a.State.Device == b.State.Device && a.State.Inode == b.State.Inode;
+}
 
 std::uint64_t RandomSeed() {
   std::random_device device;
@@ -185,18 +202,41 @@ void SizeStore::NoteRead(bool cached) {
   coldReads_ = cached ? std::max(0, coldReads_ - 1) : ColdWindow;
 }
 
-void SizeStore::HintRead(const std::string& path, std::int64_t size) {
+void SizeStore::AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder) {
+  if (roots_.size() >= MaxHeldRoots) folder.reset();
+  roots_.push_back(TreeRoot{path, std::move(folder)});
+}
+
+platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
+  // Listed directories do not lie inside one another; where they still do
+  // (a row edited in place), the deepest holds the file too.
+  const TreeRoot* found = nullptr;
+  for (const TreeRoot& root : roots_) {
+    if (path.size() > root.Path.size() && path.starts_with(root.Path) &&
+        (found == nullptr || root.Path.size() > found->Path.size())) {
+      found = &root;
+    }
+  }
+  if (found == nullptr) return platform::AnchoredPath{nullptr, path};
+  std::shared_ptr<const platform::UniqueFd> folder = found->Folder;
+  if (!folder) folder = platform::DirectoryReader(found->Path).Folder();
+  if (!folder) return platform::AnchoredPath{nullptr, path};  // fails as the root did, and is checked all the same
+  return platform::AnchoredPath{std::move(folder), path.substr(found->Path.size())};
+}
+
+void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
   if (size <= 0) return;
   const Head head = FindHead(size);
   if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
   const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.Signature;
-  if (firstToRead) hashAhead_->Hint(head.First.Path, size);
-  hashAhead_->Hint(path, size);
+  const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
+  if (firstToRead) hashAhead_->Hint(head.First.Path, first, size);
+  hashAhead_->Hint(path, where, size);
   if (coldReads_ == 0) return;
   if (!readAhead_) readAhead_ = std::make_unique<platform::ReadAhead>();
-  if (firstToRead) readAhead_->Hint(head.First.Path, static_cast<std::uint64_t>(size));
-  readAhead_->Hint(path, static_cast<std::uint64_t>(size));
+  if (firstToRead) readAhead_->Hint(first, static_cast<std::uint64_t>(size));
+  readAhead_->Hint(where, static_cast<std::uint64_t>(size));
 }
 
 std::optional<HashAhead::Finished> SizeStore::TakeHashedAhead(const std::string& path) {
@@ -265,9 +305,16 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   // Opened here, unless the worker hashing ahead has read it whole already:
   // then its look at the file stands for the access test.
   SizeStore& store = RunStore();
-  const FileToHash file(store, path);
+  const FileToHash file =
+      listed.Folder >= 0 ? FileToHash(store, path, listed.Folder, listed.Name) : FileToHash(store, path, path);
   if (!file.IsOpen()) {
-    AddLogEntry(LogWarning, "Can not access to this file", path, CheckFileAccess(*file.File));
+    const int error = file.File->Error();
+    // Where the listing saw a regular file: a link, or a folder or FIFO.
+    if (listed.Known() && (error == ELOOP || error == EISDIR || error == ENOTSUP)) {
+      LogFileChanged(path, error == ELOOP ? ReplacedByLinkText : ReplacedText);
+    } else {
+      AddLogEntry(LogWarning, "Can not access to this file", path, CheckFileAccess(*file.File));
+    }
     return;
   }
   const struct stat& status = file.Status();
@@ -300,6 +347,10 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     // The first file of this size is hashed once, when the second comes;
     // its signature is kept for the next ones while the file is unchanged.
     // The entry takes signature lines only when a new content turns up.
+    if (SameFile(head.First, current)) {
+      ctx.FilesMetTwice += 1;
+      return;
+    }
     StoredFile first;
     const std::optional<Digest> firstSignature = CheckedSignature(store, head.First, size, head.Signature, first);
     if (!firstSignature) {
@@ -328,6 +379,10 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   const std::optional<StoredFile> line = store.FindSignatureLine(size, digest);
   if (!line) {
     store.AddSignatureLine(size, digest, current);
+    return;
+  }
+  if (SameFile(*line, current)) {
+    ctx.FilesMetTwice += 1;
     return;
   }
   StoredFile first;

@@ -5,6 +5,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/read_ahead.h"
 #include "platform/read_only_file.h"
@@ -65,11 +66,23 @@ class SizeStore {
   // remembers it otherwise.
   bool MeetFile(std::uint64_t device, std::uint64_t inode);
 
-  // path, of size bytes, is about to be processed: when it will be read
-  // (its size has an entry), it is hashed in the background, with the
-  // entry's first file when that is still to be read; while reads have to
-  // wait for the disk, both are also asked from the disk at once.
-  void HintRead(const std::string& path, std::int64_t size);
+  // A directory the user listed, open (path ends in "/"): the files of its
+  // tree that are opened again later, far from where the walk is (the
+  // first file of a size, files hashed or read ahead), are opened below it,
+  // never through a link.
+  void AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder);
+  // How to open the file at path again: below the root of its tree, or,
+  // when no listed directory leads to it (files given to ProcessFile
+  // without a walk), by its path as it is (the file's identity is then what
+  // tells it is the file stored).
+  platform::AnchoredPath AnchorOf(const std::string& path) const;
+
+  // path, of size bytes, is about to be processed (where tells how to open
+  // it): when it will be read (its size has an entry), it is hashed in the
+  // background, with the entry's first file when that is still to be read;
+  // while reads have to wait for the disk, both are also asked from the
+  // disk at once.
+  void HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
   // The file at path as the worker hashing ahead found it, when it is done
   // with it (then the file need not be opened here).
   std::optional<HashAhead::Finished> TakeHashedAhead(const std::string& path);
@@ -101,6 +114,15 @@ class SizeStore {
   void Update(const StoreRecord& key, const StoredFile* file, const std::function<void(StoreRecord&)>& change);
   void Spill();
 
+  // Beyond this many listed directories, the later ones are not held open
+  // (a walk also needs descriptors): each is opened again by its name, as
+  // the walk opened it, when a file of its tree is to be opened.
+  static constexpr std::size_t MaxHeldRoots = 256;
+  struct TreeRoot {
+    std::string Path;
+    std::shared_ptr<const platform::UniqueFd> Folder;  // none beyond MaxHeldRoots
+  };
+  std::vector<TreeRoot> roots_;
   std::uint64_t seed_;
   MemoryTable memory_;
   WorkDir workDir_;
@@ -110,22 +132,28 @@ class SizeStore {
   int coldReads_ = 1;                               // > 0 while reads lately had to wait for the disk
 };
 
-// Which file the directory listing showed under a name (unknown: zero).
+// Which file the directory listing showed under a name (unknown: zero),
+// and where: the folder it was listed in, open, and the name (without a
+// folder, the file is opened by its path).
 struct FileIdentity {
   std::uint64_t Device = 0;
   std::uint64_t Inode = 0;
   bool InFolderMetBefore = false;  // its directory was walked before in this pass
+  int Folder = -1;
+  std::string Name;
   bool Known() const { return Device != 0 || Inode != 0; }
 };
 
 // The per-file step of the processing pass: enters the file into the run's
 // store (ScanContext.Store) and records it as a duplicate when a file met
-// earlier has its size and signature. The file is opened once; it is left
-// out, with a warning, when it is no longer the file listed (listed, when
-// known) with the size listed, or cannot be read whole. A file met before
-// under another name (a hard link, a directory reached twice) is counted in
-// FilesMetTwice and left out: only files of several links, and the
-// directories walked, are remembered for that, in the store.
+// earlier has its size and signature. The file is opened once (in its
+// listed folder, when given); it is left out, with a warning, when it is no
+// longer the file listed (listed, when known) with the size listed, or
+// cannot be read whole. A file met before under another name (a hard link,
+// a directory reached twice, a file mounted on another name) is counted in
+// FilesMetTwice and left out: files of several links, and the directories
+// walked, are remembered for that in the store; any other file is known
+// when it matches a file that is itself.
 void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed = {});
 
 // The run's store (ScanContext.Store), made if need be.

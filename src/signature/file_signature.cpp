@@ -65,6 +65,14 @@ WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5C
     MD5Update(context, buffer.get(), static_cast<std::uint32_t>(got));
     read.Read += static_cast<std::uint64_t>(got);
   }
+  // The end, where the size says it is: one read there finds nothing.
+  unsigned char beyond = 0;
+  const ssize_t more = file.ReadAt(&beyond, 1, total);
+  if (more != 0) {
+    read.How = more > 0 ? WholeRead::Ending::Longer : WholeRead::Ending::ReadFailed;
+    read.Error = more > 0 ? 0 : errno;
+    return read;
+  }
   if (!file.Unchanged()) read.How = WholeRead::Ending::Modified;
   return read;
 }
@@ -88,6 +96,7 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
     case Ending::EndedEarly:
       LogFileChanged(path, "Ended after " + std::to_string(read.Read) + " of its " + std::to_string(total) + " bytes");
       break;
+    case Ending::Longer: LogFileChanged(path, "More than its listed " + std::to_string(total) + " bytes"); break;
     case Ending::Modified: LogFileChanged(path, "Modified while it was being read"); break;
     case Ending::Dropped: break;
   }

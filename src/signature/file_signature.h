@@ -14,7 +14,10 @@ namespace veldrano {
 // opened or read gets the warning "Can not open this file", one that does
 // not hold exactly size bytes, or changes while it is read, the warning
 // "File changed during the scan". A file of which only part could be read
-// is never given a signature: it would match files it does not equal.
+// is never given a signature: it would match files it does not equal. The
+// size a file reports is not always what it holds (the files of /proc and
+// /sys report 0 or one page, whatever they hold): a file is read whole only
+// once a read at its size finds its end.
 std::optional<std::string> ComputeFileSignature(const std::string& path, std::int64_t size);
 
 // The same for a file opened already (path names it in the log). cached,
@@ -27,15 +30,16 @@ inline constexpr std::uint64_t HashBlockBytes = 65536;
 
 // How reading a file whole for its signature ended.
 struct WholeRead {
-  enum class Ending { Whole, SizeDiffers, ReadFailed, EndedEarly, Modified, Dropped };
+  enum class Ending { Whole, SizeDiffers, ReadFailed, EndedEarly, Longer, Modified, Dropped };
   Ending How = Ending::Whole;
   int Error = 0;           // ReadFailed: errno
   std::uint64_t Read = 0;  // bytes read
 };
 // Feeds the size bytes of the open file into context, in blocks of
 // HashBlockBytes; beforeBlock(bytes read so far) comes before each (false
-// drops the file). Whole only when the file holds exactly size bytes, all
-// could be read, and it did not change meanwhile. cached, when given, tells
+// drops the file). Whole only when the file holds exactly size bytes (its
+// end found by a read at size), all could be read, and it did not change
+// meanwhile. cached, when given, tells
 // whether the first block was in memory already. Nothing is logged: the
 // scan's own reading and the hashing ahead of it both read this way.
 WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5Context& context,
@@ -63,6 +67,9 @@ void ShowHashProgress(std::uint64_t done, std::uint64_t total);
 // Logs the warning for a file that is not as it was listed or read, saying
 // how in the comment.
 void LogFileChanged(const std::string& path, const std::string& how);
+// The comment of a name that leads to a link where the listing saw a file
+// or a folder.
+inline constexpr const char* ReplacedByLinkText = "Replaced by a link since it was listed";
 // "Listed with listedSize bytes, now size bytes".
 std::string SizeChange(std::int64_t listedSize, std::int64_t size);
 

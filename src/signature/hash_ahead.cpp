@@ -18,6 +18,7 @@ constexpr auto WaitStep = std::chrono::milliseconds(10);
 struct HashAhead::Job {
   enum class Stage { Waiting, Reading, Done, Failed, LeftToScan };
   std::string Path;
+  platform::AnchoredPath Where;  // how to open it; the worker's alone once announced
   std::int64_t Size = 0;
   Stage Stage = Stage::Waiting;
   std::uint64_t Read = 0;  // bytes hashed so far
@@ -40,13 +41,14 @@ HashAhead::~HashAhead() {
   worker_.join();
 }
 
-void HashAhead::Hint(const std::string& path, std::int64_t size) {
+void HashAhead::Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
   bool wake = false;
   {
     const std::lock_guard lock(mutex_);
     if (FindJob(path) != jobs_.end()) return;
     auto job = std::make_shared<Job>();
     job->Path = path;
+    job->Where = where;
     job->Size = size;
     jobs_.push_back(std::move(job));
     wake = workerIdle_;
@@ -135,7 +137,10 @@ void HashAhead::Work() {
     // What the scan's own reading would take: the whole file, as listed,
     // unchanged from open to end. Each block read is published for the
     // scan, which may be waiting to show it.
-    const platform::ReadOnlyFile file(job->Path);
+    const platform::ReadOnlyFile file(job->Where);
+    // Only the worker looks at Where: the folder need not stay open for a
+    // job that waits to be taken.
+    job->Where = {};
     TMD5Context context;
     MD5Init(context);
     const auto publish = [&](std::uint64_t done) {

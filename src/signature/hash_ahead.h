@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/read_only_file.h"
 #include "signature/md5.h"
 
 namespace veldrano {
@@ -30,8 +31,8 @@ class HashAhead {
   HashAhead& operator=(const HashAhead&) = delete;
 
   // path, of size bytes, is about to be hashed (nothing when it is
-  // announced already).
-  void Hint(const std::string& path, std::int64_t size);
+  // announced already); where tells how to open it.
+  void Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
 
   // The signature of path, announced earlier, when the worker has begun it:
   // waits for it, calling beforeBlock(offset) in order for each block of
