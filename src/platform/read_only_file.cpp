@@ -1,13 +1,13 @@
 #include "platform/read_only_file.h"
 
 #include <fcntl.h>
-#include <linux/openat2.h>
-#include <sys/syscall.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <string_view>
+
+#include "platform/open_beneath.h"
 
 namespace veldrano::platform {
 
@@ -16,43 +16,6 @@ namespace {
 constexpr int OpenFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
-
-// Without openat2 (kernels before 5.6, or a sandbox that refuses it): one
-// directory at a time, each opened for the way only (O_PATH) and never
-// through a link.
-int OpenBelowStepByStep(int folder, std::string_view below, int flags) {
-  UniqueFd step;
-  int at = folder;
-  for (std::size_t slash; (slash = below.find('/')) != std::string_view::npos; below.remove_prefix(slash + 1)) {
-    const std::string name(below.substr(0, slash));
-    if (name.empty() || name == "." || name == "..") {
-      errno = EXDEV;  // nothing but real names leads beneath the folder
-      return -1;
-    }
-    step = UniqueFd(openat(at, name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!step.IsOpen()) return -1;
-    at = step.Get();
-  }
-  return openat(at, std::string(below).c_str(), flags);
-}
-
-// The file at below, beneath folder, never through a link nor out of it.
-int OpenBelow(int folder, const std::string& below, int flags) {
-  if (below.find('/') == std::string::npos) return openat(folder, below.c_str(), flags);
-  open_how how{};
-  how.flags = static_cast<std::uint64_t>(flags);
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    const long fd = syscall(SYS_openat2, folder, below.c_str(), &how, sizeof how);
-    if (fd >= 0) return static_cast<int>(fd);
-    if (errno == EAGAIN || errno == EINTR) continue;  // a rename or mount meanwhile: looked up again
-    // Sandboxes that do not know openat2 refuse it with ENOSYS or EPERM; an
-    // EPERM for O_NOATIME is the caller's to handle.
-    if (errno != ENOSYS && (errno != EPERM || (flags & O_NOATIME) != 0)) return -1;
-    break;
-  }
-  return OpenBelowStepByStep(folder, below, flags);
-}
 
 }  // namespace
 
@@ -81,12 +44,12 @@ ReadOnlyFile::ReadOnlyFile(const std::string& path) {
 }
 
 ReadOnlyFile::ReadOnlyFile(int folder, const std::string& below) {
-  OpenWith([folder, &below](int flags) { return OpenBelow(folder, below, flags); });
+  OpenWith([folder, &below](int flags) { return OpenBeneath(folder, below, flags); });
 }
 
 ReadOnlyFile::ReadOnlyFile(const AnchoredPath& where) {
   if (where.Folder) {
-    OpenWith([&where](int flags) { return OpenBelow(where.Folder->Get(), where.Below, flags); });
+    OpenWith([&where](int flags) { return OpenBeneath(where.Folder->Get(), where.Below, flags); });
   } else {
     OpenWith([&where](int flags) { return openat(AT_FDCWD, where.Below.c_str(), flags); });
   }
