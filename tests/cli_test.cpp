@@ -365,6 +365,41 @@ TEST_F(Scanner, TrashTickedLeavesOneFileOfEachGroupAndTouchesNothingElse) {
   EXPECT_EQ(std::count(ticked.begin(), ticked.end(), '\n'), 3);
 }
 
+// Which copy stays: a reference directory is never ticked nor moved, and the
+// keep rules choose among the others; a bad rule names its bad part.
+TEST_F(Scanner, ReferenceDirectoriesAndKeepRulesChooseWhatStays) {
+  Write("Pictures/p.jpg", "picture");
+  Write("Pictures/2020/q.jpg", "only here");
+  Write("Pictures/q copy.jpg", "only here");
+  Write("Downloads/p (1).jpg", "picture");
+  Write("Backup/old/p.jpg", "picture");
+  Write("Backup/old/r.txt", "text");
+  Write("Downloads/r.txt", "text");
+  environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  const Outcome moved = Run("--reference '" + tree + "/Pictures' --keep 'not-path:*/Backup*/*' --csv-selected '" +
+                            (dir / "ticked.csv") + "' --trash-ticked '" + tree + "'");
+  EXPECT_EQ(moved.status, 0) << moved.out << moved.err;
+  EXPECT_NE(moved.out.find("Groups only inside reference folders, left out: 1"), std::string::npos) << moved.out;
+  EXPECT_NE(moved.out.find("Duplicate files: 3\t"), std::string::npos) << moved.out;
+  // The picture stays in Pictures only; r.txt outside the backup.
+  EXPECT_EQ(FilesIn(tree + "/Pictures"), 3u);
+  EXPECT_FALSE(std::filesystem::exists(tree + "/Downloads/p (1).jpg"));
+  EXPECT_FALSE(std::filesystem::exists(tree + "/Backup/old/p.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(tree + "/Backup/old/r.txt"));
+  EXPECT_TRUE(std::filesystem::exists(tree + "/Downloads/r.txt"));
+  EXPECT_EQ(Slurp(dir / "ticked.csv").find("Pictures"), std::string::npos);
+
+  for (const auto& [arguments, said] : std::vector<std::pair<std::string, std::string>>{
+           {"--keep 'oldest,biggest'", "--keep oldest,biggest: Unknown criterion: biggest"},
+           {"--keep 'path:[x'", "--keep path:[x: path:[x: A [ without its ]"},
+           {"--keep oldest --keep newest", "option --keep given twice"},
+           {"--reference '" + dir / "elsewhere" + "'", "--reference " + dir / "elsewhere" + ": not a directory"}}) {
+    const Outcome refused = Run(arguments + " '" + tree + "'");
+    EXPECT_EQ(refused.status, 2) << arguments;
+    EXPECT_NE(refused.err.find("veldrano-scan: " + said), std::string::npos) << refused.err;
+  }
+}
+
 }  // namespace
 
 namespace {
