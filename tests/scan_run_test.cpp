@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "scan/disk_table.h"
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
 #include "scan/work_dir.h"
@@ -260,15 +261,17 @@ TEST_F(ScanRun, ScansTheTemporaryDirectoryButNotTheWorkDirectoriesInIt) {
   setenv("TMPDIR", inner.c_str(), 1);
   WorkDir running(inner + "/~other1.~vesk/");
   running.Descriptor();
-  File("t/~other1.~vesk/index", "same");
+  File("t/~other1.~vesk/index", std::string(StoreFileHeader()) + "same");
+  // A folder of the user's own that only looks like one.
+  File("t/~photos.~vesk/c", "same");
   File("t/sub/a", "same");
   File("t/direct", "same");
   File("x/~copy.~vesk/b", "same");
   List(tree);
   EXPECT_TRUE(sbStartClick());
-  EXPECT_EQ(ScanContext.FilesFound, 3);
+  EXPECT_EQ(ScanContext.FilesFound, 4);
   EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files,
-            (Strings{tree + "/t/direct", tree + "/t/sub/a", tree + "/x/~copy.~vesk/b"}));
+            (Strings{tree + "/t/direct", tree + "/t/sub/a", tree + "/t/~photos.~vesk/c", tree + "/x/~copy.~vesk/b"}));
   EXPECT_TRUE(std::filesystem::exists(inner + "/~other1.~vesk/index"));
 
   running.Remove();
@@ -277,7 +280,7 @@ TEST_F(ScanRun, ScansTheTemporaryDirectoryButNotTheWorkDirectoriesInIt) {
   // reservation is never among its files.
   setenv("TMPDIR", tree.c_str(), 1);
   EXPECT_TRUE(sbStartClick());
-  EXPECT_EQ(ScanContext.FilesFound, 3);
+  EXPECT_EQ(ScanContext.FilesFound, 4);
 }
 
 TEST_F(ScanRun, RemovesTheWorkFilesOfAKilledRunFirstAndNothingOfTheUsers) {

@@ -199,7 +199,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
     }
     ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
-      if (inTemp && IsWorkDirName(entry.Name)) continue;
+      if (inTemp && IsOurWorkDir(reader.Descriptor(), entry.Name)) continue;
       if (IsTrash(entry, topOfFileSystem)) {
         if (!countingPass) ScanContext.TrashFoldersLeftOut += 1;
         continue;

@@ -126,6 +126,15 @@ bool IsAbandonedStore(int fd, std::vector<std::string>& names) {
 
 }  // namespace
 
+bool IsOurWorkDir(int parent, const std::string& name) {
+  if (!IsWorkDirName(name)) return false;
+  const platform::UniqueFd folder(openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  struct stat status {};
+  std::vector<std::string> names;
+  return folder.IsOpen() && fstat(folder.Get(), &status) == 0 && status.st_uid == geteuid() &&
+         IsAbandonedStore(folder.Get(), names);
+}
+
 std::uint64_t RemoveAbandonedWorkFiles(const std::string& directory) {
   const platform::Outcome<platform::UniqueFd> opened = platform::OpenDirectory(directory);
   if (!opened.Ok()) return 0;

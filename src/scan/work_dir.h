@@ -51,6 +51,11 @@ class NameReservation {
 bool IsWorkDirName(std::string_view name);
 bool IsReservedFileName(std::string_view name);
 
+// Whether name in the directory open as parent is a work directory of ours,
+// told by what it holds as the clean-up tells it (its name alone says
+// nothing: a user may have a folder named so), running or not.
+bool IsOurWorkDir(int parent, const std::string& name);
+
 // Removes the work directories and reservations that runs of this user left
 // in directory when they were killed (nobody holds their lock). They are
 // told by what they hold, not by their names alone: a work directory of
