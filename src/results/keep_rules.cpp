@@ -43,7 +43,8 @@ bool HasNumberedCopy(std::string_view name) {
 }
 
 // A criterion's score of one file: lower is better.
-std::int64_t Score(const KeepCriterion& criterion, const std::string& path, const KeepFacts& facts) {
+std::int64_t Score(const KeepCriterion& criterion, const SignatureGroup& group, std::size_t f, const KeepFacts& facts) {
+  const std::string& path = group.Files[f];
   const auto flag = [](bool better) -> std::int64_t { return better ? 0 : 1; };
   switch (criterion.Type) {
     case Kind::UnderFolders: {
@@ -56,7 +57,7 @@ std::int64_t Score(const KeepCriterion& criterion, const std::string& path, cons
     case Kind::PathNotMatches: return flag(fnmatch(criterion.Pattern.c_str(), path.c_str(), 0) != 0);
     case Kind::Oldest:
     case Kind::Newest: {
-      const std::optional<std::int64_t> time = facts.ModifiedAt ? facts.ModifiedAt(path) : std::nullopt;
+      const std::optional<std::int64_t> time = facts.ModifiedAt ? facts.ModifiedAt(group, f) : std::nullopt;
       if (!time) return INT64_MAX;
       return criterion.Type == Kind::Oldest ? *time : -*time;
     }
@@ -168,18 +169,18 @@ std::vector<std::uint32_t> ChooseKept(const KeepRules& rules, const ResultsNode&
   std::vector<std::uint32_t> keep(root.Groups.size(), 0);
   std::vector<std::int64_t> best, scores;
   for (std::size_t g = 0; g < root.Groups.size(); ++g) {
-    const std::vector<std::string>& files = root.Groups[g].Files;
+    const SignatureGroup& group = root.Groups[g];
     // Each file's scores, criterion by criterion, compared with the best so
     // far: the first criterion that tells them apart decides.
-    const auto scoresOf = [&](const std::string& path, std::vector<std::int64_t>& out) {
+    const auto scoresOf = [&](std::size_t f, std::vector<std::int64_t>& out) {
       out.clear();
-      out.push_back(facts.InReference && facts.InReference(path) ? 0 : 1);
-      for (const KeepCriterion& criterion : rules) out.push_back(Score(criterion, path, facts));
+      out.push_back(facts.InReference && facts.InReference(group.Files[f]) ? 0 : 1);
+      for (const KeepCriterion& criterion : rules) out.push_back(Score(criterion, group, f, facts));
     };
-    if (files.empty()) continue;
-    scoresOf(files[0], best);
-    for (std::size_t f = 1; f < files.size(); ++f) {
-      scoresOf(files[f], scores);
+    if (group.Files.empty()) continue;
+    scoresOf(0, best);
+    for (std::size_t f = 1; f < group.Files.size(); ++f) {
+      scoresOf(f, scores);
       if (scores < best) {
         best.swap(scores);
         keep[g] = static_cast<std::uint32_t>(f);
@@ -192,9 +193,12 @@ std::vector<std::uint32_t> ChooseKept(const KeepRules& rules, const ResultsNode&
 KeepFacts CurrentFacts() {
   KeepFacts facts;
   facts.InReference = [](const std::string& path) { return InReferenceFolder(path); };
-  facts.ModifiedAt = [](const std::string& path) -> std::optional<std::int64_t> {
+  facts.ModifiedAt = [](const SignatureGroup& group, std::size_t f) -> std::optional<std::int64_t> {
+    if (f < group.Scanned.size() && (group.Scanned[f].Device != 0 || group.Scanned[f].Inode != 0)) {
+      return group.Scanned[f].ModifiedNs;
+    }
     struct stat status {};
-    if (lstat(path.c_str(), &status) != 0) return std::nullopt;
+    if (lstat(group.Files[f].c_str(), &status) != 0) return std::nullopt;
     return platform::Nanoseconds(status.st_mtim);
   };
   return facts;

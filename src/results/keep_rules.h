@@ -42,16 +42,18 @@ using KeepRules = std::vector<KeepCriterion>;
 struct KeepFacts {
   // Whether the file lies in a reference folder.
   std::function<bool(const std::string& path)> InReference;
-  // Its modification time in nanoseconds; none when unknown (never the one
-  // kept by a time, unless no file of its group has a time).
-  std::function<std::optional<std::int64_t>(const std::string& path)> ModifiedAt;
+  // The modification time in nanoseconds of file f of group; none when
+  // unknown (never the one kept by a time, unless no file of its group has
+  // a time).
+  std::function<std::optional<std::int64_t>(const SignatureGroup& group, std::size_t f)> ModifiedAt;
 };
 
 // The index of the file that stays in each group of root.
 std::vector<std::uint32_t> ChooseKept(const KeepRules& rules, const ResultsNode& root, const KeepFacts& facts);
 
 // The facts as they are: the reference folders of the directory list, and
-// modification times read from the file system without following links.
+// the modification times the scan found (read from the file system, without
+// following links, for a file the scan did not record).
 KeepFacts CurrentFacts();
 
 // Ticks every file of the results but the one the rules keep in its group

@@ -17,7 +17,7 @@ using platform::ByteComparer;
 
 std::string CountText(std::int64_t n) { return FormatCount(' ', static_cast<long double>(n)); }
 
-bool SameId(const struct stat& status, const ScannedId& id) {
+bool SameId(const struct stat& status, const ScannedFile& id) {
   return static_cast<std::uint64_t>(status.st_dev) == id.Device &&
          static_cast<std::uint64_t>(status.st_ino) == id.Inode;
 }
@@ -28,21 +28,21 @@ bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_se
 std::optional<ReachedFile> FindProof(const SignatureGroup& group, const ReachedFile& file,
                                      const std::vector<bool>& staying, FileReacher& reacher, ByteComparer& comparer,
                                      const std::function<bool()>& keepGoing, ActOutcome& refusal) {
-  const ScannedId self{static_cast<std::uint64_t>(file.Status().st_dev),
-                       static_cast<std::uint64_t>(file.Status().st_ino)};
+  const ScannedFile self{static_cast<std::uint64_t>(file.Status().st_dev),
+                         static_cast<std::uint64_t>(file.Status().st_ino)};
   // The same file under another name would go with its copy: nothing would
   // stay.
   for (std::size_t k = 0; k < group.Files.size(); ++k) {
-    if (staying[k] && k < group.Ids.size() && group.Ids[k] == self) {
+    if (staying[k] && k < group.Scanned.size() && group.Scanned[k].SameFileAs(self)) {
       refusal.Text = "The same file as " + group.Files[k] + ", which stays";
       return std::nullopt;
     }
   }
   refusal.Text = "No file of its group that stays is left to compare it with";
   for (std::size_t k = 0; k < group.Files.size(); ++k) {
-    if (!staying[k] || k >= group.Ids.size()) continue;
+    if (!staying[k] || k >= group.Scanned.size()) continue;
     std::string unreachable;
-    std::optional<ReachedFile> kept = reacher.Reach(group.Files[k], group.Ids[k], unreachable);
+    std::optional<ReachedFile> kept = reacher.Reach(group.Files[k], group.Scanned[k], unreachable);
     if (!kept) continue;
     if (SameId(kept->Status(), self)) {
       refusal.Text = "The same file as " + group.Files[k] + ", which stays";
@@ -98,7 +98,7 @@ ActOutcome ActOnProvenCopy(const SignatureGroup& group, std::uint32_t f, const s
     return outcome;
   }
   std::optional<ReachedFile> file =
-      reacher.Reach(group.Files[f], f < group.Ids.size() ? group.Ids[f] : ScannedId{}, outcome.Text);
+      reacher.Reach(group.Files[f], f < group.Scanned.size() ? group.Scanned[f] : ScannedFile{}, outcome.Text);
   if (!file) return outcome;
   if (file->File->Size() != static_cast<std::uint64_t>(group.Size)) {
     outcome.Text = "Listed with " + CountText(group.Size) + " bytes, now " +

@@ -16,7 +16,7 @@ namespace veldrano {
 
 namespace {
 
-bool Is(const struct stat& status, const ScannedId& id) {
+bool Is(const struct stat& status, const ScannedFile& id) {
   return static_cast<std::uint64_t>(status.st_dev) == id.Device &&
          static_cast<std::uint64_t>(status.st_ino) == id.Inode;
 }
@@ -103,7 +103,7 @@ FileReacher::Root* FileReacher::RootOf(const std::string& path) {
   return best;
 }
 
-std::optional<ReachedFile> FileReacher::Reach(const std::string& path, const ScannedId& id, std::string& whyNot) {
+std::optional<ReachedFile> FileReacher::Reach(const std::string& path, const ScannedFile& id, std::string& whyNot) {
   Root* root = RootOf(path);
   if (root == nullptr) {
     whyNot = "Outside every folder the scan went through";

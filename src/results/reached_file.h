@@ -40,7 +40,7 @@ class FileReacher {
 
   // The file at path, which the scan found as id; none, with the reason for
   // the log in whyNot, when it cannot be reached or is no longer that file.
-  std::optional<ReachedFile> Reach(const std::string& path, const ScannedId& id, std::string& whyNot);
+  std::optional<ReachedFile> Reach(const std::string& path, const ScannedFile& id, std::string& whyNot);
 
  private:
   struct Root {

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include "platform/file_times.h"
 #include "report/ascii_case.h"
 
 #include "report/formatting.h"
@@ -49,10 +50,11 @@ std::optional<std::uint32_t> FindSignatureGroup(std::string_view signature) {
 
 namespace {
 
-ScannedId IdOf(const std::string& path) {
+ScannedFile IdOf(const std::string& path) {
   struct stat status {};
   if (lstat(path.c_str(), &status) != 0) return {};
-  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino)};
+  return {static_cast<std::uint64_t>(status.st_dev), static_cast<std::uint64_t>(status.st_ino),
+          platform::Nanoseconds(status.st_mtim)};
 }
 
 }  // namespace
@@ -62,8 +64,8 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
   RecordDuplicate(signature, path, IdOf(path), firstPath, IdOf(firstPath), size);
 }
 
-void RecordDuplicate(const std::string& signature, const std::string& path, const ScannedId& id,
-                     const std::string& firstPath, const ScannedId& firstId, std::int64_t size) {
+void RecordDuplicate(const std::string& signature, const std::string& path, const ScannedFile& id,
+                     const std::string& firstPath, const ScannedFile& firstId, std::int64_t size) {
   const bool reference = InReferenceFolder(path);
   const bool firstReference = InReferenceFolder(firstPath);
   // One more file could go: this one, or, when this one is a reference
@@ -87,7 +89,7 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
     SignatureGroup& g = root.Groups[*group];
     g.HasReference = g.HasReference || reference;
     g.Files.push_back(path);
-    g.Ids.push_back(id);
+    g.Scanned.push_back(id);
     rows.push_back({*group, static_cast<std::uint32_t>(g.Files.size() - 1), !reference});
     Display().DuplicateRecorded(*group, false);
     return;
@@ -117,12 +119,12 @@ void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving) {
     SignatureGroup& group = root.Groups[g];
     newFile[g].assign(group.Files.size(), Gone);
     std::vector<std::string> files;
-    std::vector<ScannedId> ids;
+    std::vector<ScannedFile> ids;
     for (std::uint32_t f = 0; f < group.Files.size(); ++f) {
       if (g < leaving.size() && f < leaving[g].size() && leaving[g][f]) continue;
       newFile[g][f] = static_cast<std::uint32_t>(files.size());
       files.push_back(std::move(group.Files[f]));
-      ids.push_back(f < group.Ids.size() ? group.Ids[f] : ScannedId{});
+      ids.push_back(f < group.Scanned.size() ? group.Scanned[f] : ScannedFile{});
     }
     if (files.size() < 2) continue;
     newGroup[g] = static_cast<std::uint32_t>(kept.size());

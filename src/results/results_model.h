@@ -17,28 +17,30 @@ namespace veldrano {
 // Plain vectors, so that a million rows stay cheap: a path is held once, in
 // its group; a selection row only points at it.
 
-// Which file the scan found under a path: its device and inode. Actions
-// act only on that very file. Zero for both: not known.
-struct ScannedId {
+// What the scan found under a path: which file it was (device and inode;
+// actions act only on that very file; zero for both: not known), and when
+// its contents last changed, as the keep rules compare it.
+struct ScannedFile {
   std::uint64_t Device = 0;
   std::uint64_t Inode = 0;
-  bool operator==(const ScannedId&) const = default;
+  std::int64_t ModifiedNs = 0;
+  bool SameFileAs(const ScannedFile& other) const { return Device == other.Device && Inode == other.Inode; }
 };
 
 // A directory a run walked, as it found it at the run's start: actions
 // reach every file again from it.
 struct ListedFolder {
   std::string Path;  // as listed, ending in "/"
-  ScannedId Id;
+  ScannedFile Id;    // its device and inode
 };
 
 // Level 1 of the tree: the files that share one content signature.
 struct SignatureGroup {
-  std::string Signature;           // 32 upper-case hex digits
-  std::int64_t Size = 0;           // bytes, the same for every file
-  std::vector<std::string> Files;  // first stored file, then every duplicate in the order found
-  std::vector<ScannedId> Ids;      // Files[i] is the file Ids[i]
-  bool HasReference = false;       // a file of it lies in a reference folder
+  std::string Signature;             // 32 upper-case hex digits
+  std::int64_t Size = 0;             // bytes, the same for every file
+  std::vector<std::string> Files;    // first stored file, then every duplicate in the order found
+  std::vector<ScannedFile> Scanned;  // Files[i] as the scan found it
+  bool HasReference = false;         // a file of it lies in a reference folder
 };
 
 // Level 0 of the tree: the root "VESK" and its groups, in the order found.
@@ -66,8 +68,8 @@ struct SelectionRow {
 // duplicate totals what could go: every file of a group but one, and none
 // of a reference folder. Two files of reference folders make no group
 // (ReferenceOnly) until a file elsewhere has their content.
-void RecordDuplicate(const std::string& signature, const std::string& path, const ScannedId& id,
-                     const std::string& firstPath, const ScannedId& firstId, std::int64_t size);
+void RecordDuplicate(const std::string& signature, const std::string& path, const ScannedFile& id,
+                     const std::string& firstPath, const ScannedFile& firstId, std::int64_t size);
 // The same, with the files' identities read now (not following links).
 void RecordDuplicate(const std::string& signature, const std::string& path, const std::string& firstPath,
                      std::int64_t size);

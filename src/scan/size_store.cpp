@@ -81,7 +81,7 @@ std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& store
   return DigestOf(*signature);
 }
 
-ScannedId IdOf(const StoredFile& file) { return {file.State.Device, file.State.Inode}; }
+ScannedFile IdOf(const StoredFile& file) { return {file.State.Device, file.State.Inode, file.State.ModifiedNs}; }
 
 // The same file (device, inode) under two names: what a file of one link
 // mounted on another name shows, which only a match can tell. Never a

@@ -1,7 +1,5 @@
 #include "windows/keep_rules_dialog.h"
 
-#include <sys/stat.h>
-
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -17,7 +15,6 @@
 #include <algorithm>
 
 #include "app/text_bytes.h"
-#include "platform/file_times.h"
 #include "report/formatting.h"
 #include "results/reference_folders.h"
 #include "scan/scan_context.h"
@@ -247,15 +244,6 @@ void KeepRulesDialog::MoveFolder(int by) {
   Refresh();
 }
 
-std::optional<std::int64_t> KeepRulesDialog::ModifiedAt(const std::string& path) {
-  const auto [found, added] = times_.try_emplace(path);
-  if (added) {
-    struct stat status {};
-    if (lstat(path.c_str(), &status) == 0) found->second = platform::Nanoseconds(status.st_mtim);
-  }
-  return found->second;
-}
-
 void KeepRulesDialog::Refresh() {
   // The rows, the first fixed.
   const int current = Criteria->currentRow();
@@ -285,9 +273,7 @@ void KeepRulesDialog::Refresh() {
   }
 
   // What OK would tick.
-  KeepFacts facts;
-  facts.InReference = [](const std::string& path) { return InReferenceFolder(path); };
-  facts.ModifiedAt = [this](const std::string& path) { return ModifiedAt(path); };
+  const KeepFacts facts = CurrentFacts();
   const ResultsNode& root = *ScanContext.ResultsRoot;
   const std::vector<std::uint32_t> keep = ChooseKept(rules_, root, facts);
   std::int64_t files = 0;

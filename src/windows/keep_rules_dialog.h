@@ -2,7 +2,6 @@
 #include <QDialog>
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -60,7 +59,6 @@ class KeepRulesDialog : public QDialog {
   void MoveFolder(int by);
   // The rows' texts, the problem, OK, and the preview.
   void Refresh();
-  std::optional<std::int64_t> ModifiedAt(const std::string& path);
 
   KeepRules rules_;
   std::vector<std::string> folders_;
@@ -69,7 +67,6 @@ class KeepRulesDialog : public QDialog {
   QLabel* patternLabel_;
   QLabel* folderLabel_;
   QWidget* folderRow_;
-  std::map<std::string, std::optional<std::int64_t>> times_;  // read once per path
 };
 
 }  // namespace veldrano
