@@ -18,6 +18,8 @@
 //                                   says where: keep it beside the tree),
 //                                   Clear, and closing the window after
 //                                   Expand all on 50 000 groups of 3
+//   window_bench choose TREE...     the first tree a reference folder, the keep rules dialog
+//                                   open after the scan ("dialog"), then its OK ("ticked")
 //   window_bench show TREE...       scans the trees, opens the fourth list row's
 //                                   group in the tree as a double-click does,
 //                                   prints "shown" and leaves the window open
@@ -25,11 +27,13 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QListWidget>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 
 #include <atomic>
 #include <chrono>
@@ -44,10 +48,12 @@
 #include "app/selection_model.h"
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
+#include "results/keep_rules.h"
 #include "results/results_model.h"
 #include "results/tick_rules.h"
 #include "results/trash_ticked.h"
 #include "scan/scan_context.h"
+#include "windows/keep_rules_dialog.h"
 
 namespace {
 
@@ -201,6 +207,42 @@ int main(int argc, char** argv) {
       QTimer::singleShot(0, &form, [] {
         std::puts("shown");
         std::fflush(stdout);
+      });
+    });
+    return app.exec();
+  }
+  if (mode == "choose") {
+    // For screenshots of choosing the copy to keep: the first tree a
+    // reference folder, the keep rules dialog open over the results
+    // ("dialog"), then its OK pressed ("ticked").
+    veldrano::TForm1 form;
+    QTimer::singleShot(0, &form, [&] {
+      form.show();
+      QApplication::processEvents();
+      form.DropNames(std::vector<std::string>(argv + 2, argv + argc));
+      const QString first = QString::fromLocal8Bit(argv[2]) + "/";
+      for (QTreeWidgetItem* row : form.Lista->findItems(first, Qt::MatchExactly)) row->setCheckState(1, Qt::Checked);
+      form.sbStartClick();
+      form.lvSelection->selectRow(3);
+      std::string problem;
+      veldrano::KeepRulesSettings start{*veldrano::ParseKeepRules("not-path:*/Backup/*,oldest", problem), false};
+      std::vector<std::string> folders;
+      for (int i = 0; i < form.DirectoryCount(); ++i) folders.push_back(form.Directory(i));
+      auto* dialog = new veldrano::KeepRulesDialog(start, folders, veldrano::ScanContext.Selection[3].Group, &form);
+      dialog->Criteria->setCurrentRow(1);
+      dialog->show();
+      QTimer::singleShot(100, &form, [] {
+        std::puts("dialog");
+        std::fflush(stdout);
+      });
+      QTimer::singleShot(4000, &form, [&form, dialog] {
+        const veldrano::KeepRules rules = dialog->Chosen().Rules;
+        dialog->accept();
+        form.ApplyTickRule([&rules] { veldrano::TickByKeepRules(rules); });
+        QTimer::singleShot(300, &form, [] {
+          std::puts("ticked");
+          std::fflush(stdout);
+        });
       });
     });
     return app.exec();
