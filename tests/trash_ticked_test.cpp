@@ -59,6 +59,7 @@ class TrashTicked : public testing::ScanTest {
     setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
   }
   void TearDown() override {
+    ScanContext.ReferenceFolders.clear();
     if (oldDataHome) {
       setenv("XDG_DATA_HOME", oldDataHome->c_str(), 1);
     } else {
@@ -324,6 +325,36 @@ TEST_F(TrashTicked, LongNamesAreCutBetweenTwoCharacters) {
   ASSERT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
   const std::string trashName = fs::directory_iterator(Trash() + "/files")->path().filename();
   EXPECT_EQ(trashName, name.substr(0, 244));
+}
+
+// A reference folder's file is never moved: not when a stale tick says so,
+// nor when another listed folder reaches it under another name.
+TEST_F(TrashTicked, AReferenceFileIsNeverMoved) {
+  const std::string kept = File("z-ref/f", "same bytes"), copy = File("a-other/copy", "same bytes");
+  fs::create_hard_link(kept, tree + "/a-other/link");  // the same file, listed first
+  List(tree + "/a-other");
+  List(tree + "/z-ref");
+  ScanContext.ReferenceFolders = {tree + "/z-ref/"};
+  ASSERT_TRUE(sbStartClick());
+  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 1u);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (std::vector<std::string>{kept, copy}));
+  EXPECT_EQ(ScanContext.FilesMetTwice, 1);
+  for (SelectionRow& row : ScanContext.Selection) row.Checked = true;  // stale ticks
+  EXPECT_EQ(PlanTrashTicked().Files.size(), 1u);
+  EXPECT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
+  EXPECT_EQ(Contents(kept), "same bytes");
+  EXPECT_EQ(Contents(tree + "/a-other/link"), "same bytes");
+  EXPECT_FALSE(fs::exists(copy));
+
+  // And should a plan name it, the act itself refuses.
+  File("a-other/copy", "same bytes");
+  ASSERT_TRUE(sbStartClick());
+  window.log.clear();
+  TrashPlan stale = PlanTrashTicked();
+  stale.Files = {{0, 0}};
+  EXPECT_EQ(MoveTickedToTrash(stale).Moved, 0);
+  EXPECT_EQ(LineAbout(kept), "Not moved to the Trash / In a reference folder");
+  EXPECT_EQ(Contents(kept), "same bytes");
 }
 
 // Off the home trash's file system (tmpfs here), a file goes to the trash
