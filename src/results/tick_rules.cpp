@@ -1,22 +1,14 @@
 #include "results/tick_rules.h"
 
-#include <sys/stat.h>
-
 #include <string_view>
 
-#include "platform/file_times.h"
+#include "results/keep_rules.h"
 #include "results/reference_folders.h"
 #include "scan/scan_context.h"
 
 namespace veldrano {
 
 namespace {
-
-std::optional<std::int64_t> ModifiedAtOnDisk(const std::string& path) {
-  struct stat status {};
-  if (lstat(path.c_str(), &status) != 0) return std::nullopt;
-  return platform::Nanoseconds(status.st_mtim);
-}
 
 std::string_view FolderOf(std::string_view path) {
   const std::size_t slash = path.rfind('/');
@@ -30,13 +22,17 @@ void SetTick(SelectionRow& row, bool ticked) { row.Checked = ticked && !InRefere
 // newest); files found first win ties.
 void TickAllButByTime(const ModificationTime& given, bool (*better)(std::int64_t, std::int64_t)) {
   if (!ScanContext.ResultsRoot) return;
-  const ModificationTime modifiedAt = given ? given : ModifiedAtOnDisk;
   const auto& groups = ScanContext.ResultsRoot->Groups;
+  // The time the scan found, unless told otherwise.
+  const KeepFacts facts = CurrentFacts();
+  const auto modifiedAt = [&](std::size_t g, std::size_t f) {
+    return given ? given(groups[g].Files[f]) : facts.ModifiedAt(groups[g], f);
+  };
   std::vector<std::uint32_t> keep(groups.size(), 0);
   for (std::size_t g = 0; g < groups.size(); ++g) {
     std::optional<std::int64_t> best;
     for (std::size_t f = 0; f < groups[g].Files.size(); ++f) {
-      const std::optional<std::int64_t> time = modifiedAt(groups[g].Files[f]);
+      const std::optional<std::int64_t> time = modifiedAt(g, f);
       if (time && (!best || better(*time, *best))) {
         best = time;
         keep[g] = static_cast<std::uint32_t>(f);

@@ -25,8 +25,7 @@ void TickAllButFirst();
 // (newest). Files whose time cannot be read are never the one kept, unless
 // no file of the group has one: then the first found is kept. Ties keep the
 // one found first. modifiedAt gives a file's modification time, none when
-// it cannot be read (the default reads it from the file system, without
-// following links).
+// it cannot be read (by default the time the scan found).
 using ModificationTime = std::function<std::optional<std::int64_t>(const std::string& path)>;
 void TickAllButOldest(const ModificationTime& modifiedAt = {});
 void TickAllButNewest(const ModificationTime& modifiedAt = {});
