@@ -25,9 +25,10 @@ bool TakeSingleInstanceLock() {
   }
   // Kept open for the life of the process: the kernel drops the lock when
   // the process ends, normally or not.
-  // Never through a link, and only a file of our own: in a shared /tmp
-  // somebody else's file could otherwise hold every copy of ours off.
-  platform::UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
+  // Never through a link, never waiting (on a FIFO put there), and only a
+  // file of our own: in a shared /tmp somebody else's file could otherwise
+  // hold every copy of ours off.
+  platform::UniqueFd fd(open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600));
   if (!fd.IsOpen()) return true;
   struct stat status {};
   if (fstat(fd.Get(), &status) != 0 || status.st_uid != getuid() || !S_ISREG(status.st_mode)) return true;
