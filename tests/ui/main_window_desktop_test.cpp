@@ -1,5 +1,5 @@
 // The main window as it meets the desktop: a magnified small screen, a dark
-// palette, the program that opens a file, the folder chooser.
+// palette, the program that opens a file, the folder chooser, no display.
 // The whole program runs on a 1600 x 1000 screen magnified twice
 // (QT_SCALE_FACTOR=2): 800 x 500 of the window's pixels.
 #include <QDesktopServices>
@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QScreen>
 #include <QSplitter>
 #include <QTableView>
@@ -20,12 +21,14 @@
 #include <filesystem>
 #include <functional>
 
+#include "app/display_failure.h"
 #include "app/log_model.h"
 #include "app/results_tree_model.h"
 #include "app/selection_model.h"
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
 #include "components/screen_fit.h"
+#include "program_info.h"
 #include "report/activity_log.h"
 #include "results/results_model.h"
 #include "results/selection_sort.h"
@@ -290,6 +293,26 @@ class MainWindowDesktopTest : public QObject {
     QCOMPARE(form.Lista->topLevelItemCount(), 2);
     QCOMPARE(form.Directory(0), scratch.filePath("x").toStdString() + "/");
     QCOMPARE(form.Directory(1), scratch.filePath("z").toStdString() + "/");
+  }
+
+  void withoutADisplayItSaysSoAndExits1() {
+    QTemporaryDir runtime;  // a lock of its own, whatever else runs
+    QProcessEnvironment bare;
+    bare.insert("XDG_RUNTIME_DIR", runtime.path());
+    QProcess program;
+    program.setProcessEnvironment(bare);
+    program.start(VELDRANO_PROGRAM, {});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(program.exitCode(), 1);
+    QVERIFY(program.readAllStandardError().endsWith(NoDisplayText));
+
+    // The version needs no display at all.
+    program.setProcessEnvironment(QProcessEnvironment());
+    program.start(VELDRANO_PROGRAM, {"--version"});
+    QVERIFY(program.waitForFinished(10000));
+    QCOMPARE(program.exitCode(), 0);
+    QCOMPARE(program.readAllStandardOutput(), QByteArray("veldrano ") + ProgramVersion + "\n");
   }
 };
 
