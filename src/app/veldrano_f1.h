@@ -168,10 +168,10 @@ class TForm1 : public QMainWindow, public WindowPort {
   void FitTreeColumn();
   void FitTreeColumnSoon();
 
-  AttachedWindow attached_{this};      // the engine reports here from the start
+  AttachedWindow attached_{this};  // the engine reports here from the start
   QAction* trashSeparator_ = nullptr;  // before MoveToTrash1 in the list's context menu
-  QString lastExportDirectory_;        // where the save dialogs start next
-  bool closing_ = false;               // closed during a run
+  QString lastExportDirectory_;    // where the save dialogs start next
+  bool closing_ = false;           // closed during a run
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;
   bool treeFitPending_ = false;

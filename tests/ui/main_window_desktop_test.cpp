@@ -50,9 +50,14 @@ class Opener : public QObject {
 namespace {
 
 // Runs act once ready() holds, looking again every 20 ms from the event
-// loop (a modal dialog's, say).
-void WhenReady(std::function<bool()> ready, std::function<void()> act) {
-  QTimer::singleShot(20, [ready, act] { ready() ? act() : WhenReady(ready, act); });
+// loop (a modal dialog's, say); after 10 s closes the modal window instead,
+// so that the test fails rather than hangs.
+void WhenReady(std::function<bool()> ready, std::function<void()> act, int tries = 500) {
+  QTimer::singleShot(20, [ready, act, tries] {
+    if (ready()) return act();
+    if (tries > 0) return WhenReady(ready, act, tries - 1);
+    if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+  });
 }
 
 // The visible top-level widget of type T named name, or null.
