@@ -1,8 +1,7 @@
 #include "app/log_model.h"
 
-#include <QColor>
-
 #include "app/pictures.h"
+#include "app/row_colours.h"
 #include "app/text_bytes.h"
 
 namespace veldrano {
@@ -37,8 +36,8 @@ QVariant LogModel::data(const QModelIndex& index, int role) const {
         return images_[static_cast<std::size_t>(row.ImageIndex)];
       }
       return {};
-    case Qt::BackgroundRole: return index.row() % 2 == 0 ? QColor(238, 255, 255) : QColor(255, 255, 255);
-    case Qt::ForegroundRole: return QColor(0, 0, 0);  // the rows are always light
+    case Qt::BackgroundRole: return index.row() % 2 == 0 ? DesktopRowColours().LogStripe : DesktopRowColours().Plain;
+    case Qt::ForegroundRole: return DesktopRowColours().Text;
     default: return {};
   }
 }

@@ -1,17 +1,34 @@
-// veldrano: the desktop program. It takes no arguments.
+// veldrano: the desktop program. It takes no arguments but --version.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "app/display_failure.h"
 #include "app/program_icon.h"
 #include "app/single_instance.h"
 #include "app/termination_requests.h"
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
+#include "program_info.h"
 #include "windows/veldrano_f2.h"
 #include "windows/veldrano_f4.h"
 
 int main(int argc, char** argv) {
+  // Answered without a display, and without the lock of a running copy.
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--version") == 0) {
+      std::printf("veldrano %s\n", veldrano::ProgramVersion);
+      return 0;
+    }
+  }
   // A second copy in the same session ends at once, before any window.
   if (!veldrano::TakeSingleInstanceLock()) return 0;
 
-  veldrano::TApplication app(argc, argv);
+  std::unique_ptr<veldrano::TApplication> app;
+  {
+    const veldrano::DisplayFailureExit noDisplay;  // Qt would abort
+    app = std::make_unique<veldrano::TApplication>(argc, argv);
+  }
   QApplication::setApplicationName(QStringLiteral("VELDRANO"));
   QApplication::setApplicationDisplayName(QStringLiteral("VELDRANO"));
   veldrano::SetProgramIdentity();
@@ -22,7 +39,7 @@ int main(int argc, char** argv) {
   Form1.SetAuxiliaryWindows(&Form4, &Form2);
   veldrano::TerminationRequests requests(&Form1);
   Form1.show();
-  const int status = app.exec();
+  const int status = app->exec();
   (void)status;
   return 0;
 }

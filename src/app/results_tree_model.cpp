@@ -1,8 +1,8 @@
 #include "app/results_tree_model.h"
 
-#include <QColor>
 #include <QFont>
 
+#include "app/row_colours.h"
 #include "app/text_bytes.h"
 #include "scan/scan_context.h"
 #include "signature/mix64.h"
@@ -102,7 +102,7 @@ QVariant ResultsTreeModel::data(const QModelIndex& index, int role) const {
     if (level == 1) return ToDisplay(group.Signature);
     return ToDisplay(group.Files[static_cast<std::size_t>(FileOfNode(node))]);
   }
-  if (level == 1 && role == Qt::ForegroundRole) return QColor(0, 136, 136);
+  if (level == 1 && role == Qt::ForegroundRole) return DesktopRowColours().Group;
   if (level == 1 && role == Qt::FontRole) {
     QFont bold;
     bold.setBold(true);

@@ -1,11 +1,10 @@
 #include "app/selection_model.h"
 
-#include <QColor>
-
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
 
+#include "app/row_colours.h"
 #include "app/text_bytes.h"
 #include "results/reference_folders.h"
 #include "results/selection_sort.h"
@@ -41,8 +40,9 @@ QVariant SelectionModel::data(const QModelIndex& index, int role) const {
     case Qt::TextAlignmentRole:
       if (index.column() == 1) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
       return {};
-    case Qt::BackgroundRole: return index.row() % 2 == 1 ? QColor(255, 255, 238) : QColor(255, 255, 255);
-    case Qt::ForegroundRole: return QColor(0, 0, 0);
+    case Qt::BackgroundRole:
+      return index.row() % 2 == 1 ? DesktopRowColours().SelectionStripe : DesktopRowColours().Plain;
+    case Qt::ForegroundRole: return DesktopRowColours().Text;
     default: return {};
   }
 }

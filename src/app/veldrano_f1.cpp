@@ -46,6 +46,7 @@
 #include "app/text_bytes.h"
 #include "components/exceptions.h"
 #include "components/layout_scale.h"
+#include "components/screen_fit.h"
 #include "export/csv_export.h"
 #include "export/xml_export.h"
 #include "report/activity_log.h"
@@ -53,6 +54,7 @@
 #include "results/keep_rules.h"
 #include "results/reference_folders.h"
 #include "results/results_model.h"
+#include "results/selection_sort.h"
 #include "results/tick_rules.h"
 #include "results/trash_ticked.h"
 #include "scan/directory_list.h"
@@ -299,9 +301,13 @@ void TForm1::BuildLayout() {
   lvSelection =
       ReportView(Splitter1, QStringLiteral("lvSelection"), selectionModel, fontMetrics().height() + Scaled(4));
   lvSelection->setShowGrid(true);
-  // 250 pixels, or what a whole signature and its check box need in this font.
-  const int signatureWidth = fontMetrics().horizontalAdvance(QString(32, QLatin1Char('D'))) + Scaled(40);
-  lvSelection->horizontalHeader()->resizeSection(0, std::max(Scaled(250), signatureWidth));
+  // 250 pixels, or what a signature and its check box need in this font: a
+  // signature is 32 hexadecimal digits drawn at random, as wide as these,
+  // and the Path column takes what is left (FitSelectionColumns).
+  signatureWidth_ = std::max(
+      Scaled(250), fontMetrics().horizontalAdvance(QStringLiteral("0123456789ABCDEF0123456789ABCDEF")) + Scaled(40));
+  md5Width_ = signatureWidth_;
+  lvSelection->horizontalHeader()->resizeSection(0, md5Width_);
   lvSelection->horizontalHeader()->resizeSection(1, Scaled(75));
   lvSelection->horizontalHeader()->setSectionsClickable(true);
   // However small the window, two rows stay in sight below the header, with
@@ -405,6 +411,7 @@ void TForm1::BuildLayout() {
   if (const QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
   }
+  FitIntoScreen(this);  // a small or magnified screen: title bar, menus and Start stay in sight
 }
 
 void TForm1::BuildMenus() {
@@ -583,6 +590,7 @@ void TForm1::ClearLog() {
 }
 
 void TForm1::ResultsCleared() {
+  lvSelection->horizontalHeader()->setSortIndicatorShown(false);  // an empty list is in no order yet
   selectionModel->Reload();
   treeModel->Reload();
 }
@@ -745,7 +753,13 @@ void TForm1::Memory1Click() {
   if (memory_ != nullptr) memory_->show();
 }
 
-void TForm1::lvSelectionColumnClick(int column) { selectionModel->SortByColumn(column); }
+void TForm1::lvSelectionColumnClick(int column) {
+  selectionModel->SortByColumn(column);
+  // The column's flag already holds the direction of its next click.
+  const bool nextDescending = SortState.ColumnDescending[static_cast<std::size_t>(column)];
+  lvSelection->horizontalHeader()->setSortIndicator(column, nextDescending ? Qt::AscendingOrder : Qt::DescendingOrder);
+  lvSelection->horizontalHeader()->setSortIndicatorShown(true);
+}
 
 void TForm1::lvSelectionDblClick() {
   const QModelIndex current = lvSelection->currentIndex();
@@ -773,9 +787,9 @@ void TForm1::lvLogDblClick() {
   const std::string path = logModel->Row(current.row()).Name;
   // Never a blocking call: the desktop's handler is started on its own.
   if (IsDirectory(path)) {
-    QDesktopServices::openUrl(FileUrl(path));
+    OpenOnDesktop(path);
   } else if (PathExists(path)) {
-    QDesktopServices::openUrl(FileUrl(DirectoryPart(path)));
+    OpenOnDesktop(DirectoryPart(path));
   }
 }
 
@@ -794,10 +808,8 @@ void TForm1::pmTreePopup(const QPoint& position) {
 
 void TForm1::AddFileActions(QMenu* menu, const std::string& path) {
   const bool known = !path.empty();
-  menu->addAction(QStringLiteral("&Open"), this, [path] { QDesktopServices::openUrl(FileUrl(path)); })
-      ->setEnabled(known);
-  menu->addAction(QStringLiteral("Open the &folder"), this,
-                  [path] { QDesktopServices::openUrl(FileUrl(DirectoryPart(path))); })
+  menu->addAction(QStringLiteral("&Open"), this, [this, path] { OpenOnDesktop(path); })->setEnabled(known);
+  menu->addAction(QStringLiteral("Open the &folder"), this, [this, path] { OpenOnDesktop(DirectoryPart(path)); })
       ->setEnabled(known);
   menu->addAction(QStringLiteral("Copy the &path"), this,
                   [path] {
@@ -809,6 +821,17 @@ void TForm1::AddFileActions(QMenu* menu, const std::string& path) {
                     QGuiApplication::clipboard()->setMimeData(copied);
                   })
       ->setEnabled(known);
+}
+
+void TForm1::OpenOnDesktop(const std::string& path) {
+  // Whatever opens would come up behind a window kept above the others.
+  if (sbPin->isChecked()) sbPin->click();
+  if (QDesktopServices::openUrl(FileUrl(path))) return;
+  QMessageBox failed(QMessageBox::Warning, QStringLiteral("Open"),
+                     QStringLiteral("Nothing could open %1: the desktop has no program for it.").arg(ToDisplay(path)),
+                     QMessageBox::Ok, this);
+  failed.setObjectName(QStringLiteral("OpenFailed"));
+  failed.exec();
 }
 
 void TForm1::lvSelectionPopup(const QPoint& position) {
@@ -833,8 +856,22 @@ void TForm1::PopupFileMenu(QAbstractItemView* view, const QPoint& position, cons
 
 void TForm1::AddDirectoryClick() {
   if (!sbStart->isEnabled()) return;  // a long operation runs: like a drop, refused
-  const QString chosen = QFileDialog::getExistingDirectory(this, QStringLiteral("Add directory"), QDir::homePath());
-  if (!chosen.isEmpty()) DropNames({ToBytes(chosen)});
+  // Qt's own chooser: the desktop's picks one folder at a time, this one
+  // takes several with Ctrl or Shift.
+  QFileDialog chooser(this, QStringLiteral("Add directories"), QDir::homePath());
+  chooser.setObjectName(QStringLiteral("AddDirectoryDialog"));
+  chooser.setOption(QFileDialog::DontUseNativeDialog, true);
+  chooser.setFileMode(QFileDialog::Directory);  // before the views' selection mode, which it resets
+  chooser.setOption(QFileDialog::ShowDirsOnly, true);
+  for (QAbstractItemView* view : chooser.findChildren<QAbstractItemView*>()) {
+    if (view->objectName() == QLatin1String("listView") || view->objectName() == QLatin1String("treeView")) {
+      view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    }
+  }
+  if (chooser.exec() != QDialog::Accepted) return;
+  std::vector<std::string> names;
+  for (const QString& chosen : chooser.selectedFiles()) names.push_back(ToBytes(chosen));
+  DropNames(names);
 }
 
 void TForm1::RemoveDirectoryClick() {
@@ -887,6 +924,7 @@ void TForm1::FitTreeColumn() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == lvSelection->viewport() && event->type() == QEvent::Resize) FitSelectionColumns();
   if (watched == lvSelection->viewport() && event->type() == QEvent::MouseButtonDblClick) {
     // The row under the pointer: a press on a check box ticks it without
     // making its row the current one.
@@ -901,6 +939,18 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     QMetaObject::invokeMethod(this, &TForm1::PanelBasResize, Qt::QueuedConnection);
   }
   return QMainWindow::eventFilter(watched, event);
+}
+
+void TForm1::FitSelectionColumns() {
+  // A path says which file a row is, and needs room for its name: in a
+  // narrow list the MD5 column gives way (its signatures cut in the
+  // middle), and takes its width back as the list widens, until the user
+  // sizes it.
+  QHeaderView* header = lvSelection->horizontalHeader();
+  if (header->sectionSize(0) != md5Width_) return;
+  const int room = lvSelection->viewport()->width() - header->sectionSize(1) - Scaled(150);
+  md5Width_ = std::clamp(room, Scaled(100), signatureWidth_);
+  header->resizeSection(0, md5Width_);
 }
 
 void TForm1::PanelBasResize() {

@@ -130,8 +130,8 @@ class TForm1 : public QMainWindow, public WindowPort {
   // The tick rules that fit now: none during a long operation or with an
   // empty list; the folder rules only with a highlighted row.
   void pmSelectionPopup();
-  // A directory chosen with the desktop's folder chooser joins the list by
-  // the rules of a drop; the highlighted one leaves it.
+  // The directories chosen, one or several at once, with the folder chooser
+  // join the list by the rules of a drop; the highlighted one leaves it.
   void AddDirectoryClick();
   void RemoveDirectoryClick();
   // Open the file, open its folder, copy its path: added to menu for path
@@ -163,9 +163,15 @@ class TForm1 : public QMainWindow, public WindowPort {
   // Busy all along. Cancelling writes nothing.
   void ExportThroughDialog(const QString& filter, const QString& suffix,
                            const std::function<void(const std::string&)>& write);
+  // Opens path with the desktop's program for it, the pin released first as
+  // by a click on it, so that what opens is seen; says so when nothing can.
+  void OpenOnDesktop(const std::string& path);
   int Scaled(int pixels) const;
   // Hands the positions kept for the progress bars to them.
   void ShowProgress();
+  // Narrows the MD5 column in a narrow list, so that the Path column keeps
+  // room for a file's name.
+  void FitSelectionColumns();
   // Widens the tree's one column to its longest shown row.
   void FitTreeColumn();
   void FitTreeColumnSoon();
@@ -179,6 +185,8 @@ class TForm1 : public QMainWindow, public WindowPort {
   bool treeFitPending_ = false;
   int barPositions_[2] = {0, 0};
   QTimer* tickedRecount_ = nullptr;  // the ticked count, shown again soon
+  int signatureWidth_ = 0;           // what a signature needs in the selection list
+  int md5Width_ = 0;                 // the MD5 column's width as last fitted
   TForm4* about_ = nullptr;
   TForm2* memory_ = nullptr;
 };

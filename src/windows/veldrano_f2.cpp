@@ -14,6 +14,7 @@
 #include <algorithm>
 
 #include "components/layout_scale.h"
+#include "components/screen_fit.h"
 
 namespace veldrano {
 
@@ -116,7 +117,7 @@ TForm2::TForm2(QWidget* parent)
   // Closing hides the window (it is never deleted on close) and must not
   // end the program.
   setAttribute(Qt::WA_QuitOnClose, false);
-  scale_ = LayoutScale(this);
+  scale_ = FittingScale(LayoutScale(this), QSize(292, 92));
   QFont f = font();
   f.setPointSize(8);
   setFont(f);
@@ -167,6 +168,7 @@ void TForm2::FormShow() {
   // would then put the client area at (1, 1) and the title bar above the
   // screen.
   if (QWindow* window = windowHandle()) window->setFramePosition(QPoint(1, 1));
+  FitIntoScreen(this);  // below a panel along the top or left edge
 }
 
 void TForm2::showEvent(QShowEvent* event) {

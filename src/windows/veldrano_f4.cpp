@@ -13,6 +13,7 @@
 
 #include "components/layout_scale.h"
 #include "components/link_label_qeb.h"
+#include "components/screen_fit.h"
 #include "program_info.h"
 #include "windows/jpeg_picture.h"
 
@@ -53,7 +54,7 @@ TForm4::TForm4(QWidget* parent)
   setObjectName(QStringLiteral("Form4"));
   setWindowTitle(QStringLiteral("VELDRANO"));
 
-  const double scale = LayoutScale(nullptr);
+  const double scale = FittingScale(LayoutScale(nullptr), QSize(kClientWidth, kClientHeight));
   const auto px = [scale](int value) { return qRound(value * scale); };
   const int clientWidth = px(kClientWidth);
   setFixedSize(clientWidth, px(kClientHeight));
@@ -136,6 +137,7 @@ void TForm4::showEvent(QShowEvent* event) {
   if (!event->spontaneous()) {
     const QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
     if (screen) setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(), screen->availableGeometry()));
+    FitIntoScreen(this);  // its title bar too
   }
   QDialog::showEvent(event);
 }

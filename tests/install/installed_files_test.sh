@@ -23,6 +23,8 @@ $(printf '%s\n' "$expected" >"$stage.expected"; printf '%s\n' "$actual" | diff "
 
 for program in veldrano veldrano-scan; do [ -x "$usr/bin/$program" ] || fail "$program is not executable"; done
 [ "$("$usr/bin/veldrano-scan" --version)" = "veldrano-scan $version" ] || fail "veldrano-scan --version is not $version"
+# Without a display too.
+[ "$(env -i "$usr/bin/veldrano" --version)" = "veldrano $version" ] || fail "veldrano --version is not $version"
 
 # Each PNG is as large as the folder it is in says (width and height are
 # the big-endian words at bytes 16 and 20 of the file).
