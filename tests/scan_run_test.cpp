@@ -457,6 +457,17 @@ std::vector<LogRow>::const_iterator RowOf(const std::vector<LogRow>& log, const 
   return std::find_if(log.begin(), log.end(), [&](const LogRow& r) { return r.Name == path; });
 }
 
+// Each path has its "File changed during the scan" row with its comment.
+void ExpectChangedRows(const std::vector<LogRow>& log,
+                       const std::vector<std::pair<std::string, std::string>>& changed) {
+  for (const auto& [path, comment] : changed) {
+    const auto row = RowOf(log, path);
+    ASSERT_NE(row, log.end()) << path;
+    EXPECT_TRUE(row->Information.ends_with(": File changed during the scan")) << row->Information;
+    EXPECT_EQ(row->Comment, comment);
+  }
+}
+
 TEST_F(ScanRun, AFileChangedOrSwappedAfterTheListingIsLeftOut) {
   const std::string outside = dir.Write("outside", "same");
   const std::string other = dir.Write("other", "same");
@@ -481,12 +492,7 @@ TEST_F(ScanRun, AFileChangedOrSwappedAfterTheListingIsLeftOut) {
       {shrunk, "Listed with 4 bytes, now 2 bytes"},
       {linked, "Replaced by a link since it was listed"},
       {swapped, "Replaced by another file since it was listed"}};
-  for (const auto& [path, comment] : changed) {
-    const auto row = RowOf(window.log, path);
-    ASSERT_NE(row, window.log.end()) << path;
-    EXPECT_TRUE(row->Information.ends_with(": File changed during the scan")) << row->Information;
-    EXPECT_EQ(row->Comment, comment);
-  }
+  ExpectChangedRows(window.log, changed);
 }
 
 // A folder swapped, once the processing pass has listed its parent, for a
@@ -518,12 +524,7 @@ TEST_F(ScanRun, AFolderSwappedAfterItWasListedIsLeftOutAsChanged) {
   const std::vector<std::pair<std::string, std::string>> changed{
       {tree + "/linked/", "Replaced by a link since it was listed"},
       {tree + "/swapped/", "Replaced by another folder since it was listed"}};
-  for (const auto& [path, comment] : changed) {
-    const auto row = RowOf(window.log, path);
-    ASSERT_NE(row, window.log.end()) << path;
-    EXPECT_TRUE(row->Information.ends_with(": File changed during the scan")) << row->Information;
-    EXPECT_EQ(row->Comment, comment);
-  }
+  ExpectChangedRows(window.log, changed);
 }
 
 // The first file of a size is read only when a second one comes, maybe
