@@ -355,6 +355,18 @@ TEST_F(TrashTicked, AReferenceFileIsNeverMoved) {
   EXPECT_EQ(MoveTickedToTrash(stale).Moved, 0);
   EXPECT_EQ(LineAbout(kept), "Not moved to the Trash / In a reference folder");
   EXPECT_EQ(Contents(kept), "same bytes");
+
+  // The same with the reference folder inside the one listed directory
+  // (as veldrano-scan --reference allows): it is walked first all the same.
+  window.directories.clear();
+  List(tree);
+  ASSERT_TRUE(sbStartClick());
+  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 1u);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (std::vector<std::string>{kept, tree + "/a-other/copy"}));
+  const std::vector<std::string> info = window.Informations();
+  const auto job = std::find(info.begin(), info.end(), "Job: " + tree + "/z-ref/ (reference)");
+  ASSERT_NE(job, info.end());
+  EXPECT_EQ(*(job + 1), "Job: " + tree + "/");
 }
 
 // Off the home trash's file system (tmpfs here), a file goes to the trash

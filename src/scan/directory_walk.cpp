@@ -136,6 +136,8 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
 void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const std::string& path, bool countingPass,
               bool metBefore) {
   const std::string subPath = path + entry.Name + "/";
+  // A reference folder is walked first, as a tree of its own: not again.
+  if (std::ranges::find(ScanContext.ReferenceFolders, subPath) != ScanContext.ReferenceFolders.end()) return;
   DirectoryReader sub(reader, entry);
   if (sub.IsOpen()) {
     Walk(sub, subPath, sub.Device() != reader.Device(), countingPass, metBefore);

@@ -57,16 +57,20 @@ void RememberListedFolders() {
   }
 }
 
-// The listed directories in the order they are walked: reference folders
-// first, so that a file met both there and elsewhere (a folder mounted
-// twice, a hard link) is met first where it is protected, and its other
-// name counts as met twice.
+// The trees in the order they are walked: the reference folders first (a
+// reference folder inside a listed directory as a tree of its own, which
+// the walk of that directory then passes over), so that a file met both
+// there and elsewhere (a folder mounted twice, a hard link) is met first
+// where it is protected, and its other name counts as met twice.
 std::vector<std::string> WalkOrder() {
   std::vector<std::string> order;
-  for (int i = 0; i < Directories().DirectoryCount(); ++i) order.push_back(Directories().Directory(i));
-  std::stable_partition(order.begin(), order.end(), [](const std::string& directory) {
-    return InReferenceFolder(EnsureTrailingBackslash(directory));
-  });
+  for (const std::string& reference : ScanContext.ReferenceFolders) {
+    if (std::ranges::find(order, reference) == order.end()) order.push_back(reference);
+  }
+  for (int i = 0; i < Directories().DirectoryCount(); ++i) {
+    const std::string directory = EnsureTrailingBackslash(Directories().Directory(i));
+    if (std::ranges::find(order, directory) == order.end()) order.push_back(directory);
+  }
   return order;
 }
 
