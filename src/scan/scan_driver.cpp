@@ -67,9 +67,14 @@ std::vector<std::string> WalkOrder() {
   for (const std::string& reference : ScanContext.ReferenceFolders) {
     if (std::ranges::find(order, reference) == order.end()) order.push_back(reference);
   }
+  const std::size_t references = order.size();
   for (int i = 0; i < Directories().DirectoryCount(); ++i) {
-    const std::string directory = EnsureTrailingBackslash(Directories().Directory(i));
-    if (std::ranges::find(order, directory) == order.end()) order.push_back(directory);
+    // As the list holds it (the walk and its log take it as typed).
+    const std::string directory = Directories().Directory(i);
+    const auto walkedFirst = order.begin() + static_cast<std::ptrdiff_t>(references);
+    if (std::find(order.begin(), walkedFirst, EnsureTrailingBackslash(directory)) == walkedFirst) {
+      order.push_back(directory);
+    }
   }
   return order;
 }
