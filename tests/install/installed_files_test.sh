@@ -13,7 +13,8 @@ share/applications/$id.desktop
 share/metainfo/$id.metainfo.xml
 share/icons/hicolor/scalable/apps/$id.svg
 share/man/man1/veldrano.1.gz
-share/man/man1/veldrano-scan.1.gz"
+share/man/man1/veldrano-scan.1.gz
+share/doc/veldrano/copyright"
 for size in $sizes; do expected="$expected
 share/icons/hicolor/${size}x${size}/apps/$id.png"; done
 actual=$(cd "$usr" && find . -type f | sed 's|^\./||' | sort)
@@ -35,3 +36,7 @@ for size in $sizes; do
   [ "$dimensions" = "${size}x${size}" ] || fail "$png is $dimensions"
 done
 grep -q "<svg" "$usr/share/icons/hicolor/scalable/apps/$id.svg" || fail "the scalable icon is no SVG"
+# The licence: MIT, in Debian's machine-readable copyright format.
+head -n 1 "$usr/share/doc/veldrano/copyright" | grep -q "^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ||
+  fail "the copyright file is not in Debian's machine-readable format"
+grep -q "^License: MIT$" "$usr/share/doc/veldrano/copyright" || fail "the copyright file names no MIT licence"
