@@ -38,6 +38,7 @@ int main(int argc, char** argv) {
   veldrano::TForm2 Form2;
   Form1.SetAuxiliaryWindows(&Form4, &Form2);
   veldrano::TerminationRequests requests(&Form1);
+  Form1.RestoreSession();
   Form1.show();
   const int status = app->exec();
   (void)status;

@@ -44,6 +44,7 @@
 #include "app/results_tree_model.h"
 #include "app/selection_model.h"
 #include "app/text_bytes.h"
+#include "app/window_settings.h"
 #include "components/exceptions.h"
 #include "components/layout_scale.h"
 #include "components/screen_fit.h"
@@ -151,7 +152,8 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   sbPin->setChecked(true);
   sbPinClick();
   SetProgressBarsVisible(false);
-  ScanContext.ResultsRoot.reset();
+  ScanContext.ResultsRoot.reset();  // a new window shows no results: no rows either
+  ScanContext.Selection.clear();
   LogFirstReadyLine();
   SetStatusText(3, ReadyText);
   SetStatusText(2, "");
@@ -210,7 +212,8 @@ void TForm1::BuildLayout() {
   connect(sbPin, &QToolButton::clicked, this, &TForm1::sbPinClick);
 
   // Left: the directory list, the selection list and the log; right: the tree.
-  auto* Splitter3 = new QSplitter(Qt::Horizontal, central);
+  Splitter3 = new QSplitter(Qt::Horizontal, central);
+  Splitter3->setObjectName(QStringLiteral("Splitter3"));
   Splitter3->setHandleWidth(Scaled(10));
   auto* PanelGauche = new QWidget(Splitter3);
   auto* left = new QVBoxLayout(PanelGauche);
@@ -974,7 +977,43 @@ void TForm1::PanelBasResize() {
 
 void TForm1::Exceptions1Exception(QObject*, const QString& info) { ReportFailure(ToBytes(info)); }
 
+void TForm1::RestoreSession() {
+  std::string problem;
+  const WindowState state = LoadWindowState(problem);
+  rememberSession_ = true;
+  if (!problem.empty()) AddLogEntry(LogWarning, problem);
+  std::vector<std::string> names;
+  for (const WindowState::Directory& directory : state.Directories) names.push_back(directory.Path);
+  DropNames(names);
+  for (const WindowState::Directory& directory : state.Directories) {
+    if (!directory.Reference) continue;
+    for (int i = 0; i < DirectoryCount(); ++i) {
+      if (Directory(i) == EnsureTrailingBackslash(directory.Path))
+        Lista->topLevelItem(i)->setCheckState(1, Qt::Checked);
+    }
+  }
+  if (!state.Geometry.isEmpty()) restoreGeometry(state.Geometry);
+  if (!state.MainSplitter.isEmpty()) Splitter3->restoreState(state.MainSplitter);
+  if (!state.ListSplitter.isEmpty()) Splitter1->restoreState(state.ListSplitter);
+  if (!state.LastExportDirectory.isEmpty()) lastExportDirectory_ = state.LastExportDirectory;
+  FitIntoScreen(this);  // a screen smaller than last time
+}
+
+void TForm1::SaveSession() {
+  if (!rememberSession_) return;
+  WindowState state;
+  for (int i = 0; i < Lista->topLevelItemCount(); ++i) {
+    state.Directories.push_back({Directory(i), Lista->topLevelItem(i)->checkState(1) == Qt::Checked});
+  }
+  state.Geometry = saveGeometry();
+  state.MainSplitter = Splitter3->saveState();
+  state.ListSplitter = Splitter1->saveState();
+  state.LastExportDirectory = lastExportDirectory_;
+  SaveWindowState(state);
+}
+
 void TForm1::closeEvent(QCloseEvent* event) {
+  SaveSession();
   // Closed during a run: the run is stopped as by the Stop button, so that it
   // ends at once and takes its work directory with it, rather than going on
   // out of sight with the program (and its single-instance lock) alive.

@@ -64,6 +64,11 @@ class TForm1 : public QMainWindow, public WindowPort {
 
   // A drop of these names (file-system bytes), as from a file manager.
   void DropNames(const std::vector<std::string>& names);
+  // The directory list with its reference marks, the window's place and
+  // splitters and the last export folder as the last session left them;
+  // from then on they are saved when the window closes.
+  void RestoreSession();
+  void SaveSession();
 
   // The components, named as in the window's description.
   QFrame* PanelHaut;
@@ -76,6 +81,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   QTableView* lvSelection;
   QLabel* lblTicked;  // "Ticked: N files, X Mb"
   QSplitter* Splitter1;
+  QSplitter* Splitter3;  // the lists beside the tree
   QFrame* PanelBas;
   QTableView* lvLog;
   QTreeView* TreeView1;
@@ -184,9 +190,10 @@ class TForm1 : public QMainWindow, public WindowPort {
   qint64 lastPump_ = -1000;
   bool treeFitPending_ = false;
   int barPositions_[2] = {0, 0};
-  QTimer* tickedRecount_ = nullptr;  // the ticked count, shown again soon
-  int signatureWidth_ = 0;           // what a signature needs in the selection list
-  int md5Width_ = 0;                 // the MD5 column's width as last fitted
+  QTimer* tickedRecount_ = nullptr;
+  bool rememberSession_ = false;  // RestoreSession was called: saved on close  // the ticked count, shown again soon
+  int signatureWidth_ = 0;        // what a signature needs in the selection list
+  int md5Width_ = 0;              // the MD5 column's width as last fitted
   TForm4* about_ = nullptr;
   TForm2* memory_ = nullptr;
 };

@@ -1,6 +1,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -16,6 +17,7 @@
 #include <fstream>
 
 #include "app/keep_rules_settings.h"
+#include "app/log_model.h"
 #include "app/selection_model.h"
 #include "app/veldrano_f1.h"
 #include "results/results_model.h"
@@ -129,6 +131,38 @@ class KeepRulesWindowTest : public QObject {
     form.sbStartClick();
     QCOMPARE(Ticks("Pictures/a.jpg") + Ticks("Pictures/b.jpg"), (QList<bool>{true, true}));
     QCOMPARE(Ticks("Downloads/a.jpg") + Ticks("Downloads/b.jpg"), (QList<bool>{false, false}));
+  }
+
+  // The directory list with its reference marks, and the window's state,
+  // come back at the next start; a damaged settings file stops nothing.
+  void theSessionLasts() {
+    {
+      TForm1 form;
+      form.RestoreSession();
+      form.DropNames({downloads, pictures});
+      form.Lista->findItems(QString::fromStdString(pictures + "/"), Qt::MatchExactly)[0]->setCheckState(1, Qt::Checked);
+      form.close();  // saved as it closes
+    }
+    {
+      TForm1 form;
+      form.RestoreSession();
+      QCOMPARE(form.DirectoryCount(), 2);
+      QCOMPARE(form.Lista->findItems(QString::fromStdString(pictures + "/"), Qt::MatchExactly)[0]->checkState(1),
+               Qt::Checked);
+      QCOMPARE(ScanContext.ReferenceFolders, std::vector<std::string>{pictures + "/"});
+    }
+    const QString file = scratch.filePath("config/veldrano/veldrano.conf");
+    QVERIFY(QFile::exists(file));
+    {
+      QFile damaged(file);
+      QVERIFY(damaged.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      damaged.write("[window\ndirectories=@ByteArray(\x01\xff\n");  // a section never closed
+    }
+    TForm1 form;
+    form.RestoreSession();  // the defaults, and a warning that says why
+    QCOMPARE(form.DirectoryCount(), 0);
+    QVERIFY(form.logModel->rowCount() >= 2);
+    QVERIFY(form.logModel->index(1, 1).data().toString().contains("could not be read: the defaults are used"));
   }
 };
 
