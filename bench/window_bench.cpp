@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMouseEvent>
 #include <QProgressBar>
@@ -45,6 +46,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/results_filter.h"
 #include "app/selection_model.h"
 #include "app/veldrano_f1.h"
 #include "components/exceptions.h"
@@ -109,6 +111,15 @@ int TimeLargeResults(const std::string& tree) {
   Timed(*form, "Locate a group (double-click a row)", [&] {
     form->lvSelection->selectRow(form->selectionModel->rowCount() * 2 / 3);
     form->lvSelectionDblClick();
+  });
+  auto* search = form->findChild<ResultsFilter*>();
+  Timed(*form, "Search the paths for a folder's name", [&] {
+    form->edSearch->setText(QStringLiteral("/d1_0/"));
+    search->Apply();
+  });
+  Timed(*form, "Clear the search", [&] {
+    form->edSearch->clear();
+    search->Apply();
   });
   Timed(*form, "Untick all", [&] { form->ApplyTickRule([] { UntickAll(); }); });
   Timed(*form, "Invert the ticks", [&] { form->ApplyTickRule([] { InvertTicks(); }); });

@@ -18,6 +18,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -41,6 +42,7 @@
 #include "app/keep_rules_settings.h"
 #include "app/log_model.h"
 #include "app/pictures.h"
+#include "app/results_filter.h"
 #include "app/results_tree_model.h"
 #include "app/selection_model.h"
 #include "app/text_bytes.h"
@@ -291,11 +293,23 @@ void TForm1::BuildLayout() {
   listRow->addWidget(sbAdd, 0, Qt::AlignTop);
   left->addLayout(listRow);
   // What the ticks add up to, in sight at every change.
+  // Beside it, the search field over the results.
+  auto* aboveList = new QHBoxLayout;
+  aboveList->setContentsMargins(0, Scaled(2), 0, Scaled(2));
+  edSearch = new QLineEdit(PanelGauche);
+  edSearch->setObjectName(QStringLiteral("edSearch"));
+  edSearch->setPlaceholderText(QStringLiteral("Search the paths (text, or a pattern such as */Backup/*)"));
+  edSearch->setClearButtonEnabled(true);
+  edSearch->setToolTip(
+      QStringLiteral("Shows only the files whose paths hold the text, or match the pattern; "
+                     "the results and their ticks stay as they are"));
+  aboveList->addWidget(edSearch, 1);
   lblTicked = new QLabel(PanelGauche);
   lblTicked->setObjectName(QStringLiteral("lblTicked"));
   lblTicked->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-  lblTicked->setContentsMargins(Scaled(4), Scaled(2), Scaled(4), Scaled(2));
-  left->addWidget(lblTicked);
+  lblTicked->setContentsMargins(Scaled(8), 0, Scaled(4), 0);
+  aboveList->addWidget(lblTicked);
+  left->addLayout(aboveList);
 
   Splitter1 = new QSplitter(Qt::Vertical, PanelGauche);
   Splitter1->setObjectName(QStringLiteral("Splitter1"));
@@ -363,6 +377,7 @@ void TForm1::BuildLayout() {
   TreeView1 = new QTreeView(Splitter3);
   TreeView1->setObjectName(QStringLiteral("TreeView1"));
   TreeView1->setModel(treeModel);
+  new ResultsFilter(edSearch, lvSelection, selectionModel, TreeView1, treeModel, this);
   TreeView1->setHeaderHidden(true);
   TreeView1->setIndentation(Scaled(19));
   TreeView1->setUniformRowHeights(true);

@@ -12,6 +12,7 @@ class QAbstractItemView;
 class QAction;
 class QFrame;
 class QLabel;
+class QLineEdit;
 class QMenu;
 class QProgressBar;
 class QSplitter;
@@ -79,7 +80,8 @@ class TForm1 : public QMainWindow, public WindowPort {
   QToolButton* sbPin;
   QTreeWidget* Lista;
   QTableView* lvSelection;
-  QLabel* lblTicked;  // "Ticked: N files, X Mb"
+  QLabel* lblTicked;    // "Ticked: N files, X Mb"
+  QLineEdit* edSearch;  // narrows the list and the tree (ResultsFilter)
   QSplitter* Splitter1;
   QSplitter* Splitter3;  // the lists beside the tree
   QFrame* PanelBas;

@@ -10,6 +10,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -18,6 +19,7 @@
 
 #include "app/keep_rules_settings.h"
 #include "app/log_model.h"
+#include "app/results_tree_model.h"
 #include "app/selection_model.h"
 #include "app/veldrano_f1.h"
 #include "results/results_model.h"
@@ -131,6 +133,37 @@ class KeepRulesWindowTest : public QObject {
     form.sbStartClick();
     QCOMPARE(Ticks("Pictures/a.jpg") + Ticks("Pictures/b.jpg"), (QList<bool>{true, true}));
     QCOMPARE(Ticks("Downloads/a.jpg") + Ticks("Downloads/b.jpg"), (QList<bool>{false, false}));
+  }
+
+  // The search field narrows the list and the tree, and nothing else.
+  void theSearchNarrowsTheViewsOnly() {
+    TForm1 form;
+    form.DropNames({downloads, pictures});
+    form.sbStartClick();
+    const std::vector<SelectionRow> before = ScanContext.Selection;
+    const auto shown = [&form] {
+      QStringList paths;
+      for (int r = 0; r < form.selectionModel->rowCount(); ++r) {
+        if (!form.lvSelection->isRowHidden(r)) paths << form.selectionModel->index(r, 2).data().toString();
+      }
+      return paths;
+    };
+    const int all = form.selectionModel->rowCount();
+    form.edSearch->setText("COPY OF");  // any case
+    QTRY_COMPARE(shown().size(), 2);
+    QVERIFY(shown()[0].contains("copy of"));
+    form.edSearch->setText("*/Pictures/*.jpg");  // a pattern on the whole path
+    QTRY_COMPARE(shown().size(), 4);
+    // In the tree, the group of the two pictures only in Pictures shows.
+    const QModelIndex root = form.treeModel->RootIndex();
+    int groupsShown = 0;
+    for (int g = 0; g < form.treeModel->rowCount(root); ++g)
+      groupsShown += form.TreeView1->isRowHidden(g, root) ? 0 : 1;
+    QCOMPARE(groupsShown, 3);
+    QCOMPARE(ScanContext.Selection.size(), before.size());
+    for (std::size_t r = 0; r < before.size(); ++r) QCOMPARE(ScanContext.Selection[r].Checked, before[r].Checked);
+    form.edSearch->clear();
+    QTRY_COMPARE(shown().size(), all);
   }
 
   // The directory list with its reference marks, and the window's state,
