@@ -43,6 +43,12 @@ TEST(ScanFilterTexts, SizesAreReadAsUsersWriteThemInUnitsOf1024) {
   }
   EXPECT_EQ(ParseSize("99999999T", problem), std::nullopt);
   EXPECT_EQ(problem, "too large");
+  // What a settings file or a dialog writes back reads as the same size.
+  for (const std::uint64_t bytes :
+       std::initializer_list<std::uint64_t>{0, 1000, 10240, 3ULL << 29, 5ULL << 40, UINT64_MAX}) {
+    EXPECT_EQ(ParseSize(WrittenSize(bytes), problem), bytes) << WrittenSize(bytes);
+  }
+  EXPECT_EQ(WrittenSize(3ULL << 29), "1536M");
 }
 
 TEST(ScanFilterTexts, AnInvalidPatternOrSizeRangeIsRefusedWithItsReason) {

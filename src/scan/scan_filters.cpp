@@ -93,6 +93,14 @@ std::optional<std::uint64_t> ParseSize(std::string_view text, std::string& probl
   return static_cast<std::uint64_t>(bytes);
 }
 
+std::string WrittenSize(std::uint64_t bytes) {
+  for (const char unit : {'T', 'G', 'M', 'k'}) {
+    const std::uint64_t factor = UnitFactor(unit);
+    if (bytes != 0 && bytes % factor == 0) return std::to_string(bytes / factor) + unit;
+  }
+  return std::to_string(bytes);
+}
+
 std::string PatternProblem(const std::string& pattern, bool regexMode) {
   std::string problem;
   FilterPattern::Make(pattern, regexMode, problem);

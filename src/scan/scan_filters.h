@@ -48,6 +48,10 @@ const std::vector<std::string>& FolderPresetNames(FolderPreset preset);
 // for anything else.
 std::optional<std::uint64_t> ParseSize(std::string_view text, std::string& problem);
 
+// A size as ParseSize reads it back exactly, in the largest unit that
+// divides it: 10240 is "10k", 1.5 GiB "1536M", 1000 "1000".
+std::string WrittenSize(std::uint64_t bytes);
+
 // Why pattern cannot be used (empty when it can).
 std::string PatternProblem(const std::string& pattern, bool regexMode);
 
