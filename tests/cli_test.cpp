@@ -146,6 +146,47 @@ TEST_F(Scanner, LogsTheRunAsTabSeparatedLinesAndWritesTheExports) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
+TEST_F(Scanner, FiltersLeaveOutWhatTheyNameAndTheLogSaysSo) {
+  for (const char* name : {"a", "sub/b", "c.tmp", ".d", ".git/e", "sub/.git/f", "sub/node/g"}) Write(name, "same\n");
+  Write("small", "s");
+  Write("small2", "s");
+  const Outcome outcome =
+      Run("--exclude='*.tmp' --exclude-dir .git --exclude-dir '*/sub/node' --skip-hidden "
+          "--min-size 2 --csv '" +
+          (dir / "all.csv") + "' '" + tree + "'");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_NE(outcome.out.find("\tFiles found: 2\t"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("\tFilters: files of at least 2 bytes; folders left out: \".git\", \"*/sub/node\"; "
+                             "files left out: \"*.tmp\"; hidden files and folders skipped\t"),
+            std::string::npos)
+      << outcome.out;
+  EXPECT_NE(outcome.out.find("\tLeft out by the filters: 4 files (12 bytes); folders not entered: 3\t"),
+            std::string::npos)
+      << outcome.out;
+  const std::string sig = "847676261680BFF61C72961C8198ABC0";
+  EXPECT_EQ(Slurp(dir / "all.csv"), sig + ";" + tree + "/a\r\n" + sig + ";" + tree + "/sub/b\r\n");
+}
+
+TEST_F(Scanner, RefusesAnInvalidSizeOrPatternNamingIt) {
+  const std::string t = " '" + tree + "'";
+  for (const auto& [arguments, message] : std::vector<std::pair<std::string, std::string>>{
+           {"--min-size 10x" + t, "--min-size 10x: not a size"},
+           {"--max-size=" + t, "--max-size : not a size"},
+           {"--min-size 1k --min-size 2k" + t, "option --min-size given twice"},
+           {"--min-size 2k --max-size 1k" + t, "the minimum size 2 Kb (2 048 bytes) is above the maximum size"},
+           {"--exclude '*.[ch'" + t, "--exclude *.[ch: a \"[\" is not closed"},
+           {"--exclude-dir 'build/'" + t, "--exclude-dir build/: it ends in \"/\""},
+           {"--exclude-dir '(x' --regex" + t, "--exclude-dir (x: "},
+           {"--regex --regex" + t, "option --regex given twice"},
+           {"--one-file-system --one-file-system" + t, "option --one-file-system given twice"}}) {
+    SCOPED_TRACE(arguments);
+    const Outcome outcome = Run(arguments);
+    EXPECT_EQ(outcome.status, 2);
+    EXPECT_TRUE(outcome.out.empty());
+    EXPECT_TRUE(outcome.err.starts_with("veldrano-scan: " + message)) << outcome.err;
+  }
+}
+
 TEST_F(Scanner, EndsWithStatus1OnADirectoryItCannotScanOrAFailedExport) {
   Write("a", "x");
   Write("b", "x");

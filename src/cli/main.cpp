@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/terminal_window.h"
@@ -21,6 +22,7 @@
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
+#include "scan/scan_filters.h"
 #include "scan/scan_scopes.h"
 
 namespace {
@@ -61,6 +63,24 @@ constexpr const char* Usage =
     "                       of a file of its group that stays (one log line\n"
     "                       each); nothing moves when the scan did not reach its\n"
     "                       end or an export failed\n"
+    "\n"
+    "What is not scanned (every filter is applied before anything is counted):\n"
+    "  --min-size SIZE      leave out files smaller than SIZE: bytes, or with a\n"
+    "                       unit k, M, G or T, each 1024 times the one before\n"
+    "                       (10k, 4M, 1.5G)\n"
+    "  --max-size SIZE      leave out files larger than SIZE\n"
+    "  --exclude PATTERN    leave out the files PATTERN matches (repeatable)\n"
+    "  --exclude-dir PATTERN\n"
+    "                       do not enter the folders PATTERN matches (repeatable)\n"
+    "                       patterns are shell globs (*, ?, [...]) on the name,\n"
+    "                       or on the whole path when they hold a \"/\" (there\n"
+    "                       \"*\" matches \"/\" too)\n"
+    "  --regex              patterns are POSIX extended regular expressions,\n"
+    "                       found anywhere in the name or path unless anchored\n"
+    "  --skip-hidden        leave out files and folders whose names begin with \".\"\n"
+    "  --one-file-system    do not enter other file systems mounted inside a\n"
+    "                       directory to scan\n"
+    "\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -71,6 +91,10 @@ constexpr const char* Usage =
     "      --csv-selected ticked.csv ~\n"
     "      lists every copy but the one in ~/Pictures, else outside a Backup\n"
     "      folder, else the oldest\n"
+    "  veldrano-scan --min-size 1M --exclude-dir .git --exclude-dir node_modules ~/src\n"
+    "      finds copies of 1 MiB and more, outside Git folders and node_modules\n"
+    "  veldrano-scan --regex --exclude '\\.(tmp|part)$' --skip-hidden ~/Downloads\n"
+    "      leaves out hidden files and folders and names ending in .tmp or .part\n"
     "\n"
     "A scan that outgrows its memory keeps the rest in a work directory of its\n"
     "own in TMPDIR (default /tmp), removed at its end; those work directories\n"
@@ -81,8 +105,8 @@ constexpr const char* Usage =
     "  1  a listed directory could not be scanned, the scan ended on a failure,\n"
     "     an export or standard output could not be written, or a ticked file\n"
     "     stayed in place, or was left in the Trash without proof (--trash-ticked)\n"
-    "  2  a usage error: an unknown or repeated option, a missing file name, no\n"
-    "     directory\n"
+    "  2  a usage error: an unknown or repeated option, a missing file name, an\n"
+    "     invalid size or pattern, no directory\n"
     "  3  the scan was stopped (Ctrl-C, SIGTERM, SIGHUP); the exports hold what\n"
     "     was found until then, and nothing was moved to the Trash\n";
 
@@ -92,6 +116,7 @@ struct Options {
   std::string csv, csvSelected, xml;
   std::optional<veldrano::KeepRules> keep;
   bool trashTicked = false;
+  veldrano::ScanFilters filters;
 };
 
 int UsageError(const std::string& message) {
@@ -99,8 +124,10 @@ int UsageError(const std::string& message) {
   return 2;
 }
 
-// Reads the command line; returns -1 to go on, else the exit status.
-int ParseArguments(int argc, char** argv, Options& options) {
+// Reads the command line; returns -1 to go on, else the exit status, with
+// in writeError the error met writing the help to standard output (0 if
+// none).
+int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
   bool optionsEnded = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -113,16 +140,25 @@ int ParseArguments(int argc, char** argv, Options& options) {
       continue;
     }
     if (arg == "--help") {
-      std::fputs(Usage, stdout);
+      // Longer than the stream's buffer: written at once, so a failure is
+      // met here and its errno would be gone by the final flush.
+      errno = 0;
+      if (std::fputs(Usage, stdout) == EOF) writeError = errno != 0 ? errno : EIO;
       return 0;
     }
     if (arg == "--version") {
       std::printf("veldrano-scan %s\n", veldrano::ProgramVersion);
       return 0;
     }
-    if (arg == "--trash-ticked") {
-      if (options.trashTicked) return UsageError("option --trash-ticked given twice");
-      options.trashTicked = true;
+    // The switches: a second one is as much a mistake as a second file.
+    bool* const flag = arg == "--trash-ticked"      ? &options.trashTicked
+                       : arg == "--skip-hidden"     ? &options.filters.SkipHidden
+                       : arg == "--one-file-system" ? &options.filters.OneFileSystem
+                       : arg == "--regex"           ? &options.filters.RegexMode
+                                                    : nullptr;
+    if (flag != nullptr) {
+      if (*flag) return UsageError("option " + arg + " given twice");
+      *flag = true;
       continue;
     }
     std::string* target = nullptr;
@@ -150,6 +186,24 @@ int ParseArguments(int argc, char** argv, Options& options) {
       if (!options.keep) return UsageError("--keep " + value + ": " + problem);
       continue;
     }
+    if (name == "--min-size" || name == "--max-size" || name == "--exclude" || name == "--exclude-dir") {
+      const bool size = name.ends_with("-size");
+      if (!hasValue) {
+        if (i + 1 >= argc) return UsageError("option " + name + " needs " + (size ? "a size" : "a pattern"));
+        value = argv[++i];
+      }
+      if (!size) {
+        // Checked once every option is read: --regex may come later.
+        (name == "--exclude" ? options.filters.ExcludedFiles : options.filters.ExcludedFolders).push_back(value);
+        continue;
+      }
+      std::optional<std::uint64_t>& bound = name == "--min-size" ? options.filters.MinSize : options.filters.MaxSize;
+      if (bound) return UsageError("option " + name + " given twice");
+      std::string problem;
+      bound = veldrano::ParseSize(value, problem);
+      if (!bound) return UsageError(name + " " + value + ": " + problem);
+      continue;
+    }
     if (name == "--csv") target = &options.csv;
     if (name == "--csv-selected") target = &options.csvSelected;
     if (name == "--xml") target = &options.xml;
@@ -162,6 +216,16 @@ int ParseArguments(int argc, char** argv, Options& options) {
     // A second one would silently drop the first.
     if (!target->empty()) return UsageError("option " + name + " given twice");
     *target = value;
+  }
+  for (const auto& [name, patterns] : {std::pair{"--exclude", &options.filters.ExcludedFiles},
+                                       std::pair{"--exclude-dir", &options.filters.ExcludedFolders}}) {
+    for (const std::string& pattern : *patterns) {
+      const std::string problem = veldrano::PatternProblem(pattern, options.filters.RegexMode);
+      if (!problem.empty()) return UsageError(std::string(name) + " " + pattern + ": " + problem);
+    }
+  }
+  if (const std::string problem = veldrano::FiltersProblem(options.filters); !problem.empty()) {
+    return UsageError(problem);
   }
   if (options.directories.empty()) return UsageError("no directory to scan");
   return -1;
@@ -232,6 +296,7 @@ int Scan(const Options& options, int& logWriteError) {
     veldrano::ScanContext.ReferenceFolders.push_back(directory);
   }
 
+  veldrano::ScanContext.Filters = options.filters;
   bool ok = veldrano::sbStartClick();
   if (options.keep) veldrano::TickByKeepRules(*options.keep);
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
@@ -267,7 +332,10 @@ int Scan(const Options& options, int& logWriteError) {
 
 int main(int argc, char** argv) {
   Options options;
-  if (const int status = ParseArguments(argc, argv, options); status >= 0) return ExitStatus(status);
+  int helpWriteError = 0;
+  if (const int status = ParseArguments(argc, argv, options, helpWriteError); status >= 0) {
+    return ExitStatus(status, helpWriteError);
+  }
   int logWriteError = 0;
   const int status = Scan(options, logWriteError);
   return ExitStatus(status, logWriteError);

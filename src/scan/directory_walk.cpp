@@ -88,6 +88,21 @@ const char* FolderReplacedText(int error) {
   return "Replaced by another folder since it was listed";
 }
 
+// Whether the filters leave out the entry of the directory reader lists (at
+// path). A folder on another file system than its parent is a file system
+// mounted there.
+bool LeftOutByFilters(const FilterMatcher& filters, const DirectoryReader& reader, const std::string& path,
+                      const DirectoryEntry& entry) {
+  switch (entry.Kind) {
+    case DirectoryEntry::Type::Directory:
+      if (filters.OneFileSystem() && entry.Device != 0 && entry.Device != reader.Device()) return true;
+      return filters.LeavesOutFolder(path, entry.Name);
+    case DirectoryEntry::Type::File: return filters.LeavesOutFile(path, entry.Name, entry.Size);
+    case DirectoryEntry::Type::Other: break;
+  }
+  return false;
+}
+
 void CountFile(const std::string& full) {
   ScanContext.FilesPending += 1;
   ScanContext.FilesFound += 1;
@@ -139,7 +154,11 @@ void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const 
   // A reference folder is walked first, as a tree of its own: not again.
   if (std::ranges::find(ScanContext.ReferenceFolders, subPath) != ScanContext.ReferenceFolders.end()) return;
   DirectoryReader sub(reader, entry);
-  if (sub.IsOpen()) {
+  const FilterMatcher* const filters = ScanContext.ActiveFilters.get();
+  if (sub.IsOpen() && filters != nullptr && filters->OneFileSystem() && sub.Device() != reader.Device()) {
+    // Mounted since it was listed (an automount point mounts when opened).
+    if (!countingPass) ScanContext.FoldersFilteredOut += 1;
+  } else if (sub.IsOpen()) {
     Walk(sub, subPath, sub.Device() != reader.Device(), countingPass, metBefore);
   } else if (countingPass) {
     // Reported by the processing pass, if it is still so.
@@ -164,6 +183,14 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   // the temporary directory is walked like any other place.
   const bool inTemp = Is(ScanContext.TempDir, reader.Device(), reader.Inode());
   if (!countingPass && !metBefore) metBefore = !RunStore().MeetFile(reader.Device(), reader.Inode());
+  // What the filters leave out of this listing, decided once per entry;
+  // empty when nothing is filtered.
+  std::vector<char> leftOut;
+  if (const FilterMatcher* const filters = ScanContext.ActiveFilters.get(); filters != nullptr) {
+    leftOut.reserve(entries.size());
+    for (const DirectoryEntry& entry : entries) leftOut.push_back(LeftOutByFilters(*filters, reader, path, entry));
+  }
+  const auto kept = [&leftOut](std::size_t index) { return leftOut.empty() || leftOut[index] == 0; };
   std::string lastFile;
   // The files a little further on are hashed ahead while this one is
   // processed: announced once they come within ReadAheadFiles, and again
@@ -180,7 +207,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   const auto hintUpTo = [&](std::size_t last) {
     for (; hinted < entries.size() && hinted <= last; ++hinted) {
       const DirectoryEntry& ahead = entries[hinted];
-      if (ahead.Kind == DirectoryEntry::Type::File) hint(ahead);
+      if (ahead.Kind == DirectoryEntry::Type::File && kept(hinted)) hint(ahead);
     }
   };
 
@@ -197,7 +224,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
     if (!countingPass) {
       hintUpTo(index + ReadAheadFiles);
       const std::size_t near = index + SecondChanceFiles;
-      if (near < entries.size() && entries[near].Kind == DirectoryEntry::Type::File) hint(entries[near]);
+      if (near < entries.size() && entries[near].Kind == DirectoryEntry::Type::File && kept(near)) hint(entries[near]);
     }
     ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
@@ -206,8 +233,21 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
         if (!countingPass) ScanContext.TrashFoldersLeftOut += 1;
         continue;
       }
+      // Not even opened: an excluded folder the user cannot read gives no
+      // error.
+      if (!kept(index)) {
+        if (!countingPass) ScanContext.FoldersFilteredOut += 1;
+        continue;
+      }
       WalkInto(reader, entry, path, countingPass, metBefore);
     } else if (entry.Kind == DirectoryEntry::Type::File) {
+      if (!kept(index)) {
+        if (!countingPass) {
+          ScanContext.FilesFilteredOut += 1;
+          ScanContext.BytesFilteredOut += static_cast<long double>(entry.Size);
+        }
+        continue;
+      }
       const std::string full = path + entry.Name;
       lastFile = full;
       ShowStatus(3, full);
@@ -233,6 +273,9 @@ void PrepareWalks() {
   ScanContext.TempDir = IdentityOfFolder(ScanContext.TempDirLower);
   ScanContext.HomeTrash = IdentityOfFolder(platform::HomeTrashPath());
   ScanContext.TrashFoldersLeftOut = 0;
+  ScanContext.FilesFilteredOut = 0;
+  ScanContext.BytesFilteredOut = 0;
+  ScanContext.FoldersFilteredOut = 0;
 }
 
 void ScanDirectory(const std::string& listed, bool countingPass) {

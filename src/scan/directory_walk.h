@@ -22,6 +22,12 @@ namespace veldrano {
 // processing pass, a directory reached a second time (listed twice through
 // a link, or mounted twice) is walked, but its files are known as met
 // before.
+//
+// The filters of the run (ScanContext.ActiveFilters) act the same in both
+// passes: a folder they leave out is not opened at all, nor a file system
+// mounted inside the tree when the walk stays on one; a file they leave out
+// is neither counted nor processed. The processing pass counts what they
+// left out (FilesFilteredOut, BytesFilteredOut, FoldersFilteredOut).
 void ScanDirectory(const std::string& path, bool countingPass);
 
 // Finds, once at the start of a run, the folders the walks know by their

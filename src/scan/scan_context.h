@@ -7,6 +7,8 @@
 
 #include "report/stimazioni.h"
 #include "results/results_model.h"
+#include "scan/filter_matcher.h"
+#include "scan/scan_filters.h"
 #include "scan/size_store.h"
 #include "scan/window_port.h"
 
@@ -62,6 +64,16 @@ struct TScanContext {
   std::int64_t TrashFoldersLeftOut = 0;  // Trash folders the processing pass left out
   std::int32_t DigitsPerLevel = 0;       // size digits per directory level of the store
   std::unique_ptr<SizeStore> Store;      // the size-keyed store, from the processing pass to the release
+
+  // What the user chose not to scan; the front end sets it, a run keeps it.
+  ScanFilters Filters;
+  // Filters compiled for the walks of this run (none: nothing is filtered).
+  std::shared_ptr<const FilterMatcher> ActiveFilters;
+  // What the processing pass left out by the filters: files with their
+  // sizes, and folders not entered.
+  std::int64_t FilesFilteredOut = 0;
+  long double BytesFilteredOut = 0;
+  std::int64_t FoldersFilteredOut = 0;
 
   std::unique_ptr<TStimazioni> Estimator;     // remaining-time estimator of this run
   std::array<long double, 4> PanelShownAt{};  // per status panel: tick of its last shown write

@@ -12,6 +12,7 @@
 #include "results/results_model.h"
 #include "scan/directory_walk.h"
 #include "scan/failure_report.h"
+#include "scan/filter_matcher.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/scan_scopes.h"
@@ -113,6 +114,15 @@ void Run(bool& storeMade) {
     return;
   }
 
+  // Filters are checked where they are typed; one that came through
+  // unchecked stops the run before it walks anything it should not.
+  std::string problem;
+  ctx.ActiveFilters = ctx.Filters.Any() ? FilterMatcher::Make(ctx.Filters, problem) : nullptr;
+  if (!problem.empty()) {
+    AddLogEntry(LogError, "Filters not valid: " + problem);
+    return;
+  }
+
   // Runs of this user that were killed left their work files behind. A
   // temporary directory that is missing or read-only keeps what it holds.
   const std::uint64_t removed = ctx.TempDirLong.empty() ? 0 : RemoveAbandonedWorkFiles(ctx.TempDirLong);
@@ -147,6 +157,7 @@ void Run(bool& storeMade) {
   AddLogEntry(LogInfo, "Files found: " + FormatCount(' ', static_cast<long double>(ctx.FilesFound)));
   AddLogEntry(LogInfo, "Total size: " + FormatSize(ctx.TotalBytes));
   AddLogEntry(LogInfo, "Working...");
+  if (ctx.ActiveFilters) AddLogEntry(LogInfo, "Filters: " + DescribeFilters(ctx.Filters));
   for (const std::string& directory : directories) {
     AddLogEntry(LogInfo, "Job: " + directory + (InReferenceFolder(directory) ? " (reference)" : ""));
     ScanDirectory(directory, false);
@@ -163,6 +174,15 @@ void Run(bool& storeMade) {
   if (ctx.TrashFoldersLeftOut > 0) {
     AddLogEntry(LogInfo,
                 "Trash folders left out: " + FormatCount(' ', static_cast<long double>(ctx.TrashFoldersLeftOut)));
+  }
+  if (ctx.ActiveFilters) {
+    std::string leftOut =
+        "Left out by the filters: " + FormatCount(' ', static_cast<long double>(ctx.FilesFilteredOut)) + " files (" +
+        FormatSize(ctx.BytesFilteredOut) + ")";
+    if (ctx.FoldersFilteredOut > 0) {
+      leftOut += "; folders not entered: " + FormatCount(' ', static_cast<long double>(ctx.FoldersFilteredOut));
+    }
+    AddLogEntry(LogInfo, leftOut);
   }
   if (ctx.FilesMetTwice > 0) {
     AddLogEntry(LogInfo, "Files met twice under other names (hard links, folders reached twice), not duplicates: " +
