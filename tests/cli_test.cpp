@@ -432,7 +432,7 @@ TEST_F(Scanner, ReferenceDirectoriesAndKeepRulesChooseWhatStays) {
 
   for (const auto& [arguments, said] : std::vector<std::pair<std::string, std::string>>{
            {"--keep 'oldest,biggest'", "--keep oldest,biggest: Unknown criterion: biggest"},
-           {"--keep 'path:[x'", "--keep path:[x: path:[x: A [ without its ]"},
+           {"--keep 'path:[x'", "--keep path:[x: path:[x: a \"[\" is not closed"},
            {"--keep oldest --keep newest", "option --keep given twice"},
            {"--reference '" + dir / "elsewhere" + "'", "--reference " + dir / "elsewhere" + ": not a directory"}}) {
     const Outcome refused = Run(arguments + " '" + tree + "'");

@@ -74,8 +74,8 @@ TEST(KeepRules, TheWrittenFormGoesBothWaysAndNamesWhatIsWrong) {
            {"oldest,biggest", "Unknown criterion: biggest"},
            {"path:", "path: needs a pattern"},
            {"under", "under: needs a folder"},
-           {"not-path:*[ab", "not-path:*[ab: A [ without its ]"},
-           {"path:x\\", "path:x\\: A \\ at the end, with nothing to stand for"},
+           {"not-path:*[ab", "not-path:*[ab: a \"[\" is not closed by \"]\" (write \"[[]\" for a \"[\" itself)"},
+           {"path:x\\", "path:x\\: it ends in a lone \"\\\""},
            {"oldest,", "An empty criterion"},
            {"path:'*", "A quote is not closed"}}) {
     std::string said;

@@ -39,6 +39,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/filter_settings.h"
 #include "app/keep_rules_settings.h"
 #include "app/log_model.h"
 #include "app/pictures.h"
@@ -67,6 +68,7 @@
 #include "scan/scan_driver.h"
 #include "scan/window_texts.h"
 #include "windows/keep_rules_dialog.h"
+#include "windows/options_dialog.h"
 #include "windows/veldrano_f2.h"
 #include "windows/veldrano_f4.h"
 
@@ -493,6 +495,8 @@ void TForm1::BuildMenus() {
   }
 
   QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
+  tools->addAction(QStringLiteral("&Options..."), this, &TForm1::OptionsClick)
+      ->setObjectName(QStringLiteral("Options"));
   tools->addAction(QStringLiteral("&Memory"), this, &TForm1::Memory1Click);
   tools->addAction(QStringLiteral("&About"), this, &TForm1::About1Click);
 
@@ -653,6 +657,14 @@ void TForm1::sbStartClick() {
     ApplyTickRule([&keep] { TickByKeepRules(keep.Rules); });
     AddLogEntry(LogInfo, "Ticked by the rules of \"Choose the copy to keep\"", "", WriteKeepRules(keep.Rules));
   }
+}
+
+void TForm1::OptionsClick() {
+  if (ScanContext.Busy) return;  // a run's filters stay as they were at its start
+  OptionsDialog dialog(ScanContext.Filters, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  ScanContext.Filters = dialog.Chosen();
+  if (rememberSession_) SaveScanFilters(ScanContext.Filters);
 }
 
 void TForm1::ChooseKeptClick() {
@@ -1011,6 +1023,7 @@ void TForm1::RestoreSession() {
   if (!state.MainSplitter.isEmpty()) Splitter3->restoreState(state.MainSplitter);
   if (!state.ListSplitter.isEmpty()) Splitter1->restoreState(state.ListSplitter);
   if (!state.LastExportDirectory.isEmpty()) lastExportDirectory_ = state.LastExportDirectory;
+  ScanContext.Filters = LoadScanFilters();
   FitIntoScreen(this);  // a screen smaller than last time
 }
 

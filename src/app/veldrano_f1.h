@@ -124,6 +124,8 @@ class TForm1 : public QMainWindow, public WindowPort {
   // Selection -> "Choose the copy to keep...": the keep rules dialog, and on
   // OK its ticks.
   void ChooseKeptClick();
+  // Tools -> "Options...": the scan's filters, remembered.
+  void OptionsClick();
   void Quit1Click();
   void About1Click();
   void Memory1Click();

@@ -12,6 +12,7 @@
 #include "platform/file_times.h"
 #include "results/reference_folders.h"
 #include "results/tick_rules.h"
+#include "scan/scan_filters.h"
 #include "scan/scan_context.h"
 
 namespace veldrano {
@@ -144,27 +145,6 @@ bool HasCopyMarker(std::string_view name) {
          ContainsIgnoringCase(name, "(copy") || name.find('~') != std::string_view::npos;
 }
 
-std::string PatternProblem(std::string_view pattern) {
-  if (pattern.empty()) return "An empty pattern";
-  bool escaped = false;
-  for (std::size_t i = 0; i < pattern.size(); ++i) {
-    if (escaped) {
-      escaped = false;
-    } else if (pattern[i] == '\\') {
-      escaped = true;
-    } else if (pattern[i] == '[') {
-      // A set ends at the first "]" after its first character.
-      std::size_t close = i + 1;
-      if (close < pattern.size() && (pattern[close] == '!' || pattern[close] == '^')) ++close;
-      close = pattern.find(']', close + 1);
-      if (close == std::string_view::npos) return "A [ without its ]";
-      i = close;
-    }
-  }
-  if (escaped) return "A \\ at the end, with nothing to stand for";
-  return {};
-}
-
 std::vector<std::uint32_t> ChooseKept(const KeepRules& rules, const ResultsNode& root, const KeepFacts& facts) {
   std::vector<std::uint32_t> keep(root.Groups.size(), 0);
   std::vector<std::int64_t> best, scores;
@@ -228,7 +208,7 @@ std::optional<KeepRules> ParseKeepRules(std::string_view text, std::string& prob
         rules.push_back({Kind::UnderFolders, {FolderOfRule(value)}, {}});
         continue;
       }
-      if (const std::string bad = PatternProblem(value); !bad.empty()) {
+      if (const std::string bad = PatternProblem(value, false); !bad.empty()) {
         problem = name + ":" + value + ": " + bad;
         return std::nullopt;
       }

@@ -64,9 +64,6 @@ void TickByKeepRules(const KeepRules& rules, const KeepFacts& facts = CurrentFac
 // " - Copy", "copy of" (any case), or "~".
 bool HasCopyMarker(std::string_view name);
 
-// Why pattern cannot be used as a glob; empty when it can.
-std::string PatternProblem(std::string_view pattern);
-
 // The written form of rules, criteria joined by ",": under:DIR,
 // path:GLOB, not-path:GLOB, oldest, newest, shortest-path, longest-path,
 // shortest-name, longest-name, shallowest, deepest, no-copy-marker,

@@ -18,6 +18,7 @@
 #include "report/formatting.h"
 #include "results/reference_folders.h"
 #include "scan/scan_context.h"
+#include "scan/scan_filters.h"
 
 namespace veldrano {
 
@@ -258,7 +259,7 @@ void KeepRulesDialog::Refresh() {
   QString problem;
   for (const KeepCriterion& criterion : rules_) {
     if (criterion.Type != Kind::PathMatches && criterion.Type != Kind::PathNotMatches) continue;
-    if (const std::string bad = PatternProblem(criterion.Pattern); !bad.empty()) {
+    if (const std::string bad = PatternProblem(criterion.Pattern, false); !bad.empty()) {
       problem = QStringLiteral("The pattern \"%1\" cannot be used: %2")
                     .arg(ToDisplay(criterion.Pattern), QString::fromStdString(bad));
       break;

@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/filter_settings.h"
 #include "app/keep_rules_settings.h"
 #include "app/log_model.h"
 #include "app/results_tree_model.h"
@@ -25,12 +27,14 @@
 #include "results/results_model.h"
 #include "scan/scan_context.h"
 #include "windows/keep_rules_dialog.h"
+#include "windows/options_dialog.h"
 
 using namespace veldrano;
 
-// Which copy stays, in the window: reference folders in the directory list,
-// the keep rules dialog with its preview, and the ticked count.
-class KeepRulesWindowTest : public QObject {
+// What the user chooses in the window: reference folders in the directory
+// list, the keep rules dialog with its preview, the ticked count, the search
+// over the results, the scan's options, and the session that lasts.
+class WindowChoicesTest : public QObject {
   Q_OBJECT
 
  private:
@@ -110,7 +114,7 @@ class KeepRulesWindowTest : public QObject {
       QVERIFY(dialog.Pattern->isVisible() || !dialog.isVisible());
       QTest::keyClicks(dialog.Pattern, "*[Downloads");
       QVERIFY(!dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
-      QVERIFY(dialog.Problem->text().contains("A [ without its ]"));
+      QVERIFY(dialog.Problem->text().contains("is not closed"));
       dialog.Pattern->clear();
       QTest::keyClicks(dialog.Pattern, "*/Pictures/*");
       QVERIFY(dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled());
@@ -166,6 +170,38 @@ class KeepRulesWindowTest : public QObject {
     QTRY_COMPARE(shown().size(), all);
   }
 
+  // Tools -> Options: what cannot be used is named and holds OK back; what
+  // OK takes is the next scan's filters, and lasts.
+  void theOptionsAreCheckedAndLast() {
+    ScanFilters start;
+    start.MinSize = 10240;
+    OptionsDialog dialog(start);
+    QCOMPARE(dialog.MinSize->text(), QString("10k"));
+    const auto ok = [&dialog] { return dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled(); };
+    dialog.MaxSize->setText("4x");
+    QVERIFY(!ok());
+    QVERIFY(dialog.Problem->text().contains("4x"));
+    dialog.MaxSize->setText("4k");
+    QVERIFY(!ok());  // below the minimum
+    dialog.MaxSize->setText("1M");
+    dialog.ExcludedFiles->setPlainText("*.tmp\n\n*.[ch");
+    QVERIFY(!ok());
+    QVERIFY(dialog.Problem->text().contains("*.[ch"));
+    dialog.ExcludedFiles->setPlainText("*.tmp\n*.[ch]");
+    dialog.NodeModules->setChecked(true);
+    QVERIFY(ok());
+    const ScanFilters chosen = dialog.Chosen();
+    QCOMPARE(chosen.MaxSize, std::optional<std::uint64_t>(1 << 20));
+    QCOMPARE(chosen.ExcludedFiles, (std::vector<std::string>{"*.tmp", "*.[ch]"}));
+    QVERIFY(chosen.SkipNodeModules);
+
+    SaveScanFilters(chosen);
+    TForm1 form;
+    form.RestoreSession();
+    QVERIFY(ScanContext.Filters == chosen);
+    ScanContext.Filters = {};
+  }
+
   // The directory list with its reference marks, and the window's state,
   // come back at the next start; a damaged settings file stops nothing.
   void theSessionLasts() {
@@ -201,8 +237,8 @@ class KeepRulesWindowTest : public QObject {
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  KeepRulesWindowTest test;
+  WindowChoicesTest test;
   return QTest::qExec(&test, argc, argv);
 }
 
-#include "keep_rules_window_test.moc"
+#include "window_choices_test.moc"
