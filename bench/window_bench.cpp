@@ -20,6 +20,8 @@
 //                                   Expand all on 50 000 groups of 3
 //   window_bench choose TREE...     the first tree a reference folder, the keep rules dialog
 //                                   open after the scan ("dialog"), then its OK ("ticked")
+//   window_bench search TREE... TEXT  the results narrowed by the search field
+//   window_bench options TREE...    the Options dialog over the results
 //   window_bench show TREE...       scans the trees, opens the fourth list row's
 //                                   group in the tree as a double-click does,
 //                                   prints "shown" and leaves the window open
@@ -56,6 +58,7 @@
 #include "results/trash_ticked.h"
 #include "scan/scan_context.h"
 #include "windows/keep_rules_dialog.h"
+#include "windows/options_dialog.h"
 
 namespace {
 
@@ -254,6 +257,32 @@ int main(int argc, char** argv) {
           std::puts("ticked");
           std::fflush(stdout);
         });
+      });
+    });
+    return app.exec();
+  }
+  if (mode == "search" || mode == "options") {
+    // For screenshots: the results of the trees narrowed by the search
+    // field's text (the last argument), or the Options dialog over them.
+    veldrano::TForm1 form;
+    QTimer::singleShot(0, &form, [&] {
+      const std::string text = argv[argc - 1];
+      ScanInWindow(form, std::vector<std::string>(argv + 2, argv + argc - (mode == "search" ? 1 : 0)));
+      if (mode == "search") {
+        form.edSearch->setText(QString::fromLocal8Bit(text.c_str()));
+        form.findChild<veldrano::ResultsFilter*>()->Apply();
+      } else {
+        veldrano::ScanFilters filters;
+        filters.MinSize = 4096;
+        filters.SkipVersionControl = true;
+        filters.ExcludedFiles = {"*.tmp", "Thumbs.db"};
+        auto* dialog = new veldrano::OptionsDialog(filters, &form);
+        dialog->MaxSize->setText(QStringLiteral("4x"));
+        dialog->show();
+      }
+      QTimer::singleShot(300, &form, [] {
+        std::puts("shown");
+        std::fflush(stdout);
       });
     });
     return app.exec();
