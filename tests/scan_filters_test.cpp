@@ -166,34 +166,20 @@ TEST_F(ScanFilterRun, SizesHiddenNamesAndPresetsAreLeftOutInBothPasses) {
 // through a folder of mode 000 (the test is then skipped).
 std::optional<std::string> WithoutReadingEverything(const std::string& closed,
                                                     const std::function<std::string()>& body) {
-  int ends[2];
-  if (pipe(ends) != 0) return std::nullopt;
-  const pid_t child = fork();
-  if (child == 0) {
-    close(ends[0]);
-    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
-    __user_cap_data_struct data[2]{};
-    if (syscall(SYS_capget, &header, data) == 0) {
-      data[0].effective &= ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH));
-      syscall(SYS_capset, &header, data);
-    }
-    // Not access(), which grants root everything whatever its capabilities.
-    if (const int fd = open(closed.c_str(), O_RDONLY | O_DIRECTORY); fd >= 0) _exit(2);
-    const std::string text = body();
-    if (write(ends[1], text.data(), text.size()) != static_cast<ssize_t>(text.size())) _exit(1);
-    _exit(0);
-  }
-  close(ends[1]);
-  std::string text;
-  char buffer[4096];
-  for (ssize_t got; (got = read(ends[0], buffer, sizeof buffer)) > 0;)
-    text.append(buffer, static_cast<std::size_t>(got));
-  close(ends[0]);
-  int status = 0;
-  if (child < 0 || waitpid(child, &status, 0) != child) return std::nullopt;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 2) return std::nullopt;
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the child failed";
-  return text;
+  return testing::InChildProcess(
+      [&closed] {
+        __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+        __user_cap_data_struct data[2]{};
+        if (syscall(SYS_capget, &header, data) == 0) {
+          data[0].effective &= ~((1U << CAP_DAC_OVERRIDE) | (1U << CAP_DAC_READ_SEARCH));
+          syscall(SYS_capset, &header, data);
+        }
+        // Not access(), which grants root everything whatever its capabilities.
+        const int fd = open(closed.c_str(), O_RDONLY | O_DIRECTORY);
+        if (fd >= 0) close(fd);
+        return fd < 0;
+      },
+      [&body] { return std::optional<std::string>(body()); });
 }
 
 TEST_F(ScanFilterRun, AnExcludedFolderIsNotEvenOpened) {

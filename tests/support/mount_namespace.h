@@ -10,20 +10,19 @@
 
 namespace veldrano::testing {
 
-// Runs body in a child process with a mount namespace of its own, in which
-// nothing mounted is seen outside, and gives back the text body returned.
-// None when no such namespace can be made here (it takes CAP_SYS_ADMIN), or
-// when body returned none (it could not mount what it needs): the caller
-// skips its test then. A child that fails otherwise gives a text that says
-// so. The child ends with _exit, leaving the test program's state to the
-// parent.
-inline std::optional<std::string> InOwnMountNamespace(const std::function<std::optional<std::string>()>& body) {
+// Runs body in a child process once prepare has set the child up, and gives
+// back the text body returned. None when prepare fails or body returns none
+// (what the test needs cannot be had here: the caller skips it). A child
+// that fails otherwise gives a text that says so. The child ends with
+// _exit, leaving the test program's state to the parent.
+inline std::optional<std::string> InChildProcess(const std::function<bool()>& prepare,
+                                                 const std::function<std::optional<std::string>()>& body) {
   int ends[2];
   if (pipe(ends) != 0) return std::nullopt;
   const pid_t child = fork();
   if (child == 0) {
     close(ends[0]);
-    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) _exit(2);
+    if (!prepare()) _exit(2);
     const std::optional<std::string> result = body();
     if (!result) _exit(2);
     for (std::size_t done = 0; done < result->size();) {
@@ -41,9 +40,17 @@ inline std::optional<std::string> InOwnMountNamespace(const std::function<std::o
   close(ends[0]);
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child) return std::nullopt;
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 2) return std::nullopt;  // no namespace, or nothing mounted
+  if (WIFEXITED(status) && WEXITSTATUS(status) == 2) return std::nullopt;  // not to be had here
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "the child failed (status " + std::to_string(status) + ")";
   return text;
+}
+
+// The same in a mount namespace of the child's own, in which nothing
+// mounted is seen outside (it takes CAP_SYS_ADMIN).
+inline std::optional<std::string> InOwnMountNamespace(const std::function<std::optional<std::string>()>& body) {
+  return InChildProcess(
+      [] { return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0; },
+      body);
 }
 
 }  // namespace veldrano::testing
