@@ -11,6 +11,9 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/open_beneath.h"
+#include "platform/private_directory.h"
+
 namespace veldrano::platform {
 
 namespace {
@@ -22,26 +25,21 @@ constexpr std::size_t ListingBytes = 32768;
 }  // namespace
 
 DirectoryReader::DirectoryReader(const std::string& path) {
-  UniqueFd fd(open(path.c_str(), DirectoryFlags));
-  if (!fd.IsOpen()) {
-    error_ = errno;
+  Outcome<UniqueFd> opened = OpenDirectory(path);
+  if (!opened.Ok()) {
+    error_ = opened.Error();
     return;
   }
-  Adopt(std::move(fd));
+  Adopt(std::move(opened.Value()));
 }
 
 DirectoryReader::DirectoryReader(const DirectoryReader& parent, const DirectoryEntry& entry) {
-  UniqueFd fd(openat(parent.Descriptor(), entry.Name.c_str(), DirectoryFlags | O_NOFOLLOW));
+  UniqueFd fd(OpenBeneath(parent.Descriptor(), entry.Name, DirectoryFlags));
   if (!fd.IsOpen()) {
     error_ = errno;
-    // A link or anything but a directory where the listing saw a directory;
-    // the system says ENOTDIR for both, so the error tells which: ELOOP for
-    // a link.
+    // A link (ELOOP) or anything but a directory (ENOTDIR) where the
+    // listing saw a directory.
     replaced_ = error_ == ELOOP || error_ == ENOTDIR;
-    struct stat now {};
-    if (replaced_ && fstatat(parent.Descriptor(), entry.Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0) {
-      error_ = S_ISLNK(now.st_mode) ? ELOOP : ENOTDIR;
-    }
     return;
   }
   Adopt(std::move(fd));

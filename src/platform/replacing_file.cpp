@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <random>
 
+#include "platform/private_directory.h"
+#include "platform/write_all.h"
+
 namespace veldrano::platform {
 
 namespace {
@@ -46,11 +49,12 @@ ReplacingFile::ReplacingFile(const std::string& path) {
 
   // The folder is the user's own choice, links and all; only the last
   // name is where something may have been planted.
-  folder_ = UniqueFd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-  if (!folder_.IsOpen()) {
-    Fail(errno);
+  Outcome<UniqueFd> opened = OpenDirectory(folder);
+  if (!opened.Ok()) {
+    Fail(opened.Error());
     return;
   }
+  folder_ = std::move(opened.Value());
   mode_t mode = 0666;  // less the umask, as for any new file
   bool keepMode = false;
   gid_t group = 0;
@@ -120,13 +124,7 @@ void ReplacingFile::RemoveNewFile() {
 }
 
 bool ReplacingFile::Flush() {
-  std::size_t done = 0;
-  while (done < buffer_.size()) {
-    const ssize_t put = write(file_.Get(), buffer_.data() + done, buffer_.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return Fail(put < 0 ? errno : EIO);
-    done += static_cast<std::size_t>(put);
-  }
+  if (!WriteAll(file_.Get(), buffer_)) return Fail(errno);
   buffer_.clear();
   return true;
 }

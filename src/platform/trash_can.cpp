@@ -12,9 +12,11 @@
 #include <string_view>
 
 #include "platform/file_system.h"
+#include "platform/open_beneath.h"
 #include "platform/private_directory.h"
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"
+#include "platform/write_all.h"
 
 namespace veldrano::platform {
 
@@ -53,13 +55,8 @@ Outcome<UniqueFd> OpenOwnDirectory(int parent, const std::string& name, const st
     problem = "Can not create the Trash folder " + path + ": " + SystemErrorText(errno);
     return Outcome<UniqueFd>::Failure(errno);
   }
-  UniqueFd fd(openat(parent, name.c_str(), DirectoryFlags));
-  struct stat named {};
-  // A link there fails as not a directory: say what it is.
-  if (!fd.IsOpen() && (errno == ENOTDIR || errno == ELOOP) &&
-      fstatat(parent, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(named.st_mode)) {
-    errno = ELOOP;
-  }
+  // Never through a link, which fails as ELOOP.
+  UniqueFd fd(OpenBeneath(parent, name, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!fd.IsOpen() && errno == ELOOP && followLink) {
     fd = UniqueFd(openat(parent, name.c_str(), DirectoryFlags & ~O_NOFOLLOW));
     if (!fd.IsOpen() && (errno == ENOTDIR || errno == ENOENT)) {
@@ -220,17 +217,6 @@ std::string DeletionDate() {
   return text;
 }
 
-bool WriteAll(int fd, const std::string& text) {
-  std::size_t done = 0;
-  while (done < text.size()) {
-    const ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 bool SameFile(int directory, const std::string& name, dev_t device, ino_t inode) {
   struct stat status {};
   return fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
@@ -275,7 +261,7 @@ std::string HomeTrashPath() {
   return data.empty() ? data : data + "/Trash";
 }
 
-bool IsTopTrashName(const std::string& name) {
+bool IsTopTrashName(std::string_view name) {
   if (name == ".Trash") return true;
   constexpr std::string_view Prefix = ".Trash-";
   if (!name.starts_with(Prefix) || name.size() == Prefix.size()) return false;

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <string>
+#include <string_view>
 
 #include "platform/outcome.h"
 #include "platform/unique_fd.h"
@@ -79,6 +80,6 @@ std::string HomeTrashPath();
 
 // Whether name is that of a trash at the top of a file system: ".Trash" or
 // ".Trash-" and a user id.
-bool IsTopTrashName(const std::string& name);
+bool IsTopTrashName(std::string_view name);
 
 }  // namespace veldrano::platform

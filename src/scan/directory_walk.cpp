@@ -36,21 +36,13 @@ bool Is(const FolderIdentity& folder, dev_t device, ino_t inode) {
   return folder.Is(static_cast<std::uint64_t>(device), static_cast<std::uint64_t>(inode));
 }
 
-// The name of the Trash folders at the top of a file system: ".Trash", and
-// ".Trash-" and a user's number.
-bool IsTopTrashName(std::string_view name) {
-  constexpr std::string_view Own = ".Trash-";
-  if (name == ".Trash") return true;
-  return name.size() > Own.size() && name.starts_with(Own) &&
-         std::all_of(name.begin() + Own.size(), name.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
 // A Trash folder, which the walk never enters: the user's home Trash, or a
 // ".Trash" or ".Trash-<uid>" folder (whichever user's) at the top of a file
 // system. A trashed file must never be the copy that stays while the last
 // live one goes to the Trash, and nothing in a Trash may be ticked.
 bool IsTrash(const DirectoryEntry& entry, bool inTopOfFileSystem) {
-  return Is(ScanContext.HomeTrash, entry.Device, entry.Inode) || (inTopOfFileSystem && IsTopTrashName(entry.Name));
+  return Is(ScanContext.HomeTrash, entry.Device, entry.Inode) ||
+         (inTopOfFileSystem && platform::IsTopTrashName(entry.Name));
 }
 
 // Whether a listed directory is a Trash folder or lies inside one: each
@@ -73,7 +65,7 @@ bool InsideTrash(const std::string& listed) {
     dev_t device = 0;
     ino_t inode = 0;
     if (!platform::IdentityOf(at, device, inode)) return false;
-    if (Is(ScanContext.HomeTrash, device, inode) || (aboveIsTop && IsTopTrashName(name))) return true;
+    if (Is(ScanContext.HomeTrash, device, inode) || (aboveIsTop && platform::IsTopTrashName(name))) return true;
     aboveIsTop = device != aboveDevice;
     aboveDevice = device;
   }
