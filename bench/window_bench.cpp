@@ -55,7 +55,7 @@
 #include "results/keep_rules.h"
 #include "results/results_model.h"
 #include "results/tick_rules.h"
-#include "results/trash_ticked.h"
+#include "results/ticked_action.h"
 #include "scan/scan_context.h"
 #include "windows/keep_rules_dialog.h"
 #include "windows/options_dialog.h"
@@ -132,9 +132,9 @@ int TimeLargeResults(const std::string& tree) {
         [&] { form->ApplyTickRule([] { TickFolderOf(PathOf(ScanContext.Selection[1]), true); }); });
   Timed(*form, "Tick all but the first", [&] { form->ApplyTickRule([] { TickAllButFirst(); }); });
   Timed(*form, "Sort by path", [&] { form->lvSelectionColumnClick(2); });
-  TrashSummary moved;
-  Timed(*form, "Move the ticked files to the Trash", [&] { moved = MoveTickedToTrash(PlanTrashTicked()); });
-  std::printf("  %lld files moved, %lld left in place; %zu rows left\n", static_cast<long long>(moved.Moved),
+  ActSummary moved;
+  Timed(*form, "Move the ticked files to the Trash", [&] { moved = MoveTickedToTrash(PlanTicked()); });
+  std::printf("  %lld files moved, %lld left in place; %zu rows left\n", static_cast<long long>(moved.Done),
               static_cast<long long>(moved.LeftInPlace), ScanContext.Selection.size());
   Timed(*form, "Clear", [&] { form->sbResetClick(); });
 

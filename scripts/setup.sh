@@ -17,6 +17,7 @@ develop=(
   libssl-dev          # benchmarks only: OpenSSL's MD5 as the yardstick
   desktop-file-utils appstream man-db # the checks of the installed desktop entry, metainfo and manual pages
   strace              # scanner tests that hold system calls back: to stop a run in the middle, to stage races
+  btrfs-progs         # the test of shared blocks makes a small btrfs image (skipped where no loop device can be had)
 )
 # The Debian package: CPack finds the programs' libraries with file and
 # dpkg-shlibdeps (dpkg-dev).

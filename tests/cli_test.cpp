@@ -50,7 +50,9 @@ class Scanner : public ::testing::Test {
   pid_t Start(const std::string& arguments, const std::string& tmpdir = "", Output output = Output::File) {
     // env runs what environment names (more variables, or a program that
     // runs the rest), so that the scanner is the shell's last program.
-    std::string command = "exec env " + environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" +
+    // The user's own state (journals of actions) stays in the test's folder.
+    std::string command = "exec env XDG_STATE_HOME='" + (dir / "state") + "' " + environment + " TMPDIR='" +
+                          (tmpdir.empty() ? tmp : tmpdir) + "' '" +
                           VELDRANO_SCAN "' " + arguments + " 2>'" + (dir / "err") + "'";
     if (output == Output::File) command += " >'" + (dir / "out") + "'";
     if (output == Output::Full) command += " >/dev/full";

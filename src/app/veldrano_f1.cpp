@@ -60,7 +60,7 @@
 #include "results/results_model.h"
 #include "results/selection_sort.h"
 #include "results/tick_rules.h"
-#include "results/trash_ticked.h"
+#include "results/ticked_action.h"
 #include "scan/directory_list.h"
 #include "scan/failure_report.h"
 #include "scan/path_helpers.h"
@@ -711,7 +711,7 @@ void TForm1::Action1Click() {
 
 void TForm1::MoveToTrashClick() {
   if (ScanContext.Busy) return;
-  const TrashPlan plan = PlanTrashTicked();
+  const ActPlan plan = PlanTicked();
   if (plan.Files.empty()) return;
   const auto files = static_cast<long double>(plan.Files.size());
   QMessageBox ask(QMessageBox::Question, QStringLiteral("Move to Trash"),

@@ -119,7 +119,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   void Export_CSV_SelectedClick();
   void Export2XMLClick();
   // Asks, naming the number of ticked files and their size, then moves them
-  // to the Trash, each on proof (results/trash_ticked.h).
+  // to the Trash, each on proof (results/ticked_action.h).
   void MoveToTrashClick();
   // Selection -> "Choose the copy to keep...": the keep rules dialog, and on
   // OK its ticks.

@@ -16,8 +16,10 @@
 #include "platform/private_directory.h"
 #include "platform/system_error.h"
 #include "program_info.h"
+#include "results/action_journal.h"
 #include "results/keep_rules.h"
-#include "results/trash_ticked.h"
+#include "results/ticked_action.h"
+#include "results/undo_action.h"
 #include "scan/directory_list.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
@@ -58,11 +60,34 @@ constexpr const char* Usage =
     "                         shortest-name, longest-name, shallowest, deepest,\n"
     "                         no-copy-marker, copy-marker (\" (1)\", \" - Copy\",\n"
     "                         \"copy of\", \"~\" in the name)\n"
-    "  --trash-ticked       then move the ticked files to the desktop's Trash,\n"
-    "                       each only after its bytes were compared with those\n"
-    "                       of a file of its group that stays (one log line\n"
-    "                       each); nothing moves when the scan did not reach its\n"
-    "                       end or an export failed\n"
+    "\n"
+    "What is done with the ticked files (one of these; each file is acted on\n"
+    "only after its bytes were compared with those of a file of its group that\n"
+    "stays, one log line each; nothing is done when the scan did not reach its\n"
+    "end or an export failed; each action keeps a journal to undo it in\n"
+    "$XDG_STATE_HOME/veldrano, else ~/.local/state/veldrano):\n"
+    "  --trash-ticked       move them to the desktop's Trash\n"
+    "  --link-ticked KIND   replace each with a link to the copy that stays:\n"
+    "                       hard (same file system only; the path then shows\n"
+    "                       the copy's owner, mode and times), symbolic (to\n"
+    "                       the copy's absolute path) or relative (a symbolic\n"
+    "                       link relative to the file's folder)\n"
+    "  --share-ticked       let each share its blocks with the copy that stays,\n"
+    "                       both staying separate files (btrfs, XFS; the\n"
+    "                       kernel compares the bytes again; nothing to undo)\n"
+    "  --move-ticked DIR    move them into DIR, keeping their path below the\n"
+    "                       directory scanned (DIR/<its name>/<path>), never\n"
+    "                       over a file there\n"
+    "  --remove-empty-folders\n"
+    "                       then remove the folders the Trash or the move left\n"
+    "                       empty (never a directory scanned)\n"
+    "  --dry-run            prove and tell what the action would do, one line\n"
+    "                       per file and the totals, and change nothing\n"
+    "  --undo JOURNAL       scan nothing: put back what the action recorded in\n"
+    "                       JOURNAL did, where possible (a file out of the Trash,\n"
+    "                       a link made a separate copy again, a moved file moved\n"
+    "                       back), never over a file that is there now\n"
+    "  --undo-last          the same with the newest journal left to undo\n"
     "\n"
     "What is not scanned (every filter is applied before anything is counted):\n"
     "  --min-size SIZE      leave out files smaller than SIZE: bytes, or with a\n"
@@ -104,20 +129,30 @@ constexpr const char* Usage =
     "  0  the scan reached its end and everything asked for was done\n"
     "  1  a listed directory could not be scanned, the scan ended on a failure,\n"
     "     an export or standard output could not be written, or a ticked file\n"
-    "     stayed in place, or was left in the Trash without proof (--trash-ticked)\n"
+    "     stayed in place, or was left acted on without proof (an action), or a\n"
+    "     file could not be put back (--undo)\n"
     "  2  a usage error: an unknown or repeated option, a missing file name, an\n"
     "     invalid size or pattern, no directory\n"
     "  3  the scan was stopped (Ctrl-C, SIGTERM, SIGHUP); the exports hold what\n"
-    "     was found until then, and nothing was moved to the Trash\n";
+    "     was found until then, and no ticked file was acted on\n";
 
 struct Options {
   std::vector<std::string> directories;
   std::vector<std::string> references;
   std::string csv, csvSelected, xml;
   std::optional<veldrano::KeepRules> keep;
-  bool trashTicked = false;
+  bool trashTicked = false, shareTicked = false, removeEmptyFolders = false, dryRun = false, undoLast = false;
+  std::string linkTicked, moveTicked, undo;
   veldrano::ScanFilters filters;
 };
+
+// What an option's value is, for the message when it is missing.
+std::string WhatItNeeds(const std::string& option) {
+  if (option == "--link-ticked") return "hard, symbolic or relative";
+  if (option == "--move-ticked") return "a directory";
+  if (option == "--undo") return "a journal";
+  return "a file name";
+}
 
 int UsageError(const std::string& message) {
   std::fprintf(stderr, "veldrano-scan: %s (try --help)\n", message.c_str());
@@ -151,11 +186,15 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
       return 0;
     }
     // The switches: a second one is as much a mistake as a second file.
-    bool* const flag = arg == "--trash-ticked"      ? &options.trashTicked
-                       : arg == "--skip-hidden"     ? &options.filters.SkipHidden
-                       : arg == "--one-file-system" ? &options.filters.OneFileSystem
-                       : arg == "--regex"           ? &options.filters.RegexMode
-                                                    : nullptr;
+    bool* const flag = arg == "--trash-ticked"           ? &options.trashTicked
+                       : arg == "--share-ticked"         ? &options.shareTicked
+                       : arg == "--remove-empty-folders" ? &options.removeEmptyFolders
+                       : arg == "--dry-run"              ? &options.dryRun
+                       : arg == "--undo-last"            ? &options.undoLast
+                       : arg == "--skip-hidden"          ? &options.filters.SkipHidden
+                       : arg == "--one-file-system"      ? &options.filters.OneFileSystem
+                       : arg == "--regex"                ? &options.filters.RegexMode
+                                                         : nullptr;
     if (flag != nullptr) {
       if (*flag) return UsageError("option " + arg + " given twice");
       *flag = true;
@@ -207,12 +246,15 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
     if (name == "--csv") target = &options.csv;
     if (name == "--csv-selected") target = &options.csvSelected;
     if (name == "--xml") target = &options.xml;
+    if (name == "--link-ticked") target = &options.linkTicked;
+    if (name == "--move-ticked") target = &options.moveTicked;
+    if (name == "--undo") target = &options.undo;
     if (target == nullptr) return UsageError("unknown option: " + arg);
     if (!hasValue) {
-      if (i + 1 >= argc) return UsageError("option " + name + " needs a file name");
+      if (i + 1 >= argc) return UsageError("option " + name + " needs " + WhatItNeeds(name));
       value = argv[++i];
     }
-    if (value.empty()) return UsageError("option " + name + " needs a file name");
+    if (value.empty()) return UsageError("option " + name + " needs " + WhatItNeeds(name));
     // A second one would silently drop the first.
     if (!target->empty()) return UsageError("option " + name + " given twice");
     *target = value;
@@ -226,6 +268,22 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
   }
   if (const std::string problem = veldrano::FiltersProblem(options.filters); !problem.empty()) {
     return UsageError(problem);
+  }
+  if (!options.linkTicked.empty() && options.linkTicked != "hard" && options.linkTicked != "symbolic" &&
+      options.linkTicked != "relative") {
+    return UsageError("--link-ticked " + options.linkTicked + ": hard, symbolic or relative");
+  }
+  const int actions = int{options.trashTicked} + int{options.shareTicked} + int{!options.linkTicked.empty()} +
+                      int{!options.moveTicked.empty()};
+  if (actions > 1) return UsageError("only one of --trash-ticked, --link-ticked, --share-ticked and --move-ticked");
+  if (options.dryRun && actions == 0) return UsageError("--dry-run needs an action on the ticked files");
+  if (options.removeEmptyFolders && !options.trashTicked && options.moveTicked.empty()) {
+    return UsageError("--remove-empty-folders goes with --trash-ticked or --move-ticked");
+  }
+  if (!options.undo.empty() || options.undoLast) {
+    if (!options.undo.empty() && options.undoLast) return UsageError("--undo and --undo-last together");
+    if (actions > 0 || !options.directories.empty()) return UsageError("--undo scans nothing and does nothing else");
+    return -1;
   }
   if (options.directories.empty()) return UsageError("no directory to scan");
   return -1;
@@ -264,6 +322,29 @@ std::string AbsoluteDirectory(const std::string& name) {
   const std::filesystem::path absolute = std::filesystem::absolute(name, error);
   if (error) return name;
   return absolute.lexically_normal().string();
+}
+
+// The action the options ask for on the ticked files, if any.
+std::optional<veldrano::TickedAction> ActionOf(const Options& options) {
+  using veldrano::ActionKind;
+  veldrano::TickedAction action;
+  if (options.trashTicked) {
+    action.Kind = ActionKind::Trash;
+  } else if (options.shareTicked) {
+    action.Kind = ActionKind::ShareBlocks;
+  } else if (!options.moveTicked.empty()) {
+    action.Kind = ActionKind::Move;
+    action.Destination = AbsoluteDirectory(options.moveTicked);
+  } else if (!options.linkTicked.empty()) {
+    action.Kind = options.linkTicked == "hard"       ? ActionKind::HardLink
+                  : options.linkTicked == "symbolic" ? ActionKind::SymbolicLink
+                                                     : ActionKind::RelativeSymbolicLink;
+  } else {
+    return std::nullopt;
+  }
+  action.RemoveEmptiedFolders = options.removeEmptyFolders;
+  action.DryRun = options.dryRun;
+  return action;
 }
 
 // Scans the directories of options with the terminal as the window and
@@ -308,24 +389,49 @@ int Scan(const Options& options, int& logWriteError) {
   const auto status = [&ok, skipped] {
     return veldrano::ScanContext.StopRequested ? Stopped : ok && !skipped ? Success : Failure;
   };
-  if (options.trashTicked) {
+  if (const std::optional<veldrano::TickedAction> action = ActionOf(options)) {
     // Only a whole scan, on record where asked, is acted on; its log too,
-    // which names every file moved, must have been written.
+    // which names every file acted on, must have been written.
     const char* refusal = !ok || veldrano::ScanContext.StopRequested
                               ? "the scan did not reach its end or an export failed"
                           : logWriteError != 0 ? "the log could not be written"
                                                : nullptr;
     if (refusal != nullptr) {
       window.ClearStatus();  // the message on a line of its own
-      std::fprintf(stderr, "veldrano-scan: %s: nothing was moved to the Trash\n", refusal);
+      std::fprintf(stderr, "veldrano-scan: %s: %s\n", refusal,
+                   options.trashTicked ? "nothing was moved to the Trash" : "no ticked file was acted on");
       ok = false;
       return status();
     }
-    const veldrano::TrashSummary moved = veldrano::MoveTickedToTrash(veldrano::PlanTrashTicked());
-    ok = moved.LeftInPlace == 0 && moved.LeftInTrash == 0;
+    const veldrano::ActSummary done = veldrano::ActOnTicked(veldrano::PlanTicked(), *action);
+    ok = done.LeftInPlace == 0 && done.LeftWithoutProof == 0;
     logWriteError = window.LogWriteError();
   }
   return status();
+}
+
+// Puts back what a journal recorded (--undo, --undo-last).
+int Undo(const Options& options, int& logWriteError) {
+  veldrano::cli::TerminalWindow window(stdout, stderr, isatty(fileno(stderr)) != 0);
+  const veldrano::AttachedWindow attached(&window);
+  std::string journal = options.undo;
+  if (options.undoLast) {
+    std::string problem;
+    journal = veldrano::LastJournalToUndo(problem);
+    if (journal.empty()) {
+      std::fprintf(stderr, "veldrano-scan: no action is left to undo%s%s\n", problem.empty() ? "" : ": ",
+                   problem.c_str());
+      return Failure;
+    }
+  }
+  const veldrano::UndoSummary undone = veldrano::UndoJournal(journal);
+  logWriteError = window.LogWriteError();
+  if (undone.Refused) {
+    window.ClearStatus();
+    std::fprintf(stderr, "veldrano-scan: cannot undo %s\n", journal.c_str());
+    return Failure;
+  }
+  return veldrano::ScanContext.StopRequested ? Stopped : undone.NotPutBack == 0 ? Success : Failure;
 }
 
 }  // namespace
@@ -337,6 +443,7 @@ int main(int argc, char** argv) {
     return ExitStatus(status, helpWriteError);
   }
   int logWriteError = 0;
-  const int status = Scan(options, logWriteError);
+  const int status =
+      !options.undo.empty() || options.undoLast ? Undo(options, logWriteError) : Scan(options, logWriteError);
   return ExitStatus(status, logWriteError);
 }

@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <random>
 
 #include "platform/private_directory.h"
+#include "platform/renaming.h"
 #include "platform/write_all.h"
 
 namespace veldrano::platform {
@@ -15,18 +15,6 @@ namespace veldrano::platform {
 namespace {
 
 constexpr std::size_t BufferBytes = 64 * 1024;
-constexpr int NameAttempts = 100;
-
-// ".veldrano-" and ten random letters and digits: hidden, and not a name
-// anyone else can count on.
-std::string RandomDotName() {
-  static constexpr char Characters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-  std::random_device device;
-  std::uniform_int_distribution<std::size_t> pick(0, sizeof Characters - 2);
-  std::string name = ".veldrano-";
-  for (int i = 0; i < 10; ++i) name += Characters[pick(device)];
-  return name;
-}
 
 }  // namespace
 
@@ -74,15 +62,14 @@ ReplacingFile::ReplacingFile(const std::string& path) {
     return;
   }
 
-  for (int attempt = 0; attempt < NameAttempts; ++attempt) {
-    newName_ = RandomDotName();
-    file_ =
-        UniqueFd(openat(folder_.Get(), newName_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
-    if (file_.IsOpen() || errno != EEXIST) break;
-  }
-  if (!file_.IsOpen()) {
-    newName_.clear();
-    Fail(errno);
+  const int made = MakeUnderFreshName(
+      [this, mode](const std::string& name) {
+        file_ = UniqueFd(openat(folder_.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        return file_.IsOpen() ? 0 : errno;
+      },
+      newName_);
+  if (made != 0) {
+    Fail(made);
     return;
   }
   struct stat created {};

@@ -1,7 +1,6 @@
 #include "platform/trash_can.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <stdio.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,8 +13,10 @@
 #include "platform/file_system.h"
 #include "platform/open_beneath.h"
 #include "platform/private_directory.h"
+#include "platform/renaming.h"
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"
+#include "platform/user_folders.h"
 #include "platform/write_all.h"
 
 namespace veldrano::platform {
@@ -75,28 +76,6 @@ Outcome<UniqueFd> OpenOwnDirectory(int parent, const std::string& name, const st
   return fd;
 }
 
-// Opens path as a directory, making it and its missing parents (mode 0700)
-// as mkdir -p would. Links on the way are followed: it is the user's own
-// setting.
-Outcome<UniqueFd> OpenOrMakeDirectories(const std::string& path) {
-  if (Outcome<UniqueFd> existing = OpenDirectory(path); existing.Ok() || existing.Error() != ENOENT) return existing;
-  for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return Outcome<UniqueFd>::Failure(errno);
-    if (slash == std::string::npos) break;
-  }
-  return OpenDirectory(path);
-}
-
-std::string DataHome() {
-  if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') return data;
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] != '/') {
-    const passwd* user = getpwuid(geteuid());
-    home = user != nullptr ? user->pw_dir : nullptr;
-  }
-  return home != nullptr ? std::string(home) + "/.local/share" : std::string();
-}
 
 using TrashDirectory = TrashCan::Directory;
 
@@ -223,16 +202,6 @@ bool SameFile(int directory, const std::string& name, dev_t device, ino_t inode)
          status.st_dev == device && status.st_ino == inode;
 }
 
-// Renames without replacing anything; file systems that cannot promise that
-// get a plain rename, whose target name the info file has reserved.
-int RenameNoReplace(int fromDir, const std::string& from, int toDir, const std::string& to) {
-  if (renameat2(fromDir, from.c_str(), toDir, to.c_str(), RENAME_NOREPLACE) == 0) return 0;
-  if (errno != EINVAL) return errno;
-  struct stat status {};
-  if (fstatat(toDir, to.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0) return EEXIST;
-  return renameat(fromDir, from.c_str(), toDir, to.c_str()) == 0 ? 0 : errno;
-}
-
 // The name under files/ for the attempt-th try: the file's own name, then
 // with ".2", ".3"... added, shortened so that its info file's name still
 // fits.
@@ -257,7 +226,7 @@ std::string TrashName(const std::string& name, int attempt) {
 }  // namespace
 
 std::string HomeTrashPath() {
-  const std::string data = DataHome();
+  const std::string data = UserBaseDirectory("XDG_DATA_HOME", ".local/share");
   return data.empty() ? data : data + "/Trash";
 }
 

@@ -12,8 +12,8 @@
 #include "platform/file_times.h"
 #include "results/reference_folders.h"
 #include "results/tick_rules.h"
-#include "scan/scan_filters.h"
 #include "scan/scan_context.h"
+#include "scan/scan_filters.h"
 
 namespace veldrano {
 

@@ -26,8 +26,9 @@ bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_se
 
 // Steps 2 and 3: a file that stays with f's bytes, or why there is none.
 std::optional<ReachedFile> FindProof(const SignatureGroup& group, const ReachedFile& file,
-                                     const std::vector<bool>& staying, FileReacher& reacher, ByteComparer& comparer,
-                                     const std::function<bool()>& keepGoing, ActOutcome& refusal) {
+                                     const std::vector<bool>& staying, FileReacher& reacher, const ReversibleAct& act,
+                                     ByteComparer& comparer, const std::function<bool()>& keepGoing,
+                                     ActOutcome& refusal) {
   const ScannedFile self{static_cast<std::uint64_t>(file.Status().st_dev),
                          static_cast<std::uint64_t>(file.Status().st_ino)};
   // The same file under another name would go with its copy: nothing would
@@ -49,6 +50,10 @@ std::optional<ReachedFile> FindProof(const SignatureGroup& group, const ReachedF
       return std::nullopt;
     }
     if (kept->File->Size() != file.File->Size()) continue;
+    if (std::string unsuitable = act.Unsuitable(file, *kept); !unsuitable.empty()) {
+      refusal.Text = std::move(unsuitable);
+      continue;
+    }
     switch (comparer.Compare(*file.File, *kept->File, keepGoing)) {
       case ByteComparer::Verdict::Equal: return kept;
       case ByteComparer::Verdict::Different:
@@ -67,18 +72,28 @@ std::optional<ReachedFile> FindProof(const SignatureGroup& group, const ReachedF
 }
 
 // Step 5: empty when the act is still proven right, else what went wrong.
-std::string Disproof(ReachedFile& file, ReachedFile& kept, ReversibleAct& act, ByteComparer& comparer) {
-  if (!kept.File->Unchanged() || !kept.StillNamed()) return "The copy that stays, " + kept.Path + ", changed meanwhile";
-  const struct stat before = file.Status();
+// Whether the open file still has the size and modification time it had
+// when it was opened; its change time moved too, in changeMoved.
+bool SameContentsTime(const platform::ReadOnlyFile& file, bool& changeMoved) {
   struct stat now {};
-  if (fstat(file.File->Descriptor(), &now) != 0 || now.st_size != before.st_size ||
-      !SameTime(now.st_mtim, before.st_mtim)) {
-    return "It changed meanwhile";
+  if (fstat(file.Descriptor(), &now) != 0 || now.st_size != file.Status().st_size ||
+      !SameTime(now.st_mtim, file.Status().st_mtim)) {
+    return false;
   }
+  changeMoved = !SameTime(now.st_ctim, file.Status().st_ctim);
+  return true;
+}
+
+std::string Disproof(ReachedFile& file, ReachedFile& kept, ReversibleAct& act, ByteComparer& comparer) {
+  bool keptTouched = false, fileTouched = false;
+  const bool keptSame = act.TouchesKept() ? SameContentsTime(*kept.File, keptTouched) : kept.File->Unchanged();
+  if (!keptSame || !kept.StillNamed()) return "The copy that stays, " + kept.Path + ", changed meanwhile";
+  if (!SameContentsTime(*file.File, fileTouched)) return "It changed meanwhile";
   if (!act.Stands(file)) return "It was moved or replaced meanwhile";
-  // Its change time tells nothing when the act itself moved it: the bytes
+  // A change time tells nothing when the act itself moved it: the bytes
   // have to say it again.
-  if (!SameTime(now.st_ctim, before.st_ctim)) {
+  if (fileTouched || keptTouched) {
+    if (keptTouched && !kept.File->Rebase()) return "The copy that stays, " + kept.Path + ", can no longer be read";
     if (!file.File->Rebase()) return "It can no longer be read";
     if (comparer.Compare(*file.File, *kept.File) != ByteComparer::Verdict::Equal) {
       return "Its bytes no longer equal those of " + kept.Path;
@@ -87,11 +102,34 @@ std::string Disproof(ReachedFile& file, ReachedFile& kept, ReversibleAct& act, B
   return {};
 }
 
+// What the journal keeps of an act on file, with kept as its proven copy.
+JournalEntry RecordOf(const ReachedFile& file, const ReachedFile& kept, const ReversibleAct& act) {
+  const struct stat& status = file.Status();
+  JournalEntry entry;
+  entry.Path = file.RealPath;
+  entry.Listed = file.ListedReal;
+  entry.Kept = kept.RealPath;
+  entry.Size = status.st_size;
+  entry.Device = status.st_dev;
+  entry.Inode = status.st_ino;
+  entry.KeptDevice = kept.Status().st_dev;
+  entry.KeptInode = kept.Status().st_ino;
+  entry.Mode = status.st_mode & 07777;
+  entry.Owner = status.st_uid;
+  entry.Group = status.st_gid;
+  entry.AccessedNs = platform::Nanoseconds(status.st_atim);
+  entry.ModifiedNs = platform::Nanoseconds(status.st_mtim);
+  entry.Place = act.Place();
+  entry.PlaceDevice = act.PlaceId().Device;
+  entry.PlaceInode = act.PlaceId().Inode;
+  return entry;
+}
+
 }  // namespace
 
 ActOutcome ActOnProvenCopy(const SignatureGroup& group, std::uint32_t f, const std::vector<bool>& staying,
                            FileReacher& reacher, ReversibleAct& act, ByteComparer& comparer,
-                           const std::function<bool()>& keepGoing) {
+                           const std::function<bool()>& keepGoing, bool rehearsal) {
   ActOutcome outcome;
   if (InReferenceFolder(group.Files[f])) {
     outcome.Text = "In a reference folder";
@@ -105,20 +143,27 @@ ActOutcome ActOnProvenCopy(const SignatureGroup& group, std::uint32_t f, const s
                    CountText(static_cast<std::int64_t>(file->File->Size())) + " bytes";
     return outcome;
   }
-  std::optional<ReachedFile> kept = FindProof(group, *file, staying, reacher, comparer, keepGoing, outcome);
+  std::optional<ReachedFile> kept = FindProof(group, *file, staying, reacher, act, comparer, keepGoing, outcome);
   if (!kept) return outcome;
+  if (rehearsal) return {ActOutcome::Kind::Done, kept->Path, {}, {}};
 
-  if (const int error = act.Do(*file); error != 0) {
+  if (const int error = act.Do(*file, *kept); error != 0) {
     outcome.Text = act.FailureText(error);
     return outcome;
   }
   const std::string wrong = Disproof(*file, *kept, act, comparer);
-  if (wrong.empty()) return {ActOutcome::Kind::Done, kept->Path};
+  if (wrong.empty()) {
+    ActOutcome done{ActOutcome::Kind::Done, kept->Path, {}, RecordOf(*file, *kept, act)};
+    done.LeftBehind = act.Finish(*file);
+    return done;
+  }
   if (const int error = act.Undo(*file); error != 0) {
     return {ActOutcome::Kind::Stuck,
-            wrong + ", and it could not be put back (" + SystemErrorText(error) + "): it is " + act.Where()};
+            wrong + ", and it could not be put back (" + SystemErrorText(error) + "): it is " + act.Where(),
+            {},
+            RecordOf(*file, *kept, act)};
   }
-  return {ActOutcome::Kind::NotDone, wrong + ": put back"};
+  return {ActOutcome::Kind::NotDone, wrong + ": put back", {}, {}};
 }
 
 }  // namespace veldrano

@@ -118,6 +118,9 @@ std::optional<ReachedFile> FileReacher::Reach(const std::string& path, const Sca
   const std::string folderPart = slash == std::string::npos ? std::string() : relative.substr(0, slash);
   ReachedFile reached;
   reached.Path = path;
+  reached.Listed = root->Listed.Path;
+  reached.ListedReal = root->RealPath;
+  reached.Below = relative;
   reached.Name = slash == std::string::npos ? relative : relative.substr(slash + 1);
   reached.RealPath = (root->RealPath == "/" ? std::string() : root->RealPath) + "/" + relative;
   if (reached.Name.empty() || reached.Name == "." || reached.Name == "..") {
@@ -144,6 +147,13 @@ std::optional<ReachedFile> FileReacher::Reach(const std::string& path, const Sca
     return std::nullopt;
   }
   return reached;
+}
+
+int FileReacher::ListedFolderOf(const std::string& path, std::string& below) {
+  Root* root = RootOf(path);
+  if (root == nullptr || !root->Fd.IsOpen()) return -1;
+  below = path.substr(root->Listed.Path.size());
+  return root->Fd.Get();
 }
 
 }  // namespace veldrano

@@ -21,6 +21,9 @@ struct ReachedFile {
   platform::UniqueFd Folder;
   std::string Name;  // in Folder
   std::optional<platform::ReadOnlyFile> File;
+  std::string Listed;      // the listed folder it was found in, as listed, ending in "/"
+  std::string ListedReal;  // the same folder's real path
+  std::string Below;       // its path below that folder
 
   const struct stat& Status() const { return File->Status(); }
   // The folder as its real path, where a file manager puts a file back.
@@ -41,6 +44,9 @@ class FileReacher {
   // The file at path, which the scan found as id; none, with the reason for
   // the log in whyNot, when it cannot be reached or is no longer that file.
   std::optional<ReachedFile> Reach(const std::string& path, const ScannedFile& id, std::string& whyNot);
+  // The listed folder that holds path, open as the scan found it (owned by
+  // the reacher), with path's part below it in below; -1 when none does.
+  int ListedFolderOf(const std::string& path, std::string& below);
 
  private:
   struct Root {

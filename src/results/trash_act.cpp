@@ -5,16 +5,18 @@
 
 #include <cerrno>
 
+#include "platform/file_system.h"
 #include "platform/system_error.h"
 
 namespace veldrano {
 
-int TrashAct::Do(ReachedFile& file) {
+int TrashAct::Do(ReachedFile& file, const ReachedFile& /*kept*/) {
   last_.reset();
   platform::Outcome<platform::TrashedFile> moved =
       can_.Move(file.Folder.Get(), file.Name, file.RealFolder(), file.Status().st_dev, file.Status().st_ino);
   if (!moved.Ok()) return moved.Error();
   last_ = std::move(moved.Value());
+  placeId_ = {static_cast<std::uint64_t>(file.Status().st_dev), static_cast<std::uint64_t>(file.Status().st_ino), 0};
   return 0;
 }
 
@@ -43,6 +45,15 @@ std::string TrashAct::FailureText(int error) const {
 
 std::string TrashAct::Where() const {
   return last_ ? "in the Trash as " + last_->FilePath + ", with its info file " + last_->InfoPath : "in the Trash";
+}
+
+std::string TrashAct::Place() const {
+  if (!last_) return {};
+  // The trash may be reached through a link (the home trash is the user's
+  // setting): the journal keeps the place without one.
+  const std::size_t slash = last_->FilePath.rfind('/');
+  const platform::Outcome<std::string> real = platform::RealPath(last_->FilePath.substr(0, slash));
+  return real.Ok() ? real.Value() + last_->FilePath.substr(slash) : last_->FilePath;
 }
 
 }  // namespace veldrano

@@ -1,6 +1,8 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "scan/scan_context.h"
 #include "support/recording_window.h"
 #include "support/temp_dir.h"
@@ -14,8 +16,13 @@ class EngineTest : public ::testing::Test {
   void SetUp() override {
     ScanContext = TScanContext{};
     ScanContext.Window = &window;
+    // Journals of actions go to the test's own folder, never the user's.
+    setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
   }
-  void TearDown() override { ScanContext = TScanContext{}; }
+  void TearDown() override {
+    ScanContext = TScanContext{};
+    unsetenv("XDG_STATE_HOME");
+  }
 
   RecordingWindow window;
   TempDir dir;

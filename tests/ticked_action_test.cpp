@@ -13,23 +13,16 @@
 #include <sstream>
 
 #include "platform/trash_can.h"
+#include "results/ticked_action.h"
 #include "results/trash_act.h"
-#include "results/trash_ticked.h"
 #include "scan/scan_driver.h"
-#include "support/scan_fixture.h"
 #include "support/temp_dir.h"
+#include "support/ticked_fixture.h"
 
 namespace veldrano {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 // The Path= line of an info file, percent-decoded: what a file manager
 // restores to.
@@ -49,49 +42,6 @@ std::string RestorePath(const std::string& infoPath) {
   return path;
 }
 
-// A scan of the tree with the desktop's trash in the test's own directory.
-class TrashTicked : public testing::ScanTest {
- protected:
-  void SetUp() override {
-    ScanTest::SetUp();
-    const char* old = std::getenv("XDG_DATA_HOME");
-    if (old != nullptr) oldDataHome = old;
-    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
-  }
-  void TearDown() override {
-    ScanContext.ReferenceFolders.clear();
-    if (oldDataHome) {
-      setenv("XDG_DATA_HOME", oldDataHome->c_str(), 1);
-    } else {
-      unsetenv("XDG_DATA_HOME");
-    }
-    ScanTest::TearDown();
-  }
-  void Scan() {
-    List(tree);
-    ASSERT_TRUE(sbStartClick());
-    window.log.clear();
-  }
-  std::string Trash() const { return dir / "data/Trash"; }
-  std::size_t Trashed() const {
-    return fs::exists(Trash() + "/files")
-               ? static_cast<std::size_t>(std::distance(fs::directory_iterator(Trash() + "/files"), {}))
-               : 0;
-  }
-  // The information (without its warning number) and comment of the log
-  // row naming path.
-  std::string LineAbout(const std::string& path) const {
-    for (const LogRow& row : window.log) {
-      if (row.Name != path) continue;
-      const bool numbered = row.Information.starts_with("Warning #") || row.Information.starts_with("Error #");
-      const std::size_t start = numbered ? row.Information.find(": ") + 2 : 0;
-      return row.Information.substr(start) + " / " + row.Comment;
-    }
-    return {};
-  }
-  std::optional<std::string> oldDataHome;
-};
-
 TEST_F(TrashTicked, ProvenCopiesGoToTheTrashAndCanBePutBack) {
   const std::string a = File("a", "same bytes"), b = File("b", "same bytes"), c = File("sub/c", "same bytes");
   File("d", "other"), File("e", "other");
@@ -101,13 +51,13 @@ TEST_F(TrashTicked, ProvenCopiesGoToTheTrashAndCanBePutBack) {
   for (SelectionRow& row : ScanContext.Selection) {
     if (PathOf(row) == tree + "/e") row.Checked = false;
   }
-  const TrashPlan plan = PlanTrashTicked();
+  const ActPlan plan = PlanTicked();
   ASSERT_EQ(plan.Files.size(), 3u);
   EXPECT_EQ(plan.Bytes, 10 + 10 + 5);
 
-  const TrashSummary summary = MoveTickedToTrash(plan);
-  EXPECT_EQ(summary.Moved, 3);
-  EXPECT_EQ(summary.MovedBytes, 25);
+  const ActSummary summary = MoveTickedToTrash(plan);
+  EXPECT_EQ(summary.Done, 3);
+  EXPECT_EQ(summary.DoneBytes, 25);
   EXPECT_EQ(summary.LeftInPlace, 0);
   EXPECT_FALSE(fs::exists(b));
   EXPECT_FALSE(fs::exists(c));
@@ -153,9 +103,9 @@ TEST_F(TrashTicked, NothingMovesWithoutProof) {
   fs::create_symlink(pair['e'].first, pair['e'].second);
   std::ofstream(pair['f'].second, std::ios::app) << "f";
 
-  const TrashSummary summary = MoveTickedToTrash(PlanTrashTicked());
+  const ActSummary summary = MoveTickedToTrash(PlanTicked());
   // Only b's copy had its proof; each group's first file stayed.
-  EXPECT_EQ(summary.Moved, 1);
+  EXPECT_EQ(summary.Done, 1);
   EXPECT_EQ(summary.LeftInPlace, 5);
   EXPECT_EQ(Trashed(), 1u);
   EXPECT_FALSE(fs::exists(pair['b'].second));
@@ -179,23 +129,13 @@ TEST_F(TrashTicked, NothingMovesWithoutProof) {
 class ActWithRace : public TrashAct {
  public:
   std::function<void(const ReachedFile&)> before, after;
-  int Do(ReachedFile& file) override {
+  int Do(ReachedFile& file, const ReachedFile& kept) override {
     if (before) before(file);
-    const int error = TrashAct::Do(file);
+    const int error = TrashAct::Do(file, kept);
     if (after) after(file);
     return error;
   }
 };
-
-void Overwrite(const std::string& path, const std::string& bytes, bool keepModificationTime = false) {
-  struct stat old {};
-  ASSERT_EQ(stat(path.c_str(), &old), 0);
-  std::fstream(path, std::ios::in | std::ios::out | std::ios::binary) << bytes;
-  if (keepModificationTime) {
-    const timespec times[2] = {old.st_atim, old.st_mtim};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-  }
-}
 
 TEST_F(TrashTicked, AFileChangedAroundTheRenameIsPutBack) {
   const std::string a = File("a", "same bytes"), b = File("b", "same bytes");
@@ -203,8 +143,8 @@ TEST_F(TrashTicked, AFileChangedAroundTheRenameIsPutBack) {
   ActWithRace act;
   // The copy that stays is edited after it was compared.
   act.before = [&](const ReachedFile&) { Overwrite(a, "SAME"); };
-  TrashSummary summary = MoveTickedToTrash(PlanTrashTicked(), &act);
-  EXPECT_EQ(summary.Moved, 0);
+  ActSummary summary = MoveTickedToTrash(PlanTicked(), &act);
+  EXPECT_EQ(summary.Done, 0);
   EXPECT_EQ(summary.LeftInPlace, 1);
   EXPECT_EQ(Contents(b), "same bytes");
   EXPECT_EQ(LineAbout(b), "Not moved to the Trash / The copy that stays, " + a + ", changed meanwhile: put back");
@@ -217,8 +157,8 @@ TEST_F(TrashTicked, AFileChangedAroundTheRenameIsPutBack) {
   Scan();
   window.log.clear();
   act.before = [&](const ReachedFile& file) { Overwrite(file.Path, "SAME", true); };
-  summary = MoveTickedToTrash(PlanTrashTicked(), &act);
-  EXPECT_EQ(summary.Moved, 0);
+  summary = MoveTickedToTrash(PlanTicked(), &act);
+  EXPECT_EQ(summary.Done, 0);
   EXPECT_EQ(Contents(b), "SAME bytes");
   EXPECT_EQ(LineAbout(b), "Not moved to the Trash / Its bytes no longer equal those of " + a + ": put back");
   EXPECT_EQ(Trashed(), 0u);
@@ -233,9 +173,9 @@ TEST_F(TrashTicked, AFileThatCannotGoBackStaysRestorable) {
     Overwrite(a, "SAME");
     std::ofstream(b) << "a new file";
   };
-  const TrashSummary summary = MoveTickedToTrash(PlanTrashTicked(), &act);
-  EXPECT_EQ(summary.Moved, 0);
-  EXPECT_EQ(summary.LeftInTrash, 1);
+  const ActSummary summary = MoveTickedToTrash(PlanTicked(), &act);
+  EXPECT_EQ(summary.Done, 0);
+  EXPECT_EQ(summary.LeftWithoutProof, 1);
   EXPECT_EQ(Contents(b), "a new file");
   const std::string trashed = Trash() + "/files/b", info = Trash() + "/info/b.trashinfo";
   EXPECT_EQ(Contents(trashed), "same bytes");
@@ -257,8 +197,8 @@ TEST_F(TrashTicked, NothingIsReachedThroughALinkMadeAfterTheScan) {
   Scan();
   fs::rename(tree + "/sub", tree + "/sub.old");
   fs::create_directory_symlink(victim, tree + "/sub");
-  TrashSummary summary = MoveTickedToTrash(PlanTrashTicked());
-  EXPECT_EQ(summary.Moved, 0);
+  ActSummary summary = MoveTickedToTrash(PlanTicked());
+  EXPECT_EQ(summary.Done, 0);
   EXPECT_EQ(LineAbout(b), "Not moved to the Trash / A folder on its path is now a link");
   EXPECT_EQ(Contents(victim + "/b"), "same bytes");
   EXPECT_EQ(Trashed(), 0u);
@@ -269,8 +209,8 @@ TEST_F(TrashTicked, NothingIsReachedThroughALinkMadeAfterTheScan) {
   Scan();
   fs::rename(tree, dir / "tree.old");
   fs::create_directory_symlink(dir / "tree.old/sub", tree);
-  summary = MoveTickedToTrash(PlanTrashTicked());
-  EXPECT_EQ(summary.Moved, 0);
+  summary = MoveTickedToTrash(PlanTicked());
+  EXPECT_EQ(summary.Done, 0);
   EXPECT_EQ(LineAbout(b),
             "Not moved to the Trash / The folder " + tree + "/ is no longer the one the scan went through");
   EXPECT_EQ(Trashed(), 0u);
@@ -282,12 +222,12 @@ TEST_F(TrashTicked, ATrashInsideTheScanIsNeverActedOn) {
   setenv("XDG_DATA_HOME", (tree + "/.local/share").c_str(), 1);
   const std::string photo = File("Pictures/p.jpg", "picture"), copy = File("Pictures/q.jpg", "picture");
   Scan();
-  ASSERT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
+  ASSERT_EQ(MoveTickedToTrash(PlanTicked()).Done, 1);
   const std::string trashed = tree + "/.local/share/Trash/files/q.jpg";
   ASSERT_TRUE(fs::exists(trashed));
   Scan();
   for (SelectionRow& row : ScanContext.Selection) row.Checked = PathOf(row) != trashed;
-  MoveTickedToTrash(PlanTrashTicked());
+  MoveTickedToTrash(PlanTicked());
   EXPECT_EQ(Contents(photo), "picture");
   EXPECT_EQ(Contents(trashed), "picture");
   EXPECT_TRUE(fs::exists(tree + "/.local/share/Trash/info/q.jpg.trashinfo"));
@@ -300,7 +240,7 @@ TEST_F(TrashTicked, AHomeTrashMayBeALinkToAFolderOfTheUsersOwn) {
   fs::create_directory_symlink(dir / "elsewhere", Trash());
   const std::string a = File("a", "same bytes"), b = File("b", "same bytes");
   Scan();
-  EXPECT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
+  EXPECT_EQ(MoveTickedToTrash(PlanTicked()).Done, 1);
   EXPECT_EQ(Contents(dir / "elsewhere/files/b"), "same bytes");
 
   // Somebody else's folder is no Trash of ours, and the message says why.
@@ -308,7 +248,7 @@ TEST_F(TrashTicked, AHomeTrashMayBeALinkToAFolderOfTheUsersOwn) {
   File("c", "same bytes");
   ASSERT_EQ(chown((dir / "elsewhere").c_str(), 12345, 12345), 0);
   Scan();
-  MoveTickedToTrash(PlanTrashTicked());
+  MoveTickedToTrash(PlanTicked());
   EXPECT_EQ(LineAbout(tree + "/c"),
             "Not moved to the Trash / No Trash can be used on its file system: The Trash "
             "folder " +
@@ -322,7 +262,7 @@ TEST_F(TrashTicked, LongNamesAreCutBetweenTwoCharacters) {
   File("a", "same bytes");
   File(name, "same bytes");
   Scan();
-  ASSERT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
+  ASSERT_EQ(MoveTickedToTrash(PlanTicked()).Done, 1);
   const std::string trashName = fs::directory_iterator(Trash() + "/files")->path().filename();
   EXPECT_EQ(trashName, name.substr(0, 244));
 }
@@ -340,8 +280,8 @@ TEST_F(TrashTicked, AReferenceFileIsNeverMoved) {
   EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (std::vector<std::string>{kept, copy}));
   EXPECT_EQ(ScanContext.FilesMetTwice, 1);
   for (SelectionRow& row : ScanContext.Selection) row.Checked = true;  // stale ticks
-  EXPECT_EQ(PlanTrashTicked().Files.size(), 1u);
-  EXPECT_EQ(MoveTickedToTrash(PlanTrashTicked()).Moved, 1);
+  EXPECT_EQ(PlanTicked().Files.size(), 1u);
+  EXPECT_EQ(MoveTickedToTrash(PlanTicked()).Done, 1);
   EXPECT_EQ(Contents(kept), "same bytes");
   EXPECT_EQ(Contents(tree + "/a-other/link"), "same bytes");
   EXPECT_FALSE(fs::exists(copy));
@@ -350,9 +290,9 @@ TEST_F(TrashTicked, AReferenceFileIsNeverMoved) {
   File("a-other/copy", "same bytes");
   ASSERT_TRUE(sbStartClick());
   window.log.clear();
-  TrashPlan stale = PlanTrashTicked();
+  ActPlan stale = PlanTicked();
   stale.Files = {{0, 0}};
-  EXPECT_EQ(MoveTickedToTrash(stale).Moved, 0);
+  EXPECT_EQ(MoveTickedToTrash(stale).Done, 0);
   EXPECT_EQ(LineAbout(kept), "Not moved to the Trash / In a reference folder");
   EXPECT_EQ(Contents(kept), "same bytes");
 
