@@ -52,8 +52,8 @@ class Scanner : public ::testing::Test {
     // runs the rest), so that the scanner is the shell's last program.
     // The user's own state (journals of actions) stays in the test's folder.
     std::string command = "exec env XDG_STATE_HOME='" + (dir / "state") + "' " + environment + " TMPDIR='" +
-                          (tmpdir.empty() ? tmp : tmpdir) + "' '" +
-                          VELDRANO_SCAN "' " + arguments + " 2>'" + (dir / "err") + "'";
+                          (tmpdir.empty() ? tmp : tmpdir) + "' '" + VELDRANO_SCAN "' " + arguments + " 2>'" +
+                          (dir / "err") + "'";
     if (output == Output::File) command += " >'" + (dir / "out") + "'";
     if (output == Output::Full) command += " >/dev/full";
     std::filesystem::remove(dir / "out");
@@ -107,7 +107,9 @@ TEST_F(Scanner, RejectsAWrongCommandLineWithStatus2AndOneLine) {
   const std::string t = " '" + tree + "'";
   for (const std::string& arguments :
        {std::string(""), "--bogus" + t, t + " --csv", "--csv a.csv --csv b.csv" + t, "--xml=a.xml --xml b.xml" + t,
-        "--csv-selected a.csv" + t + " --csv-selected=b.csv", "--trash-ticked --trash-ticked" + t}) {
+        "--csv-selected a.csv" + t + " --csv-selected=b.csv", "--trash-ticked --trash-ticked" + t,
+        "--trash-ticked --link-ticked hard" + t, "--link-ticked soft" + t, "--dry-run" + t,
+        "--remove-empty-folders --link-ticked hard" + t, "--undo j.tsv" + t}) {
     SCOPED_TRACE(arguments);
     const Outcome outcome = Run(arguments);
     EXPECT_EQ(outcome.status, 2);
@@ -554,3 +556,45 @@ TEST_F(TrashRace, LeavesAFileThatCannotGoBackRestorable) {
 }
 
 }  // namespace
+
+// The link is made, then the swap that would put it in place fails (strace
+// makes it fail): the duplicate stays as it was, and the link made under a
+// fresh name is gone again. The same when the symbolic link cannot be made
+// at all: nothing is removed for it.
+TEST_F(Scanner, AFailedLinkLeavesEveryDuplicateAsItWas) {
+  if (!HasStrace()) GTEST_SKIP() << "strace cannot trace here";
+  Write("a", "same bytes");
+  Write("b", "same bytes");
+  struct stat before {};
+  ASSERT_EQ(stat((tree + "/b").c_str(), &before), 0);
+  for (const auto& [kind, call] :
+       {std::pair{"hard", "renameat2:error=EIO"}, std::pair{"symbolic", "symlinkat:error=ENOSPC"}}) {
+    SCOPED_TRACE(kind);
+    const std::string name = std::string(call).substr(0, std::string(call).find(':'));
+    environment = "ASAN_OPTIONS=\"${ASAN_OPTIONS:-}:detect_leaks=0\" strace -f -qq -o /dev/null -e trace=" + name +
+                  " -e inject=" + call + " env";
+    const Outcome outcome = Run(std::string("--link-ticked ") + kind + " '" + tree + "'");
+    EXPECT_EQ(outcome.status, 1);
+    struct stat after {};
+    ASSERT_EQ(lstat((tree + "/b").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(Slurp(tree + "/b"), "same bytes");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(tree), {}), 2) << "a name was left behind";
+    EXPECT_NE(outcome.out.find("Not replaced with a "), std::string::npos) << outcome.out;
+  }
+}
+
+// Undo from the command line puts the files back from the journal the
+// action named, and a second undo finds nothing left.
+TEST_F(Scanner, UndoesTheLastActionFromItsJournal) {
+  Write("a", "same bytes");
+  Write("sub/b", "same bytes");
+  environment = "XDG_DATA_HOME='" + (dir / "data") + "'";
+  ASSERT_EQ(Run("--trash-ticked --remove-empty-folders '" + tree + "'").status, 0);
+  ASSERT_FALSE(std::filesystem::exists(tree + "/sub"));
+  const Outcome undone = Run("--undo-last");
+  EXPECT_EQ(undone.status, 0) << undone.err;
+  EXPECT_EQ(Slurp(tree + "/sub/b"), "same bytes");
+  EXPECT_NE(undone.out.find("Put back\t" + tree + "/sub/b\tFrom the Trash"), std::string::npos) << undone.out;
+  EXPECT_EQ(Run("--undo-last").status, 1);
+}
