@@ -60,7 +60,10 @@
 #include "results/results_model.h"
 #include "results/selection_sort.h"
 #include "results/tick_rules.h"
+#include "results/action_journal.h"
 #include "results/ticked_action.h"
+#include "results/undo_action.h"
+#include "windows/action_dialog.h"
 #include "scan/directory_list.h"
 #include "scan/failure_report.h"
 #include "scan/path_helpers.h"
@@ -441,6 +444,12 @@ void TForm1::BuildMenus() {
   file->addSeparator();
   file->addAction(QStringLiteral("&Quit"), this, &TForm1::Quit1Click);
 
+  QMenu* edit = menuBar()->addMenu(QStringLiteral("&Edit"));
+  UndoLast1 = edit->addAction(QIcon::fromTheme(QStringLiteral("edit-undo")), QStringLiteral("&Undo last action..."),
+                              this, &TForm1::UndoLastClick);
+  UndoLast1->setObjectName(QStringLiteral("UndoLast1"));
+  connect(edit, &QMenu::aboutToShow, this, [this] { UndoLast1->setEnabled(!ScanContext.Busy); });
+
   Action1 = menuBar()->addMenu(QStringLiteral("&Action"));
   Action1->setObjectName(QStringLiteral("Action1"));
   Export2CSV = Action1->addMenu(QStringLiteral("Export to &CSV"));
@@ -458,6 +467,13 @@ void TForm1::BuildMenus() {
   for (QWidget* view : {static_cast<QWidget*>(lvSelection), static_cast<QWidget*>(TreeView1)}) {
     new QShortcut(QKeySequence(QKeySequence::Delete), view, this, &TForm1::MoveToTrashClick, Qt::WidgetShortcut);
   }
+  const auto addAction = [this](const QString& text, ActionKind kind) {
+    return Action1->addAction(text, this, [this, kind] { ActOnTickedClick(kind); });
+  };
+  HardLinks1 = addAction(QStringLiteral("Replace ticked files with &hard links..."), ActionKind::HardLink);
+  SymbolicLinks1 = addAction(QStringLiteral("Replace ticked files with s&ymbolic links..."), ActionKind::SymbolicLink);
+  ShareBlocks1 = addAction(QStringLiteral("&Share blocks of ticked files with their copies..."), ActionKind::ShareBlocks);
+  MoveToFolder1 = addAction(QStringLiteral("Move ticked files to a &folder..."), ActionKind::Move);
   connect(Action1, &QMenu::aboutToShow, this, &TForm1::Action1Click);
   trashSeparator_ = new QAction(this);
   trashSeparator_->setSeparator(true);
@@ -706,35 +722,50 @@ void TForm1::Action1Click() {
   Export2XML->setEnabled(treeModel->NodeCount() >= 2 && !ScanContext.Busy);
   // Something ticked always leaves something to move: a group keeps only
   // one file, and has two at least.
-  MoveToTrash1->setEnabled(!ScanContext.Busy && std::ranges::any_of(ScanContext.Selection, &SelectionRow::Checked));
+  const bool ticked = !ScanContext.Busy && std::ranges::any_of(ScanContext.Selection, &SelectionRow::Checked);
+  for (QAction* act : {MoveToTrash1, HardLinks1, SymbolicLinks1, ShareBlocks1, MoveToFolder1}) act->setEnabled(ticked);
 }
 
-void TForm1::MoveToTrashClick() {
+void TForm1::MoveToTrashClick() { ActOnTickedClick(ActionKind::Trash); }
+
+void TForm1::ActOnTickedClick(ActionKind kind) {
   if (ScanContext.Busy) return;
   const ActPlan plan = PlanTicked();
   if (plan.Files.empty()) return;
-  const auto files = static_cast<long double>(plan.Files.size());
-  QMessageBox ask(QMessageBox::Question, QStringLiteral("Move to Trash"),
-                  QStringLiteral("Move %1 ticked %2 (%3) to the Trash?")
-                      .arg(ToDisplay(FormatCount(' ', files)), plan.Files.size() == 1 ? "file" : "files",
-                           ToDisplay(FormatSize(static_cast<long double>(plan.Bytes)))),
-                  QMessageBox::Cancel, this);
-  ask.setObjectName(QStringLiteral("TrashConfirmation"));
-  QString details = QStringLiteral(
-      "Each file is moved only if it is still the file the scan found and its bytes equal, one by one, those of a "
-      "file of its group that stays; a file that changes during its move is put back. "
-      "The file manager can put them back from the Trash.");
-  if (!plan.FirstKept.empty()) {
-    details += QStringLiteral("\n\nEvery file of %1 %2 is ticked: the first file of each stays.")
-                   .arg(plan.FirstKept.size())
-                   .arg(plan.FirstKept.size() == 1 ? "group" : "groups");
+  ActionDialog ask(kind, plan, lastMoveDirectory_, this);
+  if (ask.exec() != QDialog::Accepted) return;
+  const TickedAction action = ask.Chosen();
+  if (action.Kind == ActionKind::Move) lastMoveDirectory_ = ToDisplay(action.Destination);
+  ActOnTicked(plan, action);
+}
+
+void TForm1::UndoLastClick() {
+  if (ScanContext.Busy) return;
+  std::string problem;
+  const std::string journal = LastJournalToUndo(problem);
+  if (journal.empty()) {
+    QMessageBox::information(this, QStringLiteral("Undo last action"),
+                             problem.empty() ? QStringLiteral("No action is left to undo.")
+                                             : QStringLiteral("No action can be undone: %1").arg(ToDisplay(problem)));
+    return;
   }
-  ask.setInformativeText(details);
-  QPushButton* move = ask.addButton(QStringLiteral("&Move to Trash"), QMessageBox::AcceptRole);
+  std::vector<JournalEntry> entries;
+  ReadJournal(journal, entries, problem);
+  const auto left = std::ranges::count_if(entries, [](const JournalEntry& e) { return !e.Undone; });
+  QMessageBox ask(QMessageBox::Question, QStringLiteral("Undo last action"),
+                  QStringLiteral("Put back the %1 %2 of the last action?").arg(left).arg(left == 1 ? "file" : "files"),
+                  QMessageBox::Cancel, this);
+  ask.setObjectName(QStringLiteral("UndoConfirmation"));
+  ask.setInformativeText(
+      QStringLiteral("Files in the Trash go back to their places, links become separate copies again with their own "
+                     "mode and times, moved files move back; nothing that is at their places now is overwritten. "
+                     "Start a new scan to see them in the results again.\n\nJournal: %1")
+          .arg(ToDisplay(journal)));
+  QPushButton* putBack = ask.addButton(QStringLiteral("&Put back"), QMessageBox::AcceptRole);
   ask.setDefaultButton(QMessageBox::Cancel);
   ask.exec();
-  if (ask.clickedButton() != move) return;
-  MoveTickedToTrash(plan);
+  if (ask.clickedButton() != putBack) return;
+  UndoJournal(journal);
 }
 
 void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "scan/scan_scopes.h"
+#include "results/ticked_action.h"
 #include "scan/window_port.h"
 
 class QAbstractItemView;
@@ -97,6 +98,11 @@ class TForm1 : public QMainWindow, public WindowPort {
   QAction* Export_CSV_Selected;
   QAction* Export2XML;
   QAction* MoveToTrash1;  // Action menu, and Delete in the list or the tree
+  QAction* HardLinks1;    // Action menu: the other actions on the ticked files
+  QAction* SymbolicLinks1;
+  QAction* ShareBlocks1;
+  QAction* MoveToFolder1;
+  QAction* UndoLast1;  // Edit menu
   QMenu* pmTree;
   QMenu* pmSelection;      // tick rules: the "Selection" menu and the list's context menu
   QToolButton* sbAdd;      // beside the directory list: adds a directory
@@ -121,6 +127,12 @@ class TForm1 : public QMainWindow, public WindowPort {
   // Asks, naming the number of ticked files and their size, then moves them
   // to the Trash, each on proof (results/ticked_action.h).
   void MoveToTrashClick();
+  // The same for any action on the ticked files: the confirmation
+  // (ActionDialog), then the action or its dry run.
+  void ActOnTickedClick(ActionKind kind);
+  // Edit -> "Undo last action": asks, then puts back what the newest
+  // journal with something left to undo records.
+  void UndoLastClick();
   // Selection -> "Choose the copy to keep...": the keep rules dialog, and on
   // OK its ticks.
   void ChooseKeptClick();
@@ -189,6 +201,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   AttachedWindow attached_{this};      // the engine reports here from the start
   QAction* trashSeparator_ = nullptr;  // before MoveToTrash1 in the list's context menu
   QString lastExportDirectory_;        // where the save dialogs start next
+  QString lastMoveDirectory_;          // where the last move to a folder went
   bool closing_ = false;               // closed during a run
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;

@@ -33,6 +33,10 @@
 #include "app/single_instance.h"
 #include "app/termination_requests.h"
 #include "app/veldrano_f1.h"
+#include "windows/action_dialog.h"
+
+#include <QLabel>
+#include <QPushButton>
 #include "components/exceptions.h"
 #include "report/activity_log.h"
 #include "results/results_model.h"
@@ -309,6 +313,7 @@ class MainWindowTest : public QObject {
     for (const char* name : {"k1", "k2", "k3"}) std::ofstream(trash + "/" + name) << "kept?";
     for (const char* name : {"p1", "p2"}) std::ofstream(trash + "/" + name) << "pair";
     qputenv("XDG_DATA_HOME", scratch.filePath("data").toUtf8());
+    qputenv("XDG_STATE_HOME", scratch.filePath("state").toUtf8());
     TForm1 form;
     form.DropNames({trash});
     form.sbStartClick();
@@ -325,11 +330,13 @@ class MainWindowTest : public QObject {
     QString asked;
     const auto answer = [&asked](bool move) {
       QTimer::singleShot(20, [&asked, move] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        auto* box = qobject_cast<ActionDialog*>(QApplication::activeModalWidget());
         if (box == nullptr || box->objectName() != "TrashConfirmation") return;
-        asked = box->text();
-        for (QAbstractButton* button : box->buttons()) {
-          if ((box->buttonRole(button) == QMessageBox::AcceptRole) == move) button->click();
+        asked = box->Question->text();
+        if (move) {
+          box->Act->click();
+        } else {
+          box->reject();
         }
       });
     };
@@ -352,7 +359,20 @@ class MainWindowTest : public QObject {
     QVERIFY(Informations(form).contains("Files moved to the Trash: 2 (9 bytes)"));
     emit form.Action1->aboutToShow();
     QVERIFY(!form.MoveToTrash1->isEnabled());  // nothing ticked is left
+
+    // Edit -> Undo last action puts them back after asking.
+    QTimer::singleShot(20, [] {
+      auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+      if (box == nullptr || box->objectName() != "UndoConfirmation") return;
+      for (QAbstractButton* button : box->buttons()) {
+        if (box->buttonRole(button) == QMessageBox::AcceptRole) button->click();
+      }
+    });
+    form.UndoLast1->trigger();
+    QVERIFY(Informations(form).contains("Files put back: 2"));
+    QVERIFY(std::filesystem::is_empty(scratch.filePath("data/Trash/files").toStdString()));
     qunsetenv("XDG_DATA_HOME");
+    qunsetenv("XDG_STATE_HOME");
   }
 
   // A group found from a row far down the list is scrolled into the tree's
