@@ -22,6 +22,13 @@
 //                                   open after the scan ("dialog"), then its OK ("ticked")
 //   window_bench search TREE... TEXT  the results narrowed by the search field
 //   window_bench options TREE...    the Options dialog over the results
+//   window_bench act WHAT TREE...   for screenshots of the actions on ticked files:
+//                                   WHAT is menu (the Action menu open), trash, hard,
+//                                   symbolic, share or move (its confirmation open),
+//                                   done-KIND (the action done, its log shown), or
+//                                   undo (hard links made, then Edit -> Undo last
+//                                   action asking); XDG_DATA_HOME and XDG_STATE_HOME
+//                                   say where the Trash and the journals go
 //   window_bench show TREE...       scans the trees, opens the fourth list row's
 //                                   group in the tree as a double-click does,
 //                                   prints "shown" and leaves the window open
@@ -31,6 +38,8 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QTableView>
@@ -57,6 +66,7 @@
 #include "results/tick_rules.h"
 #include "results/ticked_action.h"
 #include "scan/scan_context.h"
+#include "windows/action_dialog.h"
 #include "windows/keep_rules_dialog.h"
 #include "windows/options_dialog.h"
 
@@ -284,6 +294,39 @@ int main(int argc, char** argv) {
         std::puts("shown");
         std::fflush(stdout);
       });
+    });
+    return app.exec();
+  }
+  if (mode == "act") {
+    using veldrano::ActionKind;
+    const std::string what = argv[2];
+    const std::string kindName = what.starts_with("done-") ? what.substr(5) : what == "undo" ? "hard" : what;
+    const ActionKind kind = kindName == "hard"       ? ActionKind::HardLink
+                            : kindName == "symbolic" ? ActionKind::SymbolicLink
+                            : kindName == "relative" ? ActionKind::RelativeSymbolicLink
+                            : kindName == "share"    ? ActionKind::ShareBlocks
+                            : kindName == "move"     ? ActionKind::Move
+                                                     : ActionKind::Trash;
+    veldrano::TForm1 form;
+    QTimer::singleShot(0, &form, [&] {
+      ScanInWindow(form, std::vector<std::string>(argv + 3, argv + argc));
+      QTimer::singleShot(600, &form, [] {
+        std::puts("shown");
+        std::fflush(stdout);
+      });
+      const QString aside = QString::fromLocal8Bit(argv[3]) + ".aside";
+      if (what == "menu") {
+        form.Action1Click();
+        form.Action1->popup(form.mapToGlobal(QPoint(form.width() / 5, form.menuBar()->height())));
+      } else if (what.starts_with("done-") || what == "undo") {
+        veldrano::TickedAction action{kind, aside.toStdString(), kind == ActionKind::Move, false};
+        veldrano::ActOnTicked(veldrano::PlanTicked(), action);
+        if (what == "undo") form.UndoLastClick();
+      } else {
+        auto* dialog = new veldrano::ActionDialog(kind, veldrano::PlanTicked(), aside, &form);
+        if (kind == ActionKind::Move) dialog->ShowFiles->setChecked(true);
+        dialog->show();
+      }
     });
     return app.exec();
   }

@@ -8,6 +8,8 @@
 #include <QClipboard>
 #include <QCloseEvent>
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QLocale>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -752,8 +754,16 @@ void TForm1::UndoLastClick() {
   std::vector<JournalEntry> entries;
   ReadJournal(journal, entries, problem);
   const auto left = std::ranges::count_if(entries, [](const JournalEntry& e) { return !e.Undone; });
+  const std::string& kind = entries.empty() ? std::string() : entries.front().Action;
+  const QString done = kind == "trash"        ? QStringLiteral("moved to the Trash")
+                       : kind == "hard-link"  ? QStringLiteral("replaced with hard links")
+                       : kind == "symbolic-link" ? QStringLiteral("replaced with symbolic links")
+                                                  : QStringLiteral("moved to another folder");
+  const QDateTime when = QDateTime::fromSecsSinceEpoch(entries.empty() ? 0 : entries.front().Time);
   QMessageBox ask(QMessageBox::Question, QStringLiteral("Undo last action"),
-                  QStringLiteral("Put back the %1 %2 of the last action?").arg(left).arg(left == 1 ? "file" : "files"),
+                  QStringLiteral("Put back the %1 %2 %3 on %4?")
+                      .arg(left)
+                      .arg(left == 1 ? "file" : "files", done, QLocale().toString(when, QLocale::ShortFormat)),
                   QMessageBox::Cancel, this);
   ask.setObjectName(QStringLiteral("UndoConfirmation"));
   ask.setInformativeText(

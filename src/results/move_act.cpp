@@ -11,6 +11,7 @@
 #include "platform/private_directory.h"
 #include "platform/renaming.h"
 #include "platform/system_error.h"
+#include "platform/user_folders.h"
 
 namespace veldrano {
 
@@ -35,8 +36,10 @@ std::string ListedFolderName(const std::string& listed) {
   return name.empty() ? "root" : name;
 }
 
-MoveAct::MoveAct(std::string destination) : destination_(std::move(destination)) {
-  platform::Outcome<platform::UniqueFd> opened = platform::OpenDirectory(destination_);
+MoveAct::MoveAct(std::string destination, bool make) : destination_(std::move(destination)) {
+  platform::Outcome<platform::UniqueFd> opened =
+      make ? platform::OpenOrMakeDirectories(destination_) : platform::OpenDirectory(destination_);
+  if (!make && opened.Error() == ENOENT) return;
   const platform::Outcome<std::string> real = platform::RealPath(destination_);
   if (!opened.Ok() || !real.Ok()) {
     problem_ =

@@ -20,8 +20,10 @@ namespace veldrano {
 class MoveAct : public ReversibleAct {
  public:
   // destination: the folder picked, as the user named it (its links are the
-  // user's own).
-  explicit MoveAct(std::string destination);
+  // user's own); made, with its missing parents, when make is set (a dry
+  // run makes nothing: a folder still to be made has nothing to collide
+  // with).
+  explicit MoveAct(std::string destination, bool make = true);
 
   // Why the folder picked cannot be used; empty when it can.
   const std::string& Problem() const { return problem_; }

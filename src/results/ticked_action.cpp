@@ -101,7 +101,7 @@ std::unique_ptr<ReversibleAct> ActFor(const TickedAction& action) {
     case Kind::SymbolicLink: return std::make_unique<LinkAct>(LinkAct::Kind::Symbolic);
     case Kind::RelativeSymbolicLink: return std::make_unique<LinkAct>(LinkAct::Kind::RelativeSymbolic);
     case Kind::ShareBlocks: return std::make_unique<ShareBlocksAct>();
-    case Kind::Move: return std::make_unique<MoveAct>(action.Destination);
+    case Kind::Move: return std::make_unique<MoveAct>(action.Destination, !action.DryRun);
   }
   return nullptr;
 }
