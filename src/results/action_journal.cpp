@@ -22,6 +22,8 @@ namespace {
 
 constexpr char Header[] = "# veldrano action journal 1\n";
 constexpr std::size_t ActFields = 19;
+// The journals kept: the oldest beyond these go when a new one is made.
+constexpr std::size_t KeptJournals = 100;
 
 std::string Escaped(const std::string& text) { return BackslashEscape(text, true); }
 
@@ -113,6 +115,23 @@ bool ReadAll(int fd, std::string& bytes) {
   }
 }
 
+bool IsJournalName(const std::string& name) { return name.starts_with("actions-") && name.ends_with(".tsv"); }
+
+// Removes the oldest journals of the folder but the newest keep - 1.
+void PruneJournals(int folder, std::size_t keep) {
+  std::vector<std::string> names;
+  platform::NamesIn(folder, names);
+  std::erase_if(names, [](const std::string& name) { return !IsJournalName(name); });
+  if (names.size() < keep) return;
+  std::sort(names.begin(), names.end());
+  for (std::size_t k = 0; k + keep <= names.size(); ++k) {
+    struct stat status {};
+    if (fstatat(folder, names[k].c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode)) {
+      unlinkat(folder, names[k].c_str(), 0);
+    }
+  }
+}
+
 std::string TimeName() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -136,6 +155,7 @@ std::optional<ActionJournal> ActionJournal::Create(std::string& problem) {
   platform::Outcome<platform::UniqueFd> folder =
       platform::OpenProgramFolder("XDG_STATE_HOME", ".local/state", folderPath, problem);
   if (!folder.Ok()) return std::nullopt;
+  PruneJournals(folder.Value().Get(), KeptJournals);
   ActionJournal journal;
   std::string name;
   const std::string stem = TimeName();
@@ -178,6 +198,8 @@ bool ActionJournal::WriteLine(const std::string& line) {
 }
 
 bool ActionJournal::Append(const JournalEntry& entry) { return WriteLine(ActLine(entry)); }
+
+bool ActionJournal::Sync() { return fsync(fd_.Get()) == 0; }
 
 bool ActionJournal::MarkUndone(std::size_t line) { return WriteLine("undone\t" + std::to_string(line) + "\n"); }
 

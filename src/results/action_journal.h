@@ -13,7 +13,7 @@ namespace veldrano {
 // The record of what an action did to each file, kept so that it can be
 // undone later, in the user's state folder ($XDG_STATE_HOME/veldrano, else
 // ~/.local/state/veldrano; private): one journal per action, named by the
-// time it began, created exclusively. It is text, one line per file,
+// time it began, created exclusively; the newest hundred are kept. It is text, one line per file,
 // written as the file is acted on:
 //   # veldrano action journal 1
 //   act TAB action TAB path TAB listed TAB kept TAB size TAB device TAB inode
@@ -54,6 +54,8 @@ class ActionJournal {
   // Appends one line, in one write: false when it could not be written.
   bool Append(const JournalEntry& entry);
   bool MarkUndone(std::size_t line);
+  // Puts what was written on disk.
+  bool Sync();
   const std::string& Path() const { return path_; }
 
  private:

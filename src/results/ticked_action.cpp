@@ -276,6 +276,7 @@ ActSummary ActOnTicked(const ActPlan& plan, const TickedAction& action, Reversib
   }
   if (journal) {
     if (summary.Done > 0 || summary.LeftWithoutProof > 0) {
+      journal->Sync();
       summary.Journal = journal->Path();
       AddLogEntry(LogInfo, "Journal of this action, to undo it", summary.Journal);
     } else {

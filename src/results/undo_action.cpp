@@ -295,6 +295,7 @@ UndoSummary UndoJournal(const std::string& path) {
     AddLogEntry(LogWarningSummary,
                 "Files not put back: " + CountText(summary.NotPutBack) + "... Please see logs above...");
   }
+  journal->Sync();
   work.reset();
   AddLogEntry(LogReady, ReadyText);
   return summary;
