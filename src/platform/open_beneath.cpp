@@ -83,4 +83,21 @@ Outcome<UniqueFd> OpenDirectoryBeneath(int root, const std::string& relative) {
   return fd;
 }
 
+Outcome<UniqueFd> MakeDirectoriesBeneath(int root, const std::string& relative) {
+  UniqueFd folder(fcntl(root, F_DUPFD_CLOEXEC, 0));
+  std::size_t start = 0;
+  while (folder.IsOpen() && start < relative.size()) {
+    std::size_t slash = relative.find('/', start);
+    if (slash == std::string::npos) slash = relative.size();
+    const std::string step = relative.substr(start, slash - start);
+    start = slash + 1;
+    if (step.empty() || step == ".") continue;
+    if (step == "..") return Outcome<UniqueFd>::Failure(EXDEV);
+    if (mkdirat(folder.Get(), step.c_str(), 0777) != 0 && errno != EEXIST) return Outcome<UniqueFd>::Failure(errno);
+    folder = UniqueFd(openat(folder.Get(), step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  }
+  if (!folder.IsOpen()) return Outcome<UniqueFd>::Failure(errno);
+  return folder;
+}
+
 }  // namespace veldrano::platform

@@ -20,4 +20,9 @@ int OpenBeneath(int root, const std::string& relative, int flags);
 // relative is empty.
 Outcome<UniqueFd> OpenDirectoryBeneath(int root, const std::string& relative);
 
+// The directory relative beneath root, each missing folder on the way made
+// (mode 0777 less the umask) and every one opened without following a
+// link: a name that is not a folder fails with ENOTDIR or ELOOP.
+Outcome<UniqueFd> MakeDirectoriesBeneath(int root, const std::string& relative);
+
 }  // namespace veldrano::platform

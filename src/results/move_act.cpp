@@ -8,6 +8,7 @@
 
 #include "platform/file_copy.h"
 #include "platform/file_system.h"
+#include "platform/open_beneath.h"
 #include "platform/private_directory.h"
 #include "platform/renaming.h"
 #include "platform/system_error.h"
@@ -56,18 +57,9 @@ platform::UniqueFd MoveAct::FolderFor(const ReachedFile& file) {
     way += '/';
     way.append(file.Below, 0, slash);
   }
-  platform::UniqueFd folder(dup(root_.Get()));
-  std::size_t start = 0;
-  while (folder.IsOpen() && start <= way.size()) {
-    std::size_t slash = way.find('/', start);
-    if (slash == std::string::npos) slash = way.size();
-    const std::string step = way.substr(start, slash - start);
-    start = slash + 1;
-    if (step.empty()) continue;
-    if (mkdirat(folder.Get(), step.c_str(), 0777) != 0 && errno != EEXIST) return platform::UniqueFd();
-    folder = platform::UniqueFd(openat(folder.Get(), step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  }
-  return folder;
+  platform::Outcome<platform::UniqueFd> folder = platform::MakeDirectoriesBeneath(root_.Get(), way);
+  errno = folder.Error();
+  return std::move(folder.Value());
 }
 
 int MoveAct::Do(ReachedFile& file, const ReachedFile& /*kept*/) {

@@ -62,27 +62,14 @@ std::optional<UniqueFd> OpenRealFolder(const std::string& real, Failure& failure
 std::optional<UniqueFd> OpenOrMakeFolder(const std::string& real, const std::string& listed, Failure& failure) {
   if (std::optional<UniqueFd> folder = OpenRealFolder(real, failure); folder || failure.Error != ENOENT) return folder;
   if (real != listed && !real.starts_with(listed + (listed == "/" ? "" : "/"))) return std::nullopt;
-  std::optional<UniqueFd> current = OpenRealFolder(listed, failure);
-  if (!current) return std::nullopt;
-  const std::string below = real.substr(listed.size());
-  std::size_t start = 0;
-  while (start < below.size()) {
-    std::size_t slash = below.find('/', start);
-    if (slash == std::string::npos) slash = below.size();
-    const std::string step = below.substr(start, slash - start);
-    start = slash + 1;
-    if (step.empty()) continue;
-    if (mkdirat(current->Get(), step.c_str(), 0777) != 0 && errno != EEXIST) {
-      failure.Text = "Can not make its folder again: " + SystemErrorText(errno);
-      return std::nullopt;
-    }
-    UniqueFd next(openat(current->Get(), step.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!next.IsOpen()) {
-      failure.Text = "Can not open its folder: " + SystemErrorText(errno);
-      return std::nullopt;
-    }
-    *current = std::move(next);
+  std::optional<UniqueFd> top = OpenRealFolder(listed, failure);
+  if (!top) return std::nullopt;
+  platform::Outcome<UniqueFd> made = platform::MakeDirectoriesBeneath(top->Get(), real.substr(listed.size()));
+  if (!made.Ok()) {
+    failure.Text = "Can not make its folder again: " + SystemErrorText(made.Error());
+    return std::nullopt;
   }
+  std::optional<UniqueFd> current = std::move(made.Value());
   failure = {};
   return current;
 }
