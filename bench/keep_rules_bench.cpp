@@ -23,7 +23,7 @@ void MakeResults(std::size_t groups, std::size_t copies) {
                                 "/home/u/Documents/scans/", "/home/u/Desktop/"};
   ScanContext.Selection.clear();
   for (std::uint32_t g = 0; g < groups; ++g) {
-    SignatureGroup group{std::to_string(g), 1000 + g, {}, {}, false};
+    SignatureGroup group{std::to_string(g), 1000 + g, {}, {}, false, {}};
     for (std::uint32_t f = 0; f < copies; ++f) {
       std::string name = "IMG_" + std::to_string(g);
       if (random() % 4 == 0) name += " (1)";

@@ -10,6 +10,7 @@ build=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev        # the window (Qt 6 Widgets) and its tests (Qt Test)
   libjpeg62-turbo-dev # the About window's picture
+  nlohmann-json3-dev  # saved results (JSON Lines): written and read by a well-kept parser
 )
 # Tests and benchmarks.
 develop=(

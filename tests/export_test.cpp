@@ -337,7 +337,7 @@ TEST_F(XmlExport, WritesOnlyTheRootWithoutGroups) {
   ASSERT_TRUE(ExportResult2XML(dir / "root.xml"));
   EXPECT_EQ(ReadAll(dir / "root.xml"), empty);
 
-  ScanContext.ResultsRoot->Groups.push_back({"ABC", 0, {}, {}, false});
+  ScanContext.ResultsRoot->Groups.push_back({"ABC", 0, {}, {}, false, {}});
   ASSERT_TRUE(ExportResult2XML(dir / "nofiles.xml"));
   EXPECT_EQ(ReadAll(dir / "nofiles.xml"),
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<Vesk>\r\n\t<ABC>\r\n\t</ABC>\r\n</Vesk>\r\n");

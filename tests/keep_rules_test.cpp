@@ -11,7 +11,7 @@ namespace {
 std::string Kept(const KeepRules& rules, const std::vector<std::string>& files,
                  const std::map<std::string, std::int64_t>& times = {}, const std::string& reference = "") {
   ResultsNode root;
-  root.Groups.push_back({"S", 1, files, {}, false});
+  root.Groups.push_back({"S", 1, files, {}, false, {}});
   KeepFacts facts;
   facts.InReference = [&](const std::string& path) { return !reference.empty() && path.starts_with(reference); };
   facts.ModifiedAt = [&](const SignatureGroup& group, std::size_t f) -> std::optional<std::int64_t> {

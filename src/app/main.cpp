@@ -1,4 +1,5 @@
-// veldrano: the desktop program. It takes no arguments but --version.
+// veldrano: the desktop program. It takes no arguments but --version, and
+// --open FILE (results saved earlier, opened in place of a new scan's).
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
   veldrano::TerminationRequests requests(&Form1);
   Form1.RestoreSession();
   Form1.show();
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (std::strcmp(argv[i], "--open") == 0) Form1.OpenResultsFile(QString::fromLocal8Bit(argv[i + 1]));
+  }
   const int status = app->exec();
   (void)status;
   return 0;

@@ -1,5 +1,8 @@
 #include "app/selection_model.h"
 
+#include <QApplication>
+#include <QPalette>
+
 #include <cstdint>
 #include <unordered_map>
 #include <vector>
@@ -36,13 +39,19 @@ QVariant SelectionModel::data(const QModelIndex& index, int role) const {
       if (index.column() == 0 && InReferenceFolder(PathOf(row))) {
         return QStringLiteral("In a reference folder: it may stay, it is never ticked");
       }
+      if (const std::string* why = ChangedSince(GroupOf(row), row.File); why != nullptr && index.column() < 2) {
+        return ToDisplay(*why) + QStringLiteral(": it is never acted on");
+      }
       return {};
     case Qt::TextAlignmentRole:
       if (index.column() == 1) return QVariant(Qt::AlignRight | Qt::AlignVCenter);
       return {};
     case Qt::BackgroundRole:
       return index.row() % 2 == 1 ? DesktopRowColours().SelectionStripe : DesktopRowColours().Plain;
-    case Qt::ForegroundRole: return DesktopRowColours().Text;
+    case Qt::ForegroundRole:
+      // A file gone or changed since its results were saved is greyed.
+      if (ChangedSince(GroupOf(row), row.File) != nullptr) return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
+      return DesktopRowColours().Text;
     default: return {};
   }
 }
@@ -51,7 +60,7 @@ bool SelectionModel::setData(const QModelIndex& index, const QVariant& value, in
   if (!index.isValid() || index.column() != 0 || role != Qt::CheckStateRole) return false;
   if (index.row() >= static_cast<int>(ScanContext.Selection.size())) return false;
   SelectionRow& row = ScanContext.Selection[static_cast<std::size_t>(index.row())];
-  if (InReferenceFolder(PathOf(row))) return false;
+  if (!MayBeTicked(row)) return false;
   row.Checked = value.value<Qt::CheckState>() == Qt::Checked;
   emit dataChanged(index, index, {Qt::CheckStateRole});
   return true;
@@ -62,10 +71,10 @@ Qt::ItemFlags SelectionModel::flags(const QModelIndex& index) const {
   Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
   if (index.column() != 0) return flags;
   flags |= Qt::ItemIsUserCheckable;
-  // A file of a reference folder shows its check box, greyed: it cannot be
-  // ticked.
+  // A file of a reference folder, or changed since its results were saved,
+  // shows its check box, greyed: it cannot be ticked.
   if (index.row() < static_cast<int>(ScanContext.Selection.size()) &&
-      InReferenceFolder(PathOf(ScanContext.Selection[static_cast<std::size_t>(index.row())]))) {
+      !MayBeTicked(ScanContext.Selection[static_cast<std::size_t>(index.row())])) {
     flags &= ~Qt::ItemIsEnabled;
   }
   return flags;

@@ -62,7 +62,9 @@
 #include "results/results_model.h"
 #include "results/selection_sort.h"
 #include "results/tick_rules.h"
+#include "export/log_export.h"
 #include "results/action_journal.h"
+#include "results/saved_results.h"
 #include "results/ticked_action.h"
 #include "results/undo_action.h"
 #include "windows/action_dialog.h"
@@ -145,6 +147,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   QFont small = font();  // the window's 8-point font, in the desktop's family
   small.setPointSize(8);
   setFont(small);
+  unsaved_ = new UnsavedWork(this);
   BuildLayout();
   BuildMenus();
 
@@ -349,6 +352,10 @@ void TForm1::BuildLayout() {
     if (!tickedRecount_->isActive()) tickedRecount_->start();
   };
   connect(selectionModel, &QAbstractItemModel::dataChanged, this, recount);
+  connect(selectionModel, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex&, const QModelIndex&, const QList<int>& roles) {
+            if (roles.contains(Qt::CheckStateRole)) unsaved_->TicksChanged();
+          });
   connect(selectionModel, &QAbstractItemModel::modelReset, this, recount);
   connect(selectionModel, &QAbstractItemModel::rowsInserted, this, recount);
   ShowTickedCount();
@@ -443,6 +450,17 @@ void TForm1::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   AddDirectory1 = file->addAction(QStringLiteral("&Add directory..."), this, &TForm1::AddDirectoryClick);
   connect(file, &QMenu::aboutToShow, this, [this] { AddDirectory1->setEnabled(sbStart->isEnabled()); });
+  file->addSeparator();
+  QAction* open = file->addAction(QStringLiteral("&Open results..."), this, &TForm1::OpenResultsClick);
+  QAction* save = file->addAction(QStringLiteral("&Save results..."), this, &TForm1::SaveResultsClick);
+  QAction* saveLog = file->addAction(QStringLiteral("Save &log..."), this, &TForm1::SaveLogClick);
+  open->setShortcut(QKeySequence::Open);
+  save->setShortcut(QKeySequence::Save);
+  connect(file, &QMenu::aboutToShow, this, [this, open, save, saveLog] {
+    open->setEnabled(!ScanContext.Busy);
+    save->setEnabled(!ScanContext.Busy && selectionModel->rowCount() > 0);
+    saveLog->setEnabled(!ScanContext.Busy && logModel->rowCount() > 0);
+  });
   file->addSeparator();
   file->addAction(QStringLiteral("&Quit"), this, &TForm1::Quit1Click);
 
@@ -630,12 +648,14 @@ void TForm1::ClearLog() {
 }
 
 void TForm1::ResultsCleared() {
+  unsaved_->TicksSettled();
   lvSelection->horizontalHeader()->setSortIndicatorShown(false);  // an empty list is in no order yet
   selectionModel->Reload();
   treeModel->Reload();
 }
 
 void TForm1::ResultsReplaced() {
+  unsaved_->TicksSettled();  // acted on, or other results
   selectionModel->Reload();
   treeModel->Reload();
   TreeView1->expand(treeModel->RootIndex());
@@ -668,6 +688,10 @@ void TForm1::ProcessMessages() {
 // ---- Handlers -------------------------------------------------------------
 
 void TForm1::sbStartClick() {
+  if (!ScanContext.Busy && !unsaved_->MayGoOn(UnsavedWork::Moment::Start, [this] { return SaveResultsClick(); },
+                                              [this] { return SaveLogClick(); })) {
+    return;
+  }
   veldrano::sbStartClick();
   // Once the user has said which copies stay, each scan ticks by it.
   const KeepRulesSettings keep = LoadKeepRulesSettings();
@@ -675,6 +699,7 @@ void TForm1::sbStartClick() {
     ApplyTickRule([&keep] { TickByKeepRules(keep.Rules); });
     AddLogEntry(LogInfo, "Ticked by the rules of \"Choose the copy to keep\"", "", WriteKeepRules(keep.Rules));
   }
+  unsaved_->TicksSettled();  // what a scan ticks by itself loses nothing
 }
 
 void TForm1::OptionsClick() {
@@ -703,7 +728,13 @@ void TForm1::ChooseKeptClick() {
 
 void TForm1::sbStopClick() { veldrano::sbStopClick(); }
 
-void TForm1::sbResetClick() { veldrano::sbResetClick(); }
+void TForm1::sbResetClick() {
+  if (!unsaved_->MayGoOn(UnsavedWork::Moment::Clear, [this] { return SaveResultsClick(); },
+                         [this] { return SaveLogClick(); })) {
+    return;
+  }
+  veldrano::sbResetClick();
+}
 
 void TForm1::sbPinClick() {
   const bool pinned = sbPin->isChecked();
@@ -738,7 +769,7 @@ void TForm1::ActOnTickedClick(ActionKind kind) {
   if (ask.exec() != QDialog::Accepted) return;
   const TickedAction action = ask.Chosen();
   if (action.Kind == ActionKind::Move) lastMoveDirectory_ = ToDisplay(action.Destination);
-  ActOnTicked(plan, action);
+  if (ActOnTicked(plan, action).Done > 0 && !action.DryRun) unsaved_->LogRecordsActs();
 }
 
 void TForm1::UndoLastClick() {
@@ -775,7 +806,62 @@ void TForm1::UndoLastClick() {
   ask.setDefaultButton(QMessageBox::Cancel);
   ask.exec();
   if (ask.clickedButton() != putBack) return;
-  UndoJournal(journal);
+  if (UndoJournal(journal).PutBack > 0) unsaved_->LogRecordsActs();
+}
+
+bool TForm1::SaveResultsClick() {
+  bool saved = false;
+  ExportThroughDialog(QStringLiteral("Saved results (*.veldrano)"), QStringLiteral("veldrano"),
+                      [&saved](const std::string& path) { saved = SaveResults(path); });
+  if (saved) unsaved_->TicksSettled();
+  return saved;
+}
+
+bool TForm1::SaveLogClick() {
+  std::vector<LogRow> rows;
+  for (int i = 0; i < logModel->rowCount(); ++i) rows.push_back(logModel->Row(i));
+  bool saved = false;
+  ExportThroughDialog(QStringLiteral("Log (*.tsv)"), QStringLiteral("tsv"),
+                      [&saved, &rows](const std::string& path) { saved = SaveLog(rows, path); });
+  if (saved) unsaved_->LogSaved();
+  return saved;
+}
+
+void TForm1::OpenResultsClick() {
+  if (ScanContext.Busy) return;
+  const QString path = QFileDialog::getOpenFileName(
+      this, QStringLiteral("Open results"), lastExportDirectory_.isEmpty() ? QDir::homePath() : lastExportDirectory_,
+      QStringLiteral("Saved results (*.veldrano);;All files (*)"));
+  if (path.isEmpty()) return;
+  if (!unsaved_->MayGoOn(UnsavedWork::Moment::Open, [this] { return SaveResultsClick(); },
+                         [this] { return SaveLogClick(); })) {
+    return;
+  }
+  OpenResultsFile(path);
+}
+
+bool TForm1::OpenResultsFile(const QString& path) {
+  std::string problem;
+  const BusyScope busy;
+  const std::optional<OpenedResults> opened = OpenResults(ToBytes(path), problem);
+  if (!opened) {
+    AddLogEntry(LogError, "Can not open the results", ToBytes(path), problem);
+    QMessageBox::warning(this, QStringLiteral("Open results"), ToDisplay(problem));
+    return false;
+  }
+  // The directory list as the results had it, reference marks and all.
+  ClearDirectories();
+  DropNames(opened->Folders);
+  for (std::size_t k = 0; k < opened->Folders.size(); ++k) {
+    for (int i = 0; i < DirectoryCount(); ++i) {
+      if (Directory(i) == opened->Folders[k]) {
+        Lista->topLevelItem(i)->setCheckState(1, opened->Reference[k] ? Qt::Checked : Qt::Unchecked);
+      }
+    }
+  }
+  unsaved_->TicksSettled();
+  ShowTickedCount();
+  return true;
 }
 
 void TForm1::ExportThroughDialog(const QString& filter, const QString& suffix,
@@ -1082,6 +1168,11 @@ void TForm1::SaveSession() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+  if (!ScanContext.Busy && !unsaved_->MayGoOn(UnsavedWork::Moment::Quit, [this] { return SaveResultsClick(); },
+                                              [this] { return SaveLogClick(); })) {
+    event->ignore();
+    return;
+  }
   SaveSession();
   // Closed during a run: the run is stopped as by the Stop button, so that it
   // ends at once and takes its work directory with it, rather than going on

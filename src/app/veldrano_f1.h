@@ -6,6 +6,7 @@
 #include <string>
 
 #include "scan/scan_scopes.h"
+#include "app/unsaved_work.h"
 #include "results/ticked_action.h"
 #include "scan/window_port.h"
 
@@ -133,6 +134,18 @@ class TForm1 : public QMainWindow, public WindowPort {
   // Edit -> "Undo last action": asks, then puts back what the newest
   // journal with something left to undo records.
   void UndoLastClick();
+  // File -> "Save results...": the results with their ticks, to a file
+  // chosen with the save dialog; false when nothing was saved.
+  bool SaveResultsClick();
+  // File -> "Open results...": asks first when ticks would be lost.
+  void OpenResultsClick();
+  // Opens the results saved at path in place of the window's (veldrano
+  // --open FILE); a file that is not such results is refused with a
+  // message, and nothing changes.
+  bool OpenResultsFile(const QString& path);
+  // File -> "Save log...": the log in veldrano-scan's line form; false when
+  // nothing was saved.
+  bool SaveLogClick();
   // Selection -> "Choose the copy to keep...": the keep rules dialog, and on
   // OK its ticks.
   void ChooseKeptClick();
@@ -202,6 +215,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   QAction* trashSeparator_ = nullptr;  // before MoveToTrash1 in the list's context menu
   QString lastExportDirectory_;        // where the save dialogs start next
   QString lastMoveDirectory_;          // where the last move to a folder went
+  UnsavedWork* unsaved_ = nullptr;     // ticks and a log Clear, Start, Open or Quit would lose
   bool closing_ = false;               // closed during a run
   QElapsedTimer pumpClock_;
   qint64 lastPump_ = -1000;

@@ -17,6 +17,7 @@
 #include "platform/system_error.h"
 #include "program_info.h"
 #include "results/action_journal.h"
+#include "results/saved_results.h"
 #include "results/keep_rules.h"
 #include "results/ticked_action.h"
 #include "results/undo_action.h"
@@ -46,6 +47,8 @@ constexpr const char* Usage =
     "  --csv-selected FILE  write the ticked rows (every duplicate but the first\n"
     "                       file of its group) to FILE\n"
     "  --xml FILE           write the results tree to FILE as XML\n"
+    "  --save-results FILE  save the results with their ticks to FILE, to open\n"
+    "                       later in the window (File, Open results...)\n"
     "  --reference DIR      the files in DIR (one of the directories to scan, or\n"
     "                       a directory inside one; repeatable) may be the copy\n"
     "                       that stays but are never ticked nor moved; groups\n"
@@ -139,7 +142,7 @@ constexpr const char* Usage =
 struct Options {
   std::vector<std::string> directories;
   std::vector<std::string> references;
-  std::string csv, csvSelected, xml;
+  std::string csv, csvSelected, xml, saveResults;
   std::optional<veldrano::KeepRules> keep;
   bool trashTicked = false, shareTicked = false, removeEmptyFolders = false, dryRun = false, undoLast = false;
   std::string linkTicked, moveTicked, undo;
@@ -246,6 +249,7 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
     if (name == "--csv") target = &options.csv;
     if (name == "--csv-selected") target = &options.csvSelected;
     if (name == "--xml") target = &options.xml;
+    if (name == "--save-results") target = &options.saveResults;
     if (name == "--link-ticked") target = &options.linkTicked;
     if (name == "--move-ticked") target = &options.moveTicked;
     if (name == "--undo") target = &options.undo;
@@ -383,6 +387,7 @@ int Scan(const Options& options, int& logWriteError) {
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
+  if (!options.saveResults.empty()) ok = veldrano::SaveResults(options.saveResults) && ok;
   logWriteError = window.LogWriteError();
   // A request to stop, during the scan or the exports, outweighs the rest:
   // what was found is partial, or was not to be acted on.

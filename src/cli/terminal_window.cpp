@@ -1,5 +1,7 @@
 #include "cli/terminal_window.h"
 
+#include "export/log_export.h"
+
 #include <sys/ioctl.h>
 #include <unistd.h>
 
@@ -43,8 +45,7 @@ std::string TerminalWindow::EscapeColumn(std::string_view text) { return Backsla
 
 void TerminalWindow::AppendLogRow(const LogRow& row) {
   ClearStatus();
-  const std::string line = EscapeColumn(row.Time) + "\t" + EscapeColumn(row.Information) + "\t" +
-                           EscapeColumn(row.Name) + "\t" + EscapeColumn(row.Comment) + "\n";
+  const std::string line = LogLine(row);
   if (logWriteError_ == 0) {
     errno = 0;
     if (std::fwrite(line.data(), 1, line.size(), log_) != line.size() || std::fflush(log_) != 0) {

@@ -135,6 +135,10 @@ ActOutcome ActOnProvenCopy(const SignatureGroup& group, std::uint32_t f, const s
     outcome.Text = "In a reference folder";
     return outcome;
   }
+  if (const std::string* why = ChangedSince(group, f)) {
+    outcome.Text = *why;
+    return outcome;
+  }
   std::optional<ReachedFile> file =
       reacher.Reach(group.Files[f], f < group.Scanned.size() ? group.Scanned[f] : ScannedFile{}, outcome.Text);
   if (!file) return outcome;

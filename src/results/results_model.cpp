@@ -100,7 +100,7 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
   }
   root.ReferenceOnly.erase(signature);
   const auto group = static_cast<std::uint32_t>(root.Groups.size());
-  root.Groups.push_back({signature, size, {firstPath, path}, {firstId, id}, reference || firstReference});
+  root.Groups.push_back({signature, size, {firstPath, path}, {firstId, id}, reference || firstReference, {}});
   root.GroupIndex.emplace(signature, group);
   rows.push_back({group, 0, false});
   rows.push_back({group, 1, !reference});
@@ -118,17 +118,19 @@ void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving) {
   for (std::uint32_t g = 0; g < root.Groups.size(); ++g) {
     SignatureGroup& group = root.Groups[g];
     newFile[g].assign(group.Files.size(), Gone);
-    std::vector<std::string> files;
+    std::vector<std::string> files, changed;
     std::vector<ScannedFile> ids;
     for (std::uint32_t f = 0; f < group.Files.size(); ++f) {
       if (g < leaving.size() && f < leaving[g].size() && leaving[g][f]) continue;
       newFile[g][f] = static_cast<std::uint32_t>(files.size());
       files.push_back(std::move(group.Files[f]));
       ids.push_back(f < group.Scanned.size() ? group.Scanned[f] : ScannedFile{});
+      if (!group.Changed.empty()) changed.push_back(f < group.Changed.size() ? group.Changed[f] : std::string());
     }
     if (files.size() < 2) continue;
     newGroup[g] = static_cast<std::uint32_t>(kept.size());
-    kept.push_back({std::move(group.Signature), group.Size, std::move(files), std::move(ids), group.HasReference});
+    kept.push_back({std::move(group.Signature), group.Size, std::move(files), std::move(ids), group.HasReference,
+                    std::move(changed)});
   }
   root.Groups = std::move(kept);
   root.GroupIndex.clear();
@@ -155,6 +157,10 @@ std::optional<TreeNodeRef> FindTreeNode(std::string_view text) {
     }
   }
   return std::nullopt;
+}
+
+bool MayBeTicked(const SelectionRow& row) {
+  return !InReferenceFolder(PathOf(row)) && ChangedSince(GroupOf(row), row.File) == nullptr;
 }
 
 const SignatureGroup& GroupOf(const SelectionRow& row) { return ScanContext.ResultsRoot->Groups[row.Group]; }

@@ -41,7 +41,17 @@ struct SignatureGroup {
   std::vector<std::string> Files;    // first stored file, then every duplicate in the order found
   std::vector<ScannedFile> Scanned;  // Files[i] as the scan found it
   bool HasReference = false;         // a file of it lies in a reference folder
+  // Results read back from a file: for each file found gone or changed
+  // since they were saved, why (empty for the others, and when none is).
+  // Such a file is shown as such and never acted on.
+  std::vector<std::string> Changed;
 };
+
+// Why file f of group may no longer be acted on as the results show it,
+// or null.
+inline const std::string* ChangedSince(const SignatureGroup& group, std::uint32_t f) {
+  return f < group.Changed.size() && !group.Changed[f].empty() ? &group.Changed[f] : nullptr;
+}
 
 // Level 0 of the tree: the root "VESK" and its groups, in the order found.
 struct ResultsNode {
@@ -100,6 +110,10 @@ struct TreeNodeRef {
 // equals text with the letters a-z taken as upper case; none if there is
 // none or the tree is empty.
 std::optional<TreeNodeRef> FindTreeNode(std::string_view text);
+
+// Whether the file of row may be ticked and acted on: not in a reference
+// folder, not found changed since its results were saved.
+bool MayBeTicked(const SelectionRow& row);
 
 // Accessors for the views and the exports.
 const SignatureGroup& GroupOf(const SelectionRow& row);

@@ -16,7 +16,7 @@ std::string_view FolderOf(std::string_view path) {
 }
 
 // Sets the tick of a row, which a file in a reference folder never takes.
-void SetTick(SelectionRow& row, bool ticked) { row.Checked = ticked && !InReferenceFolder(PathOf(row)); }
+void SetTick(SelectionRow& row, bool ticked) { row.Checked = ticked && MayBeTicked(row); }
 
 // Keeps, in each group, the file whose time is best by better (oldest or
 // newest); files found first win ties.

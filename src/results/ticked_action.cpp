@@ -158,8 +158,9 @@ ActPlan PlanTicked() {
   if (!ScanContext.ResultsRoot) return plan;
   const auto& groups = ScanContext.ResultsRoot->Groups;
   std::vector<std::uint32_t> unticked(groups.size(), 0);
-  // A file in a reference folder stays, whatever its tick says.
-  const auto ticked = [](const SelectionRow& row) { return row.Checked && !InReferenceFolder(PathOf(row)); };
+  // A file in a reference folder stays, whatever its tick says, and so does
+  // one found changed since the results were saved.
+  const auto ticked = [](const SelectionRow& row) { return row.Checked && MayBeTicked(row); };
   for (const SelectionRow& row : ScanContext.Selection) {
     if (!ticked(row)) ++unticked[row.Group];
   }
