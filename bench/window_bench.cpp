@@ -39,9 +39,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenuBar>
-#include <QPushButton>
 #include <QMouseEvent>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>

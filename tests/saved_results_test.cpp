@@ -62,7 +62,7 @@ TEST_F(SavedResults, AFileChangedSinceIsMarkedAndNeverActedOn) {
   EXPECT_EQ(*ChangedSince(group, 1), "Changed since the results were saved");
   EXPECT_EQ(*ChangedSince(group, 2), "Gone since the results were saved");
   for (SelectionRow& row : ScanContext.Selection) row.Checked = true;  // stale ticks
-  ASSERT_EQ(PlanTicked().Files.size(), 1u);  // only a: and no copy of it is left to prove it
+  ASSERT_EQ(PlanTicked().Files.size(), 1u);                            // only a: and no copy of it is left to prove it
   EXPECT_EQ(MoveTickedToTrash(PlanTicked()).Done, 0);
   ActPlan stale;
   stale.Files = {{0, 1}};

@@ -50,7 +50,8 @@ QVariant SelectionModel::data(const QModelIndex& index, int role) const {
       return index.row() % 2 == 1 ? DesktopRowColours().SelectionStripe : DesktopRowColours().Plain;
     case Qt::ForegroundRole:
       // A file gone or changed since its results were saved is greyed.
-      if (ChangedSince(GroupOf(row), row.File) != nullptr) return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
+      if (ChangedSince(GroupOf(row), row.File) != nullptr)
+        return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
       return DesktopRowColours().Text;
     default: return {};
   }

@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QLocale>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -21,6 +20,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -54,26 +54,26 @@
 #include "components/layout_scale.h"
 #include "components/screen_fit.h"
 #include "export/csv_export.h"
+#include "export/log_export.h"
 #include "export/xml_export.h"
 #include "report/activity_log.h"
 #include "report/formatting.h"
+#include "results/action_journal.h"
 #include "results/keep_rules.h"
 #include "results/reference_folders.h"
 #include "results/results_model.h"
+#include "results/saved_results.h"
 #include "results/selection_sort.h"
 #include "results/tick_rules.h"
-#include "export/log_export.h"
-#include "results/action_journal.h"
-#include "results/saved_results.h"
 #include "results/ticked_action.h"
 #include "results/undo_action.h"
-#include "windows/action_dialog.h"
 #include "scan/directory_list.h"
 #include "scan/failure_report.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
 #include "scan/window_texts.h"
+#include "windows/action_dialog.h"
 #include "windows/keep_rules_dialog.h"
 #include "windows/options_dialog.h"
 #include "windows/veldrano_f2.h"
@@ -492,7 +492,8 @@ void TForm1::BuildMenus() {
   };
   HardLinks1 = addAction(QStringLiteral("Replace ticked files with &hard links..."), ActionKind::HardLink);
   SymbolicLinks1 = addAction(QStringLiteral("Replace ticked files with s&ymbolic links..."), ActionKind::SymbolicLink);
-  ShareBlocks1 = addAction(QStringLiteral("&Share blocks of ticked files with their copies..."), ActionKind::ShareBlocks);
+  ShareBlocks1 =
+      addAction(QStringLiteral("&Share blocks of ticked files with their copies..."), ActionKind::ShareBlocks);
   MoveToFolder1 = addAction(QStringLiteral("Move ticked files to a &folder..."), ActionKind::Move);
   connect(Action1, &QMenu::aboutToShow, this, &TForm1::Action1Click);
   trashSeparator_ = new QAction(this);
@@ -688,8 +689,9 @@ void TForm1::ProcessMessages() {
 // ---- Handlers -------------------------------------------------------------
 
 void TForm1::sbStartClick() {
-  if (!ScanContext.Busy && !unsaved_->MayGoOn(UnsavedWork::Moment::Start, [this] { return SaveResultsClick(); },
-                                              [this] { return SaveLogClick(); })) {
+  if (!ScanContext.Busy &&
+      !unsaved_->MayGoOn(
+          UnsavedWork::Moment::Start, [this] { return SaveResultsClick(); }, [this] { return SaveLogClick(); })) {
     return;
   }
   veldrano::sbStartClick();
@@ -729,8 +731,8 @@ void TForm1::ChooseKeptClick() {
 void TForm1::sbStopClick() { veldrano::sbStopClick(); }
 
 void TForm1::sbResetClick() {
-  if (!unsaved_->MayGoOn(UnsavedWork::Moment::Clear, [this] { return SaveResultsClick(); },
-                         [this] { return SaveLogClick(); })) {
+  if (!unsaved_->MayGoOn(
+          UnsavedWork::Moment::Clear, [this] { return SaveResultsClick(); }, [this] { return SaveLogClick(); })) {
     return;
   }
   veldrano::sbResetClick();
@@ -786,10 +788,10 @@ void TForm1::UndoLastClick() {
   ReadJournal(journal, entries, problem);
   const auto left = std::ranges::count_if(entries, [](const JournalEntry& e) { return !e.Undone; });
   const std::string& kind = entries.empty() ? std::string() : entries.front().Action;
-  const QString done = kind == "trash"        ? QStringLiteral("moved to the Trash")
-                       : kind == "hard-link"  ? QStringLiteral("replaced with hard links")
+  const QString done = kind == "trash"           ? QStringLiteral("moved to the Trash")
+                       : kind == "hard-link"     ? QStringLiteral("replaced with hard links")
                        : kind == "symbolic-link" ? QStringLiteral("replaced with symbolic links")
-                                                  : QStringLiteral("moved to another folder");
+                                                 : QStringLiteral("moved to another folder");
   const QDateTime when = QDateTime::fromSecsSinceEpoch(entries.empty() ? 0 : entries.front().Time);
   QMessageBox ask(QMessageBox::Question, QStringLiteral("Undo last action"),
                   QStringLiteral("Put back the %1 %2 %3 on %4?")
@@ -832,33 +834,33 @@ void TForm1::OpenResultsClick() {
   const QString path = QFileDialog::getOpenFileName(
       this, QStringLiteral("Open results"), lastExportDirectory_.isEmpty() ? QDir::homePath() : lastExportDirectory_,
       QStringLiteral("Saved results (*.veldrano);;All files (*)"));
-  if (path.isEmpty()) return;
-  if (!unsaved_->MayGoOn(UnsavedWork::Moment::Open, [this] { return SaveResultsClick(); },
-                         [this] { return SaveLogClick(); })) {
-    return;
-  }
-  OpenResultsFile(path);
+  if (!path.isEmpty()) OpenResultsFile(path);
 }
 
 bool TForm1::OpenResultsFile(const QString& path) {
+  if (ScanContext.Busy ||
+      !unsaved_->MayGoOn(
+          UnsavedWork::Moment::Open, [this] { return SaveResultsClick(); }, [this] { return SaveLogClick(); })) {
+    return false;
+  }
   std::string problem;
-  const BusyScope busy;
-  const std::optional<OpenedResults> opened = OpenResults(ToBytes(path), problem);
+  std::optional<OpenedResults> opened;
+  {
+    const BusyScope busy;
+    opened = OpenResults(ToBytes(path), problem);
+  }
   if (!opened) {
     AddLogEntry(LogError, "Can not open the results", ToBytes(path), problem);
     QMessageBox::warning(this, QStringLiteral("Open results"), ToDisplay(problem));
     return false;
   }
-  // The directory list as the results had it, reference marks and all.
-  ClearDirectories();
-  DropNames(opened->Folders);
-  for (std::size_t k = 0; k < opened->Folders.size(); ++k) {
-    for (int i = 0; i < DirectoryCount(); ++i) {
-      if (Directory(i) == opened->Folders[k]) {
-        Lista->topLevelItem(i)->setCheckState(1, opened->Reference[k] ? Qt::Checked : Qt::Unchecked);
-      }
-    }
+  // The directory list as the results had it, reference marks and all
+  // (ScanContext.ReferenceFolders holds them now).
+  {
+    const QSignalBlocker quiet(Lista);
+    Lista->clear();
   }
+  ListDirectories(opened->Folders);
   unsaved_->TicksSettled();
   ShowTickedCount();
   return true;
@@ -1168,8 +1170,9 @@ void TForm1::SaveSession() {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-  if (!ScanContext.Busy && !unsaved_->MayGoOn(UnsavedWork::Moment::Quit, [this] { return SaveResultsClick(); },
-                                              [this] { return SaveLogClick(); })) {
+  if (!ScanContext.Busy &&
+      !unsaved_->MayGoOn(
+          UnsavedWork::Moment::Quit, [this] { return SaveResultsClick(); }, [this] { return SaveLogClick(); })) {
     event->ignore();
     return;
   }
@@ -1201,6 +1204,10 @@ void TForm1::dropEvent(QDropEvent* event) {
 
 void TForm1::DropNames(const std::vector<std::string>& names) {
   if (!sbStart->isEnabled()) return;  // a long operation runs: the drop is refused
+  ListDirectories(names);
+}
+
+void TForm1::ListDirectories(const std::vector<std::string>& names) {
   const BusyScope busy;
   std::vector<std::string> list;
   for (int i = 0; i < DirectoryCount(); ++i) list.push_back(Directory(i));

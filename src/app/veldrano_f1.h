@@ -5,9 +5,9 @@
 #include <functional>
 #include <string>
 
-#include "scan/scan_scopes.h"
 #include "app/unsaved_work.h"
 #include "results/ticked_action.h"
+#include "scan/scan_scopes.h"
 #include "scan/window_port.h"
 
 class QAbstractItemView;
@@ -140,8 +140,8 @@ class TForm1 : public QMainWindow, public WindowPort {
   // File -> "Open results...": asks first when ticks would be lost.
   void OpenResultsClick();
   // Opens the results saved at path in place of the window's (veldrano
-  // --open FILE); a file that is not such results is refused with a
-  // message, and nothing changes.
+  // --open FILE), once nothing unsaved would be lost; a file that is not
+  // such results is refused with a message, and nothing changes.
   bool OpenResultsFile(const QString& path);
   // File -> "Save log...": the log in veldrano-scan's line form; false when
   // nothing was saved.
@@ -189,6 +189,8 @@ class TForm1 : public QMainWindow, public WindowPort {
 
  private:
   void BuildLayout();
+  // Adds names to the directory list by the rules of a drop.
+  void ListDirectories(const std::vector<std::string>& names);
   // The reference folders (ScanContext.ReferenceFolders) as the list's
   // check boxes say; a file in one loses its tick.
   void SyncReferenceFolders();

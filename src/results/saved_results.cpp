@@ -120,8 +120,8 @@ bool SaveResults(const std::string& path) {
     const auto line = [&file](const Json& j) { return file.Write(j.dump() + "\n"); };
     if (!line({{"format", Format}, {"version", Version}})) return false;
     for (const ListedFolder& folder : ScanContext.ListedFolders) {
-      const bool reference = std::ranges::find(ScanContext.ReferenceFolders, folder.Path) !=
-                             ScanContext.ReferenceFolders.end();
+      const bool reference =
+          std::ranges::find(ScanContext.ReferenceFolders, folder.Path) != ScanContext.ReferenceFolders.end();
       if (!line({{"folder",
                   {{"path", Bytes(folder.Path)},
                    {"device", folder.Id.Device},
@@ -132,8 +132,8 @@ bool SaveResults(const std::string& path) {
     }
     // Reference folders inside a listed one (veldrano-scan --reference).
     for (const std::string& reference : ScanContext.ReferenceFolders) {
-      const bool listed = std::ranges::any_of(ScanContext.ListedFolders,
-                                              [&](const ListedFolder& f) { return f.Path == reference; });
+      const bool listed =
+          std::ranges::any_of(ScanContext.ListedFolders, [&](const ListedFolder& f) { return f.Path == reference; });
       if (!listed && !line({{"reference", Bytes(reference)}})) return false;
     }
     if (!line({{"filters", FiltersOf(ScanContext.Filters)}})) return false;
@@ -164,7 +164,9 @@ bool SaveResults(const std::string& path) {
     }
     return line({{"end", {{"groups", groups}, {"rows", rows.size()}}}});
   });
-  if (saved) AddLogEntry(LogInfo, "Results saved", path, CountText(static_cast<std::int64_t>(ScanContext.Selection.size())) + " files");
+  if (saved)
+    AddLogEntry(LogInfo, "Results saved", path,
+                CountText(static_cast<std::int64_t>(ScanContext.Selection.size())) + " files");
   return saved;
 }
 
@@ -200,7 +202,8 @@ std::optional<OpenedResults> OpenResults(const std::string& path, std::string& p
       }
       if (j.contains("folder")) {
         const Json& f = j.at("folder");
-        listed.push_back({BytesOf(f.at("path")), {f.at("device").get<std::uint64_t>(), f.at("inode").get<std::uint64_t>(), 0}});
+        listed.push_back(
+            {BytesOf(f.at("path")), {f.at("device").get<std::uint64_t>(), f.at("inode").get<std::uint64_t>(), 0}});
         opened.Folders.push_back(listed.back().Path);
         opened.Reference.push_back(f.at("reference").get<bool>());
         if (opened.Reference.back()) references.push_back(listed.back().Path);
@@ -221,7 +224,8 @@ std::optional<OpenedResults> OpenResults(const std::string& path, std::string& p
           rows.push_back({f.at("row").get<std::size_t>(),
                           {index, static_cast<std::uint32_t>(group.Files.size() - 1), f.at("ticked").get<bool>()}});
         }
-        if (group.Files.size() < 2 || group.Signature.size() != 32 || !root->GroupIndex.emplace(group.Signature, index).second) {
+        if (group.Files.size() < 2 || group.Signature.size() != 32 ||
+            !root->GroupIndex.emplace(group.Signature, index).second) {
           throw Json::other_error::create(501, "not a group", nullptr);
         }
         root->Groups.push_back(std::move(group));

@@ -20,11 +20,11 @@ bool SaveResults(const std::string& path);
 
 // What reading saved results gave, beyond the results themselves.
 struct OpenedResults {
-  std::vector<std::string> Folders;    // the listed folders, as listed (ending in "/")
-  std::vector<bool> Reference;         // for each, whether it is a reference folder
-  ScanFilters Filters;                 // the filters the scan had
-  std::int64_t Files = 0;              // files in the results
-  std::int64_t Changed = 0;            // of them, gone or changed since
+  std::vector<std::string> Folders;  // the listed folders, as listed (ending in "/")
+  std::vector<bool> Reference;       // for each, whether it is a reference folder
+  ScanFilters Filters;               // the filters the scan had
+  std::int64_t Files = 0;            // files in the results
+  std::int64_t Changed = 0;          // of them, gone or changed since
 };
 
 // Reads results SaveResults wrote into the run's state: the results and the

@@ -35,13 +35,14 @@ KindTexts TextsOf(ActionKind kind) {
                              "action, unless the Trash was emptied since."),
               QStringLiteral("&Move to Trash")};
     case ActionKind::HardLink:
-      return {QStringLiteral("Replace with hard links"),
-              QStringLiteral("Replace %1 with hard links to the copy that stays?"),
-              QStringLiteral("Every path stays and gives the same bytes, but each then shows the copy's owner, mode and "
-                             "times, and a change made through one path shows through all of them. Only files on the "
-                             "copy's own file system are replaced. Edit \u2192 Undo last action makes each a separate "
-                             "copy again, with its own mode and times (its owner only where you may give it)."),
-              QStringLiteral("&Replace")};
+      return {
+          QStringLiteral("Replace with hard links"),
+          QStringLiteral("Replace %1 with hard links to the copy that stays?"),
+          QStringLiteral("Every path stays and gives the same bytes, but each then shows the copy's owner, mode and "
+                         "times, and a change made through one path shows through all of them. Only files on the "
+                         "copy's own file system are replaced. Edit \u2192 Undo last action makes each a separate "
+                         "copy again, with its own mode and times (its owner only where you may give it)."),
+          QStringLiteral("&Replace")};
     case ActionKind::SymbolicLink:
     case ActionKind::RelativeSymbolicLink:
       return {QStringLiteral("Replace with symbolic links"),
@@ -196,7 +197,8 @@ void ActionDialog::ChooseDestination() {
 TickedAction ActionDialog::Chosen() const {
   TickedAction action;
   action.Kind = kind_;
-  if (Relative != nullptr) action.Kind = Relative->isChecked() ? ActionKind::RelativeSymbolicLink : ActionKind::SymbolicLink;
+  if (Relative != nullptr)
+    action.Kind = Relative->isChecked() ? ActionKind::RelativeSymbolicLink : ActionKind::SymbolicLink;
   if (Destination != nullptr) {
     action.Destination = ToBytes(QDir::cleanPath(QDir::current().absoluteFilePath(Destination->text().trimmed())));
   }

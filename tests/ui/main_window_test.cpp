@@ -375,6 +375,53 @@ class MainWindowTest : public QObject {
     qunsetenv("XDG_STATE_HOME");
   }
 
+  // Clear, Start, opening other results and Quit ask before ticks the user
+  // changed are lost, and no longer once they are saved; the saved results
+  // open again with their ticks.
+  void unsavedTicksAreAskedAboutAndSavedResultsOpenAgain() {
+    qputenv("XDG_CONFIG_HOME", scratch.filePath("config").toUtf8());
+    const std::string kept = scratch.filePath("kept").toStdString();
+    std::filesystem::create_directories(kept);
+    for (const char* name : {"/a", "/b"}) std::ofstream(kept + name) << "same";
+    TForm1 form;
+    form.DropNames({kept});
+    form.sbStartClick();
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    form.selectionModel->setData(form.selectionModel->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+    int asked = 0;
+    const auto cancelTheQuestion = [&asked] {
+      QTimer::singleShot(20, [&asked] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || box->objectName() != "UnsavedWorkQuestion") return;
+        ++asked;
+        box->button(QMessageBox::Cancel)->click();
+      });
+    };
+    const QString saved = scratch.filePath("kept.veldrano");
+    cancelTheQuestion();
+    form.sbResetClick();
+    cancelTheQuestion();
+    form.sbStartClick();
+    cancelTheQuestion();
+    QVERIFY(!form.OpenResultsFile(saved));
+    cancelTheQuestion();
+    QVERIFY(!form.close());
+    QCOMPARE(asked, 4);
+    QCOMPARE(form.selectionModel->rowCount(), 2);
+    QVERIFY(ScanContext.Selection[0].Checked);
+
+    AnswerSaveDialog(saved, QStringLiteral("Saved results (*.veldrano)"));
+    QVERIFY(form.SaveResultsClick());
+    form.sbResetClick();  // nothing asked
+    QCOMPARE(asked, 4);
+    QCOMPARE(form.selectionModel->rowCount(), 0);
+    QVERIFY(form.OpenResultsFile(saved));
+    QCOMPARE(form.selectionModel->rowCount(), 2);
+    QVERIFY(ScanContext.Selection[0].Checked);
+    QCOMPARE(form.DirectoryCount(), 1);
+  }
+
   // A group found from a row far down the list is scrolled into the tree's
   // view with its files.
   void theLocatedGroupIsScrolledIntoViewWithItsFiles() {
