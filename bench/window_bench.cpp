@@ -63,6 +63,7 @@
 #include "components/exceptions.h"
 #include "results/keep_rules.h"
 #include "results/results_model.h"
+#include "results/saved_results.h"
 #include "results/tick_rules.h"
 #include "results/ticked_action.h"
 #include "scan/scan_context.h"
@@ -327,6 +328,34 @@ int main(int argc, char** argv) {
         if (kind == ActionKind::Move) dialog->ShowFiles->setChecked(true);
         dialog->show();
       }
+    });
+    return app.exec();
+  }
+  if (mode == "reopen" || mode == "quit") {
+    // For screenshots of results that last: the question before Quit with a
+    // tick changed ("quit"), or the results saved, one file then changed, and
+    // opened again ("reopen").
+    veldrano::TForm1 form;
+    QTimer::singleShot(0, &form, [&] {
+      ScanInWindow(form, std::vector<std::string>(argv + 2, argv + argc));
+      QTimer::singleShot(600, &form, [] {
+        std::puts("shown");
+        std::fflush(stdout);
+      });
+      if (mode == "quit") {
+        form.selectionModel->setData(form.selectionModel->index(0, 0), Qt::Checked, Qt::CheckStateRole);
+        form.close();
+        return;
+      }
+      const std::string saved = std::string(argv[2]) + ".veldrano";
+      veldrano::SaveResults(saved);
+      const std::string changed = veldrano::PathOf(veldrano::ScanContext.Selection[1]);
+      std::FILE* file = std::fopen(changed.c_str(), "r+");
+      if (file != nullptr) {
+        std::fputs("changed", file);
+        std::fclose(file);
+      }
+      form.OpenResultsFile(QString::fromLocal8Bit(saved.c_str()));
     });
     return app.exec();
   }
