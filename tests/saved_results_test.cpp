@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "results/ignore_list.h"
 #include "results/saved_results.h"
 #include "results/ticked_action.h"
 #include "support/ticked_fixture.h"
@@ -89,6 +90,35 @@ TEST_F(SavedResults, ADamagedOrForeignFileIsRefusedAndNothingChanges) {
     EXPECT_NE(problem, "");
     EXPECT_EQ(Shown(), before);
   }
+}
+
+// "Not duplicates": an ignored group stays out of later scans, comes back
+// when a copy appears elsewhere or when it is taken out of the list; an
+// ignored file leaves its group.
+TEST_F(SavedResults, WhatIsNotDuplicatesStaysOutUntilTakenBack) {
+  const std::string a = File("p1/LICENSE", "MIT"), b = File("p2/LICENSE", "MIT");
+  const std::string c = File("x", "other"), d = File("y", "other"), e = File("z", "other");
+  Scan();
+  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 2u);
+  const std::uint32_t licence = ScanContext.ResultsRoot->Groups[0].Files[0] == a ? 0 : 1;
+  ASSERT_TRUE(Ignore(IgnoreGroupEntry(licence)));
+  ASSERT_TRUE(Ignore(IgnoreFileEntry(0, 2)));  // e, once the licences are gone
+  Scan();
+  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 1u);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (std::vector<std::string>{c, d}));
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+
+  // A third licence elsewhere: the group is no longer the one ignored.
+  const std::string third = File("p3/LICENSE", "MIT");
+  Scan();
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups.size(), 2u);
+  fs::remove(third);
+
+  // Taken back out of the list: everything shows again.
+  std::string problem;
+  ASSERT_TRUE(SaveIgnoreList({}, problem)) << problem;
+  Scan();
+  EXPECT_EQ(ScanContext.Selection.size(), 5u);
 }
 
 }  // namespace

@@ -106,6 +106,8 @@ constexpr const char* Usage =
     "  --regex              patterns are POSIX extended regular expressions,\n"
     "                       found anywhere in the name or path unless anchored\n"
     "  --skip-hidden        leave out files and folders whose names begin with \".\"\n"
+    "  --no-ignore          show what was marked \"not duplicates\" in the window too\n"
+    "                       (it is left out by default)\n"
     "  --one-file-system    do not enter other file systems mounted inside a\n"
     "                       directory to scan\n"
     "\n"
@@ -144,6 +146,7 @@ struct Options {
   std::vector<std::string> references;
   std::string csv, csvSelected, xml, saveResults;
   std::optional<veldrano::KeepRules> keep;
+  bool noIgnore = false;
   bool trashTicked = false, shareTicked = false, removeEmptyFolders = false, dryRun = false, undoLast = false;
   std::string linkTicked, moveTicked, undo;
   veldrano::ScanFilters filters;
@@ -194,6 +197,7 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
                        : arg == "--remove-empty-folders" ? &options.removeEmptyFolders
                        : arg == "--dry-run"              ? &options.dryRun
                        : arg == "--undo-last"            ? &options.undoLast
+                       : arg == "--no-ignore"            ? &options.noIgnore
                        : arg == "--skip-hidden"          ? &options.filters.SkipHidden
                        : arg == "--one-file-system"      ? &options.filters.OneFileSystem
                        : arg == "--regex"                ? &options.filters.RegexMode
@@ -382,6 +386,7 @@ int Scan(const Options& options, int& logWriteError) {
   }
 
   veldrano::ScanContext.Filters = options.filters;
+  veldrano::ScanContext.LeaveOutIgnored = !options.noIgnore;
   bool ok = veldrano::sbStartClick();
   if (options.keep) veldrano::TickByKeepRules(*options.keep);
   if (!options.csv.empty()) ok = veldrano::ExportResult2CSV(options.csv, false) && ok;

@@ -67,6 +67,9 @@ struct TScanContext {
 
   // What the user chose not to scan; the front end sets it, a run keeps it.
   ScanFilters Filters;
+  // Whether what the user said is not duplicates (results/ignore_list.h)
+  // is left out of the results (veldrano-scan --no-ignore: not).
+  bool LeaveOutIgnored = true;
   // Filters compiled for the walks of this run (none: nothing is filtered).
   std::shared_ptr<const FilterMatcher> ActiveFilters;
   // What the processing pass left out by the filters: files with their

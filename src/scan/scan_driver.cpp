@@ -1,5 +1,7 @@
 #include "scan/scan_driver.h"
 
+#include "results/ignore_list.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -191,6 +193,18 @@ void Run(bool& storeMade) {
   if (const std::size_t referenceOnly = ctx.ResultsRoot->ReferenceOnly.size(); referenceOnly > 0) {
     AddLogEntry(LogInfo, "Groups only inside reference folders, left out: " +
                              FormatCount(' ', static_cast<long double>(referenceOnly)));
+  }
+  if (ctx.LeaveOutIgnored) {
+    std::string problem;
+    if (const auto ignored = LoadIgnoreList(problem)) {
+      if (const std::size_t left = LeaveOutIgnored(*ignored); left > 0) {
+        AddLogEntry(LogInfo, "Left out as not duplicates: " + FormatCount(' ', static_cast<long double>(left)) +
+                                 " files");
+      }
+    } else {
+      AddLogEntry(LogWarning, "The list of what is not duplicates can not be read: nothing is left out", "",
+                  problem);
+    }
   }
   AddLogEntry(LogInfo, "Duplicate files: " + FormatCount(' ', static_cast<long double>(ctx.DuplicateFiles)));
   if (ctx.DuplicateFiles > 0) {

@@ -16,12 +16,15 @@ class EngineTest : public ::testing::Test {
   void SetUp() override {
     ScanContext = TScanContext{};
     ScanContext.Window = &window;
-    // Journals of actions go to the test's own folder, never the user's.
+    // Journals of actions and the list of what is not duplicates are the
+    // test's own, never the user's.
     setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);
+    setenv("XDG_DATA_HOME", (dir / "data").c_str(), 1);
   }
   void TearDown() override {
     ScanContext = TScanContext{};
     unsetenv("XDG_STATE_HOME");
+    unsetenv("XDG_DATA_HOME");
   }
 
   RecordingWindow window;
