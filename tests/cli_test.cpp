@@ -51,10 +51,9 @@ class Scanner : public ::testing::Test {
     // env runs what environment names (more variables, or a program that
     // runs the rest), so that the scanner is the shell's last program.
     // The user's own state (journals of actions) stays in the test's folder.
-    std::string command = "exec env XDG_STATE_HOME='" + (dir / "state") + "' XDG_DATA_HOME='" + (dir / "data") +
-                          "' " + environment + " TMPDIR='" +
-                          (tmpdir.empty() ? tmp : tmpdir) + "' '" + VELDRANO_SCAN "' " + arguments + " 2>'" +
-                          (dir / "err") + "'";
+    std::string command = "exec env XDG_STATE_HOME='" + (dir / "state") + "' XDG_DATA_HOME='" + (dir / "data") + "' " +
+                          environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" + VELDRANO_SCAN "' " +
+                          arguments + " 2>'" + (dir / "err") + "'";
     if (output == Output::File) command += " >'" + (dir / "out") + "'";
     if (output == Output::Full) command += " >/dev/full";
     std::filesystem::remove(dir / "out");

@@ -55,6 +55,13 @@ std::string ResultsTreeModel::FilePathAt(const QModelIndex& index) const {
       .Files[static_cast<std::size_t>(FileOfNode(node))];
 }
 
+std::optional<std::pair<std::uint32_t, std::uint32_t>> ResultsTreeModel::FileAt(const QModelIndex& index) const {
+  if (!index.isValid() || !ScanContext.ResultsRoot) return std::nullopt;
+  const quint64 node = NodeOf(index);
+  if (LevelOfNode(node) != 2) return std::nullopt;
+  return std::pair{static_cast<std::uint32_t>(GroupOfNode(node)), static_cast<std::uint32_t>(FileOfNode(node))};
+}
+
 int ResultsTreeModel::NodeCount() const {
   int nodes = hasRoot_ ? 1 : 0;
   for (const int files : files_) nodes += 1 + files;

@@ -1,7 +1,10 @@
 #pragma once
 #include <QAbstractItemModel>
 
+#include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace veldrano {
@@ -26,6 +29,8 @@ class ResultsTreeModel : public QAbstractItemModel {
   int NodeCount() const;
   // The path of the file at index, as bytes; empty for the root and groups.
   std::string FilePathAt(const QModelIndex& index) const;
+  // The group and file of a file's row, if index is one.
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> FileAt(const QModelIndex& index) const;
 
   void RootCreated();
   void DuplicateRecorded(int group, bool newGroup);

@@ -59,6 +59,7 @@
 #include "report/activity_log.h"
 #include "report/formatting.h"
 #include "results/action_journal.h"
+#include "results/ignore_list.h"
 #include "results/keep_rules.h"
 #include "results/reference_folders.h"
 #include "results/results_model.h"
@@ -74,6 +75,7 @@
 #include "scan/scan_driver.h"
 #include "scan/window_texts.h"
 #include "windows/action_dialog.h"
+#include "windows/ignored_dialog.h"
 #include "windows/keep_rules_dialog.h"
 #include "windows/options_dialog.h"
 #include "windows/veldrano_f2.h"
@@ -534,6 +536,7 @@ void TForm1::BuildMenus() {
   QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
   tools->addAction(QStringLiteral("&Options..."), this, &TForm1::OptionsClick)
       ->setObjectName(QStringLiteral("Options"));
+  tools->addAction(QStringLiteral("&Ignored..."), this, &TForm1::IgnoredClick);
   tools->addAction(QStringLiteral("&Memory"), this, &TForm1::Memory1Click);
   tools->addAction(QStringLiteral("&About"), this, &TForm1::About1Click);
 
@@ -904,6 +907,11 @@ void TForm1::Export2XMLClick() {
 
 void TForm1::Quit1Click() { close(); }
 
+void TForm1::IgnoredClick() {
+  IgnoredDialog dialog(this);
+  dialog.exec();
+}
+
 void TForm1::About1Click() {
   if (about_ != nullptr) about_->exec();
 }
@@ -962,7 +970,7 @@ void TForm1::pmTreePopup(const QPoint& position) {
     return;
   }
   // A file of a group: what can be done with it first.
-  PopupFileMenu(TreeView1, position, path, pmTree->actions());
+  PopupFileMenu(TreeView1, position, path, pmTree->actions(), treeModel->FileAt(TreeView1->indexAt(position)));
 }
 
 void TForm1::AddFileActions(QMenu* menu, const std::string& path) {
@@ -997,17 +1005,31 @@ void TForm1::lvSelectionPopup(const QPoint& position) {
   const QModelIndex at = lvSelection->indexAt(position);
   if (at.isValid()) lvSelection->setCurrentIndex(at);
   std::string path;
-  if (at.isValid() && !ScanContext.Busy) path = PathOf(ScanContext.Selection[static_cast<std::size_t>(at.row())]);
+  std::optional<std::pair<std::uint32_t, std::uint32_t>> file;
+  if (at.isValid() && !ScanContext.Busy) {
+    const SelectionRow& row = ScanContext.Selection[static_cast<std::size_t>(at.row())];
+    path = PathOf(row);
+    file = std::pair{row.Group, row.File};
+  }
   pmSelectionPopup();
   Action1Click();  // whether anything ticked can go
-  PopupFileMenu(lvSelection, position, path, pmSelection->actions() + QList<QAction*>{trashSeparator_, MoveToTrash1});
+  PopupFileMenu(lvSelection, position, path, pmSelection->actions() + QList<QAction*>{trashSeparator_, MoveToTrash1},
+                file);
 }
 
 void TForm1::PopupFileMenu(QAbstractItemView* view, const QPoint& position, const std::string& path,
-                           const QList<QAction*>& more) {
+                           const QList<QAction*>& more, std::optional<std::pair<std::uint32_t, std::uint32_t>> file) {
   auto* menu = new QMenu(this);
   menu->setAttribute(Qt::WA_DeleteOnClose);
   AddFileActions(menu, path);
+  if (file && !ScanContext.Busy) {
+    // Not duplicates: left out now and from every later scan.
+    const auto [group, index] = *file;
+    menu->addSeparator();
+    menu->addAction(QStringLiteral("Ignore this &group"), this, [group] { Ignore(IgnoreGroupEntry(group)); });
+    menu->addAction(QStringLiteral("Ignore this f&ile"), this,
+                    [group, index] { Ignore(IgnoreFileEntry(group, index)); });
+  }
   menu->addSeparator();
   menu->addActions(more);
   menu->popup(view->viewport()->mapToGlobal(position));

@@ -2,8 +2,11 @@
 #include <QElapsedTimer>
 #include <QMainWindow>
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
+#include <utility>
 
 #include "app/unsaved_work.h"
 #include "results/ticked_action.h"
@@ -176,8 +179,12 @@ class TForm1 : public QMainWindow, public WindowPort {
   // the tick rules.
   void lvSelectionPopup(const QPoint& position);
   // A context menu at position in view: the file actions for path, then more.
+  // file: the group and file of path, for "Ignore this group/file".
   void PopupFileMenu(QAbstractItemView* view, const QPoint& position, const std::string& path,
-                     const QList<QAction*>& more);
+                     const QList<QAction*>& more,
+                     std::optional<std::pair<std::uint32_t, std::uint32_t>> file = std::nullopt);
+  // Tools -> "Ignored...": what is not duplicates, to take back.
+  void IgnoredClick();
   void Exceptions1Exception(QObject* sender, const QString& info);
   void PanelBasResize();
 

@@ -48,9 +48,9 @@ std::pair<std::int64_t, std::int64_t> Totals() {
   std::int64_t files = 0, bytes = 0;
   if (!ScanContext.ResultsRoot) return {0, 0};
   for (const SignatureGroup& group : ScanContext.ResultsRoot->Groups) {
-    const auto references = std::ranges::count_if(group.Files, [](const std::string& f) { return InReferenceFolder(f); });
-    const std::int64_t count =
-        static_cast<std::int64_t>(group.Files.size()) - references - (references == 0 ? 1 : 0);
+    const auto references =
+        std::ranges::count_if(group.Files, [](const std::string& f) { return InReferenceFolder(f); });
+    const std::int64_t count = static_cast<std::int64_t>(group.Files.size()) - references - (references == 0 ? 1 : 0);
     files += count;
     bytes += count * group.Size;
   }
@@ -75,7 +75,8 @@ std::optional<std::vector<IgnoredEntry>> LoadIgnoreList(std::string& problem) {
   }
   std::string bytes;
   char block[65536];
-  for (ssize_t got; (got = read(fd.Get(), block, sizeof block)) > 0;) bytes.append(block, static_cast<std::size_t>(got));
+  for (ssize_t got; (got = read(fd.Get(), block, sizeof block)) > 0;)
+    bytes.append(block, static_cast<std::size_t>(got));
   std::vector<IgnoredEntry> entries;
   std::size_t start = 0;
   while (start < bytes.size()) {
@@ -163,9 +164,8 @@ std::size_t LeaveOutIgnored(const std::vector<IgnoredEntry>& entries) {
     bool wholeGroup = false;
     for (const auto& [signature, paths] : groups) {
       if (signature != all[g].Signature) continue;
-      wholeGroup = std::ranges::all_of(all[g].Files, [&paths](const std::string& f) {
-        return std::ranges::binary_search(paths, f);
-      });
+      wholeGroup = std::ranges::all_of(all[g].Files,
+                                       [&paths](const std::string& f) { return std::ranges::binary_search(paths, f); });
       if (wholeGroup) break;
     }
     for (std::size_t f = 0; f < all[g].Files.size(); ++f) {

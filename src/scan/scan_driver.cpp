@@ -198,12 +198,11 @@ void Run(bool& storeMade) {
     std::string problem;
     if (const auto ignored = LoadIgnoreList(problem)) {
       if (const std::size_t left = LeaveOutIgnored(*ignored); left > 0) {
-        AddLogEntry(LogInfo, "Left out as not duplicates: " + FormatCount(' ', static_cast<long double>(left)) +
-                                 " files");
+        AddLogEntry(LogInfo,
+                    "Left out as not duplicates: " + FormatCount(' ', static_cast<long double>(left)) + " files");
       }
     } else {
-      AddLogEntry(LogWarning, "The list of what is not duplicates can not be read: nothing is left out", "",
-                  problem);
+      AddLogEntry(LogWarning, "The list of what is not duplicates can not be read: nothing is left out", "", problem);
     }
   }
   AddLogEntry(LogInfo, "Duplicate files: " + FormatCount(' ', static_cast<long double>(ctx.DuplicateFiles)));
