@@ -184,6 +184,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   }
   const auto kept = [&leftOut](std::size_t index) { return leftOut.empty() || leftOut[index] == 0; };
   std::string lastFile;
+  FolderTally tally{path};
   // The files a little further on are hashed ahead while this one is
   // processed: announced once they come within ReadAheadFiles, and again
   // within SecondChanceFiles, when the store may have learnt their size
@@ -247,6 +248,8 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
       if (countingPass) {
         CountFile(full);
       } else {
+        tally.Files += 1;
+        tally.Bytes += static_cast<long double>(entry.Size);
         HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode),
                                       metBefore, reader.Descriptor(), entry.Name});
       }
@@ -256,6 +259,9 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   if (listing.StepError != 0 && !countingPass) {
     AddLogEntry(LogError, "Error while scanning...", lastFile, SystemErrorText(listing.StepError));
   }
+  // Only a folder listed and walked to its end: a stopped one, or one whose
+  // listing broke off, may hold more files than were handed on.
+  if (!countingPass && listing.StepError == 0) ScanContext.ScannedFolders.push_back(std::move(tally));
 }
 
 }  // namespace
