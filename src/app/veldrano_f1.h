@@ -26,6 +26,7 @@ class QWidget;
 
 namespace veldrano {
 
+class DuplicateFoldersView;
 class LogModel;
 class ResultsTreeModel;
 class SelectionModel;
@@ -113,6 +114,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   LogModel* logModel;
   SelectionModel* selectionModel;
   ResultsTreeModel* treeModel;
+  DuplicateFoldersView* foldersView;  // the Folders tab beside the tree
 
  public slots:
   void sbStartClick();
