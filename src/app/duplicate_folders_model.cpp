@@ -9,9 +9,9 @@ namespace {
 
 enum Column { FolderColumn, FilesColumn, SizeColumn, CopiesColumn, ColumnCount };
 
-// The folders named in the Copies in column; the tooltip names them all.
-constexpr std::size_t FoldersShown = 3;
-
+// The Copies in column names the folder with the most copies, and how many
+// more there are: a list would be cut in its middle, where the names are.
+// The tooltip names them all.
 QString CopiesText(const DuplicateFolder& folder, bool all) {
   if (!all && folder.SameFiles) return QStringLiteral("Same files as %1").arg(ToDisplay(folder.EveryFileIn));
   if (!all && !folder.EveryFileIn.empty()) {
@@ -19,13 +19,14 @@ QString CopiesText(const DuplicateFolder& folder, bool all) {
   }
   QStringList parts;
   for (const FolderShare& share : folder.CopiesIn) {
-    if (!all && static_cast<std::size_t>(parts.size()) == FoldersShown) {
-      parts.append(QStringLiteral("%1 more").arg(folder.CopiesIn.size() - FoldersShown));
-      break;
-    }
-    parts.append(QStringLiteral("%1 (%2)").arg(ToDisplay(share.Folder)).arg(share.Files));
+    // One pass: a "%2" in a name stays as it is.
+    parts.append(QStringLiteral("%1 (%2)").arg(ToDisplay(share.Folder), QString::number(share.Files)));
+    if (!all) break;
   }
-  return parts.join(all ? QStringLiteral("\n") : QStringLiteral(", "));
+  if (!all && folder.CopiesIn.size() > 1) {
+    parts.back().append(QStringLiteral(" and %1 more").arg(folder.CopiesIn.size() - 1));
+  }
+  return parts.join(QStringLiteral("\n"));
 }
 
 }  // namespace

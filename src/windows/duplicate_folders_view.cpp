@@ -2,6 +2,8 @@
 
 #include <QHeaderView>
 
+#include <algorithm>
+
 #include "app/duplicate_folders_model.h"
 #include "app/text_bytes.h"
 #include "results/results_search.h"
@@ -29,10 +31,12 @@ DuplicateFoldersView::DuplicateFoldersView(QWidget* parent)
 
 void DuplicateFoldersView::Reload() {
   model_->Reload();
-  // The numbers as wide as they need; the folder gets what they leave.
+  // The numbers as wide as they need; the folder and where its copies are
+  // share what they leave, the folder no wider than its longest path.
   for (const int column : {1, 2}) resizeColumnToContents(column);
   resizeColumnToContents(0);
-  setColumnWidth(0, std::min(columnWidth(0), viewport()->width() / 2));
+  const int left = viewport()->width() - columnWidth(1) - columnWidth(2);
+  setColumnWidth(0, std::max(std::min(columnWidth(0), left / 2), 80));
 }
 
 }  // namespace veldrano
