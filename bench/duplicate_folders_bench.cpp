@@ -75,6 +75,26 @@ void FindFolders(benchmark::State& state) {
 }
 BENCHMARK(FindFolders)->Unit(benchmark::kMillisecond);
 
+// The worst shape: 20 000 folders holding nothing but a copy of the same
+// file (an empty one, say), each a duplicate folder of its own.
+void OneContentEverywhere(benchmark::State& state) {
+  SignatureGroup group{"0", 0, {}, {}, false};
+  std::vector<FolderTally> folders{{"/p/", 0, 0}};
+  for (int i = 0; i < 20'000; ++i) {
+    const std::string folder = "/p/" + std::to_string(i) + "/";
+    group.Files.push_back(folder + "__init__.py");
+    folders.push_back({folder, 1, 0});
+  }
+  const std::vector<SignatureGroup> groups{group};
+  std::size_t found = 0;
+  for (auto _ : state) {
+    found = FindDuplicateFolders(groups, folders).size();
+    benchmark::DoNotOptimize(found);
+  }
+  state.counters["listed"] = static_cast<double>(found);
+}
+BENCHMARK(OneContentEverywhere)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

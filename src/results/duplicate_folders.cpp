@@ -18,6 +18,8 @@ constexpr std::int32_t None = -1;
 constexpr std::size_t MaxSharingFolders = 256;
 // At most this many folders are tried as the one holding every file.
 constexpr std::size_t MaxCandidates = 4096;
+// Neither is looked for when every content of a folder is in more folders
+// than MaxSharingFolders: a folder holding it all says nothing then.
 
 // The folders scanned whole, in path order: then the tree of a folder is
 // the run of folders from it up to End, all of whose paths begin with its.
@@ -214,10 +216,12 @@ std::vector<DuplicateFolder> FindDuplicateFolders(const std::vector<SignatureGro
     }
 
     // A folder holding every file holds a copy of the rarest one: only the
-    // folders above its copies are tried.
+    // folders above its copies are tried, unless even that one is almost
+    // everywhere.
     candidates.clear();
-    for (const std::int32_t other : groupFolders[own.front().first]) {
-      for (std::int32_t up = other; up != None && candidates.size() < MaxCandidates; up = tree.Parent[up]) {
+    const std::vector<std::int32_t>& rarest = groupFolders[own.front().first];
+    for (std::size_t r = 0; rarest.size() <= MaxSharingFolders && r < rarest.size(); ++r) {
+      for (std::int32_t up = rarest[r]; up != None && candidates.size() < MaxCandidates; up = tree.Parent[up]) {
         if (tree.Contains(up, folder) || tree.Contains(folder, up) || candidateSeen[up] == folder) break;
         candidateSeen[up] = folder;
         candidates.push_back(up);
