@@ -49,6 +49,9 @@ TEST(DuplicateFolders, ListsOnlyTheHighestOfNestedOnesWithTheFolderHoldingEveryF
   EXPECT_EQ(found[0].CopiesIn[0].Files, 3);
   EXPECT_EQ(found[0].CopiesIn[1].Folder, "/t/C/old/");
   EXPECT_EQ(found[0].CopiesIn[1].Files, 1);
+  // A folder of B could not be walked: B may hold more, only A is sure.
+  t.folders[1].Whole = false;
+  EXPECT_EQ(t.Listed(), std::vector<std::string>{"/t/B/A/"});
 }
 
 TEST(DuplicateFolders, TwoFoldersOfTheSameFilesNameEachOther) {

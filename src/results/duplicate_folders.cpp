@@ -30,6 +30,7 @@ struct FolderTree {
   std::vector<std::int32_t> Depth;
   std::vector<std::int64_t> Files;  // in its tree, as the scan found them
   std::vector<long double> Bytes;
+  std::vector<char> Whole;  // every folder of its tree was walked whole
   std::unordered_map<std::string_view, std::int32_t> Index;
 
   std::int32_t Size() const { return static_cast<std::int32_t>(Path.size()); }
@@ -65,6 +66,7 @@ FolderTree BuildTree(const std::vector<FolderTally>& folders) {
     if (!tree.Path.empty() && tree.Path.back() == folder->Path) {
       tree.Files.back() += folder->Files;  // walked twice: the same folder
       tree.Bytes.back() += folder->Bytes;
+      tree.Whole.back() = tree.Whole.back() != 0 && folder->Whole ? 1 : 0;
       continue;
     }
     const std::int32_t at = tree.Size();
@@ -79,6 +81,7 @@ FolderTree BuildTree(const std::vector<FolderTally>& folders) {
     tree.Depth.push_back(parent == None ? 0 : tree.Depth[parent] + 1);
     tree.Files.push_back(folder->Files);
     tree.Bytes.push_back(folder->Bytes);
+    tree.Whole.push_back(folder->Whole ? 1 : 0);
     open.push_back(at);
   }
   for (const std::int32_t folder : open) tree.End[folder] = tree.Size();
@@ -86,6 +89,7 @@ FolderTree BuildTree(const std::vector<FolderTally>& folders) {
     if (const std::int32_t parent = tree.Parent[i]; parent != None) {
       tree.Files[parent] += tree.Files[i];
       tree.Bytes[parent] += tree.Bytes[i];
+      if (tree.Whole[i] == 0) tree.Whole[parent] = 0;
     }
   }
   tree.Index.reserve(tree.Path.size());
@@ -166,7 +170,7 @@ std::vector<DuplicateFolder> FindDuplicateFolders(const std::vector<SignatureGro
   std::vector<char> covered(static_cast<std::size_t>(count), 0);
   std::vector<std::int32_t> listed;
   for (std::int32_t i = 0; i < count; ++i) {
-    const bool whole = tree.Files[i] > 0 && copied[i] == tree.Files[i];
+    const bool whole = tree.Whole[i] != 0 && tree.Files[i] > 0 && copied[i] == tree.Files[i];
     const bool above = tree.Parent[i] != None && covered[tree.Parent[i]] != 0;
     covered[i] = whole || above ? 1 : 0;
     if (whole && !above) listed.push_back(i);

@@ -30,9 +30,10 @@ struct DuplicateFolder {
   std::vector<FolderShare> CopiesIn;
 };
 
-// The duplicate folders among the folders scanned whole (folders), from the
-// groups of the results: a folder qualifies when the scan found files in it
-// or below and every one is in a group with a copy outside the folder.
+// The duplicate folders among the folders scanned (folders), from the groups
+// of the results: a folder qualifies when its tree was walked whole, the
+// scan found files in it or below, and every one is in a group with a copy
+// outside the folder. Files the filters left out are not counted.
 // Only the highest folder of a nested run of them is listed, in path order.
 // The disk is not read again.
 std::vector<DuplicateFolder> FindDuplicateFolders(const std::vector<SignatureGroup>& groups,

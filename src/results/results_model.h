@@ -50,6 +50,7 @@ struct FolderTally {
   std::string Path;  // as walked, ending in "/"
   std::int64_t Files = 0;
   long double Bytes = 0;  // a sum of sizes, which a 64-bit count may not hold
+  bool Whole = true;      // false: its listing broke off, or a folder in it could not be walked
 };
 
 // Level 0 of the tree: the root "VESK" and its groups, in the order found.

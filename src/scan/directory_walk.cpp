@@ -139,12 +139,13 @@ namespace {
 void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore);
 
 // Walks the subdirectory entry of the directory reader lists (at path),
-// opened inside it, and only while it is still the directory listed.
-void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const std::string& path, bool countingPass,
+// opened inside it, and only while it is still the directory listed; false
+// when it could not be walked.
+bool WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const std::string& path, bool countingPass,
               bool metBefore) {
   const std::string subPath = path + entry.Name + "/";
   // A reference folder is walked first, as a tree of its own: not again.
-  if (std::ranges::find(ScanContext.ReferenceFolders, subPath) != ScanContext.ReferenceFolders.end()) return;
+  if (std::ranges::find(ScanContext.ReferenceFolders, subPath) != ScanContext.ReferenceFolders.end()) return true;
   DirectoryReader sub(reader, entry);
   const FilterMatcher* const filters = ScanContext.ActiveFilters.get();
   if (sub.IsOpen() && filters != nullptr && filters->OneFileSystem() && sub.Device() != reader.Device()) {
@@ -156,9 +157,12 @@ void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const 
     // Reported by the processing pass, if it is still so.
   } else if (sub.Replaced()) {
     LogFileChanged(subPath, FolderReplacedText(sub.Error()));
+    return false;
   } else {
     AddLogEntry(LogError, "Error while scanning...", subPath, SystemErrorText(sub.Error()));
+    return false;
   }
+  return true;
 }
 
 // The walk of the open directory reader, at path (ending in "/"), which is
@@ -232,7 +236,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
         if (!countingPass) ScanContext.FoldersFilteredOut += 1;
         continue;
       }
-      WalkInto(reader, entry, path, countingPass, metBefore);
+      if (!WalkInto(reader, entry, path, countingPass, metBefore)) tally.Whole = false;
     } else if (entry.Kind == DirectoryEntry::Type::File) {
       if (!kept(index)) {
         if (!countingPass) {
@@ -259,9 +263,11 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   if (listing.StepError != 0 && !countingPass) {
     AddLogEntry(LogError, "Error while scanning...", lastFile, SystemErrorText(listing.StepError));
   }
-  // Only a folder listed and walked to its end: a stopped one, or one whose
-  // listing broke off, may hold more files than were handed on.
-  if (!countingPass && listing.StepError == 0) ScanContext.ScannedFolders.push_back(std::move(tally));
+  // Only a folder walked to its end: a stopped one may hold more files than
+  // were handed on; so may one whose listing broke off, or with a folder in
+  // it that could not be walked, which its tally says.
+  if (listing.StepError != 0) tally.Whole = false;
+  if (!countingPass) ScanContext.ScannedFolders.push_back(std::move(tally));
 }
 
 }  // namespace
