@@ -22,6 +22,8 @@
 //                                   open after the scan ("dialog"), then its OK ("ticked")
 //   window_bench search TREE... TEXT  the results narrowed by the search field
 //   window_bench options TREE...    the Options dialog over the results
+//   window_bench folders TREE...    the Folders tab after the scan, widened, its
+//                                   first folder double-clicked (the list narrowed)
 //   window_bench act WHAT TREE...   for screenshots of the actions on ticked files:
 //                                   WHAT is menu (the Action menu open), trash, hard,
 //                                   symbolic, share or move (its confirmation open),
@@ -42,6 +44,8 @@
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSplitter>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -68,6 +72,7 @@
 #include "results/ticked_action.h"
 #include "scan/scan_context.h"
 #include "windows/action_dialog.h"
+#include "windows/duplicate_folders_view.h"
 #include "windows/keep_rules_dialog.h"
 #include "windows/options_dialog.h"
 
@@ -291,6 +296,26 @@ int main(int argc, char** argv) {
         dialog->MaxSize->setText(QStringLiteral("4x"));
         dialog->show();
       }
+      QTimer::singleShot(300, &form, [] {
+        std::puts("shown");
+        std::fflush(stdout);
+      });
+    });
+    return app.exec();
+  }
+  if (mode == "folders") {
+    // For screenshots of the duplicate folders: the tab shown and widened,
+    // and its first folder's files in the list, as a double-click does.
+    veldrano::TForm1 form;
+    QTimer::singleShot(0, &form, [&] {
+      ScanInWindow(form, std::vector<std::string>(argv + 2, argv + argc));
+      form.findChild<QTabWidget*>(QStringLiteral("ResultTabs"))->setCurrentIndex(1);
+      const int width = form.Splitter3->width();
+      form.Splitter3->setSizes({width * 2 / 5, width * 3 / 5});
+      form.foldersView->Reload();
+      const QModelIndex first = form.foldersView->model()->index(0, 0);
+      if (first.isValid()) emit form.foldersView->doubleClicked(first);
+      form.findChild<veldrano::ResultsFilter*>()->Apply();
       QTimer::singleShot(300, &form, [] {
         std::puts("shown");
         std::fflush(stdout);

@@ -150,6 +150,18 @@ TEST_F(Scanner, LogsTheRunAsTabSeparatedLinesAndWritesTheExports) {
   EXPECT_TRUE(std::filesystem::is_empty(tmp));
 }
 
+TEST_F(Scanner, FoldersWritesTheHighestFolderWhoseEveryFileHasACopyElsewhere) {
+  Write("old\tbackup/a", "one");
+  Write("old\tbackup/deep/b", "two");
+  Write("photos/a", "one");
+  Write("photos/b", "two");
+  Write("photos/c", "only here");
+  const Outcome outcome = Run("--folders '" + (dir / "folders.tsv") + "' '" + tree + "'");
+  EXPECT_EQ(outcome.status, 0) << outcome.err;
+  EXPECT_EQ(Slurp(dir / "folders.tsv"), "Folder\tFiles\tBytes\tEvery file is in\tCopies in\n" + tree +
+                                            "/old\\tbackup/\t2\t6\t" + tree + "/photos/\t" + tree + "/photos/\n");
+}
+
 TEST_F(Scanner, FiltersLeaveOutWhatTheyNameAndTheLogSaysSo) {
   for (const char* name : {"a", "sub/b", "c.tmp", ".d", ".git/e", "sub/.git/f", "sub/node/g"}) Write(name, "same\n");
   Write("small", "s");

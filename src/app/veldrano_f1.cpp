@@ -33,6 +33,7 @@
 #include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -75,6 +76,7 @@
 #include "scan/scan_driver.h"
 #include "scan/window_texts.h"
 #include "windows/action_dialog.h"
+#include "windows/duplicate_folders_view.h"
 #include "windows/ignored_dialog.h"
 #include "windows/keep_rules_dialog.h"
 #include "windows/options_dialog.h"
@@ -390,7 +392,11 @@ void TForm1::BuildLayout() {
   left->addWidget(Splitter1, 1);
 
   treeModel = new ResultsTreeModel(this);
-  TreeView1 = new QTreeView(Splitter3);
+  // The tree of groups, and beside it the folders whose files all have a
+  // copy elsewhere.
+  auto* resultTabs = new QTabWidget(Splitter3);
+  resultTabs->setObjectName(QStringLiteral("ResultTabs"));
+  TreeView1 = new QTreeView(resultTabs);
   TreeView1->setObjectName(QStringLiteral("TreeView1"));
   TreeView1->setModel(treeModel);
   new ResultsFilter(edSearch, lvSelection, selectionModel, TreeView1, treeModel, this);
@@ -410,7 +416,11 @@ void TForm1::BuildLayout() {
   // In a narrow window the tree gives way before the lists become unusable.
   PanelGauche->setMinimumWidth(Scaled(240));
   Splitter3->addWidget(PanelGauche);
-  Splitter3->addWidget(TreeView1);
+  foldersView = new DuplicateFoldersView(resultTabs);
+  connect(foldersView, &DuplicateFoldersView::SearchFor, edSearch, &QLineEdit::setText);
+  resultTabs->addTab(TreeView1, QStringLiteral("Groups"));
+  resultTabs->addTab(foldersView, QStringLiteral("Folders"));
+  Splitter3->addWidget(resultTabs);
   Splitter3->setStretchFactor(0, 1);
   Splitter3->setStretchFactor(1, 0);
   Splitter3->setSizes({Scaled(979 - 318 - 10), Scaled(318)});
@@ -656,12 +666,14 @@ void TForm1::ResultsCleared() {
   lvSelection->horizontalHeader()->setSortIndicatorShown(false);  // an empty list is in no order yet
   selectionModel->Reload();
   treeModel->Reload();
+  foldersView->Reload();
 }
 
 void TForm1::ResultsReplaced() {
   unsaved_->TicksSettled();  // acted on, or other results
   selectionModel->Reload();
   treeModel->Reload();
+  foldersView->Reload();
   TreeView1->expand(treeModel->RootIndex());
   FitTreeColumnSoon();
 }
@@ -698,6 +710,7 @@ void TForm1::sbStartClick() {
     return;
   }
   veldrano::sbStartClick();
+  foldersView->Reload();
   // Once the user has said which copies stay, each scan ticks by it.
   const KeepRulesSettings keep = LoadKeepRulesSettings();
   if (keep.AfterEveryScan && ScanContext.ResultsRoot && !ScanContext.ResultsRoot->Groups.empty()) {

@@ -30,6 +30,7 @@ class QWidget;
 
 namespace veldrano {
 
+class DuplicateFoldersView;
 class LogModel;
 class ResultsTreeModel;
 class SelectionModel;
@@ -117,6 +118,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   LogModel* logModel;
   SelectionModel* selectionModel;
   ResultsTreeModel* treeModel;
+  DuplicateFoldersView* foldersView;  // the Folders tab beside the tree
 
  public slots:
   void sbStartClick();

@@ -12,6 +12,7 @@
 
 #include "cli/terminal_window.h"
 #include "export/csv_export.h"
+#include "export/folders_export.h"
 #include "export/xml_export.h"
 #include "platform/private_directory.h"
 #include "platform/system_error.h"
@@ -49,6 +50,14 @@ constexpr const char* Usage =
     "  --xml FILE           write the results tree to FILE as XML\n"
     "  --save-results FILE  save the results with their ticks to FILE, to open\n"
     "                       later in the window (File, Open results...)\n"
+    "  --folders FILE       write the duplicate folders to FILE: the folders whose\n"
+    "                       every file (in them or below) has a copy outside\n"
+    "                       them, only the highest of nested ones; after a\n"
+    "                       header line, one line per folder, TAB-separated:\n"
+    "                       folder, files, bytes, the folder holding a copy of\n"
+    "                       every file (empty if none), then the folders holding\n"
+    "                       the copies, most files first; names escaped as in\n"
+    "                       the log\n"
     "  --reference DIR      the files in DIR (one of the directories to scan, or\n"
     "                       a directory inside one; repeatable) may be the copy\n"
     "                       that stays but are never ticked nor moved; groups\n"
@@ -144,7 +153,7 @@ constexpr const char* Usage =
 struct Options {
   std::vector<std::string> directories;
   std::vector<std::string> references;
-  std::string csv, csvSelected, xml, saveResults;
+  std::string csv, csvSelected, xml, saveResults, folders;
   std::optional<veldrano::KeepRules> keep;
   bool noIgnore = false;
   bool trashTicked = false, shareTicked = false, removeEmptyFolders = false, dryRun = false, undoLast = false;
@@ -254,6 +263,7 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
     if (name == "--csv-selected") target = &options.csvSelected;
     if (name == "--xml") target = &options.xml;
     if (name == "--save-results") target = &options.saveResults;
+    if (name == "--folders") target = &options.folders;
     if (name == "--link-ticked") target = &options.linkTicked;
     if (name == "--move-ticked") target = &options.moveTicked;
     if (name == "--undo") target = &options.undo;
@@ -393,6 +403,7 @@ int Scan(const Options& options, int& logWriteError) {
   if (!options.csvSelected.empty()) ok = veldrano::ExportResult2CSV(options.csvSelected, true) && ok;
   if (!options.xml.empty()) ok = veldrano::ExportResult2XML(options.xml) && ok;
   if (!options.saveResults.empty()) ok = veldrano::SaveResults(options.saveResults) && ok;
+  if (!options.folders.empty()) ok = veldrano::ExportDuplicateFolders(options.folders) && ok;
   logWriteError = window.LogWriteError();
   // A request to stop, during the scan or the exports, outweighs the rest:
   // what was found is partial, or was not to be acted on.

@@ -36,6 +36,8 @@ void ClearResults() {
   ScanContext.ResultsRoot.reset();
   ScanContext.Selection.clear();
   ScanContext.Selection.shrink_to_fit();
+  ScanContext.ScannedFolders.clear();
+  ScanContext.ScannedFolders.shrink_to_fit();
   Display().ResultsCleared();
 }
 
@@ -115,13 +117,30 @@ void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving) {
   std::vector<std::uint32_t> newGroup(root.Groups.size(), Gone);
   std::vector<std::vector<std::uint32_t>> newFile(root.Groups.size());
   std::vector<SignatureGroup> kept;
+  // A file that leaves is no longer in its folder (it went, or a link
+  // stands in its place): the folder holds one file fewer.
+  std::unordered_map<std::string_view, std::size_t> tallyOf;
+  const auto leaveTally = [&tallyOf](const std::string& path, std::int64_t size) {
+    auto& tallies = ScanContext.ScannedFolders;
+    if (tallies.empty()) return;
+    if (tallyOf.empty()) {
+      for (std::size_t i = 0; i < tallies.size(); ++i) tallyOf.emplace(tallies[i].Path, i);
+    }
+    const auto found = tallyOf.find(std::string_view(path).substr(0, path.rfind('/') + 1));
+    if (found == tallyOf.end() || tallies[found->second].Files == 0) return;
+    tallies[found->second].Files -= 1;
+    tallies[found->second].Bytes -= static_cast<long double>(size);
+  };
   for (std::uint32_t g = 0; g < root.Groups.size(); ++g) {
     SignatureGroup& group = root.Groups[g];
     newFile[g].assign(group.Files.size(), Gone);
     std::vector<std::string> files, changed;
     std::vector<ScannedFile> ids;
     for (std::uint32_t f = 0; f < group.Files.size(); ++f) {
-      if (g < leaving.size() && f < leaving[g].size() && leaving[g][f]) continue;
+      if (g < leaving.size() && f < leaving[g].size() && leaving[g][f]) {
+        leaveTally(group.Files[f], group.Size);
+        continue;
+      }
       newFile[g][f] = static_cast<std::uint32_t>(files.size());
       files.push_back(std::move(group.Files[f]));
       ids.push_back(f < group.Scanned.size() ? group.Scanned[f] : ScannedFile{});

@@ -53,6 +53,16 @@ inline const std::string* ChangedSince(const SignatureGroup& group, std::uint32_
   return f < group.Changed.size() && !group.Changed[f].empty() ? &group.Changed[f] : nullptr;
 }
 
+// What the processing pass handed on from one folder it walked whole (files
+// directly in it, not below): the duplicate folders weigh these against the
+// files that have a copy elsewhere, since the results hold only duplicates.
+struct FolderTally {
+  std::string Path;  // as walked, ending in "/"
+  std::int64_t Files = 0;
+  long double Bytes = 0;  // a sum of sizes, which a 64-bit count may not hold
+  bool Whole = true;      // false: its listing broke off, or a folder in it could not be walked
+};
+
 // Level 0 of the tree: the root "VESK" and its groups, in the order found.
 struct ResultsNode {
   static constexpr std::string_view Text = "VESK";
@@ -87,11 +97,12 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
 // Creates the tree's root "VESK" unless it exists.
 void EnsureResultsRoot();
 
-// Empties the tree (no root left) and the selection list.
+// Empties the tree (no root left), the selection list and the folder tallies.
 void ClearResults();
 
 // Takes the files marked in leaving (leaving[group][file]) out of the tree
-// and the list. A group left with fewer than two files leaves both whole.
+// and the list (and out of their folders' tallies, as no longer there). A
+// group left with fewer than two files leaves both whole.
 // Groups and rows keep their order; groups are numbered afresh.
 void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving);
 

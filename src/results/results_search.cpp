@@ -18,4 +18,15 @@ bool ResultsSearch::Shows(std::string_view path) const {
                      [](char a, char b) { return AsciiUpper(a) == AsciiUpper(b); }) != path.end();
 }
 
+std::string FolderSearchText(std::string_view folder) {
+  std::string text;
+  text.reserve(folder.size() + 1);
+  for (const char c : folder) {
+    if (c == '*' || c == '?' || c == '[' || c == '\\') text += '\\';
+    text += c;
+  }
+  text += '*';
+  return text;
+}
+
 }  // namespace veldrano

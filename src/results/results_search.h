@@ -19,4 +19,8 @@ class ResultsSearch {
   bool pattern_ = false;
 };
 
+// The search text that shows the files in folder (ending in "/") and below
+// it: the folder's path, its wildcards and backslashes escaped, then "*".
+std::string FolderSearchText(std::string_view folder);
+
 }  // namespace veldrano

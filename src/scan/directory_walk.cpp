@@ -139,12 +139,13 @@ namespace {
 void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore);
 
 // Walks the subdirectory entry of the directory reader lists (at path),
-// opened inside it, and only while it is still the directory listed.
-void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const std::string& path, bool countingPass,
+// opened inside it, and only while it is still the directory listed; false
+// when it could not be walked.
+bool WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const std::string& path, bool countingPass,
               bool metBefore) {
   const std::string subPath = path + entry.Name + "/";
   // A reference folder is walked first, as a tree of its own: not again.
-  if (std::ranges::find(ScanContext.ReferenceFolders, subPath) != ScanContext.ReferenceFolders.end()) return;
+  if (std::ranges::find(ScanContext.ReferenceFolders, subPath) != ScanContext.ReferenceFolders.end()) return true;
   DirectoryReader sub(reader, entry);
   const FilterMatcher* const filters = ScanContext.ActiveFilters.get();
   if (sub.IsOpen() && filters != nullptr && filters->OneFileSystem() && sub.Device() != reader.Device()) {
@@ -156,9 +157,12 @@ void WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const 
     // Reported by the processing pass, if it is still so.
   } else if (sub.Replaced()) {
     LogFileChanged(subPath, FolderReplacedText(sub.Error()));
+    return false;
   } else {
     AddLogEntry(LogError, "Error while scanning...", subPath, SystemErrorText(sub.Error()));
+    return false;
   }
+  return true;
 }
 
 // The walk of the open directory reader, at path (ending in "/"), which is
@@ -184,6 +188,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   }
   const auto kept = [&leftOut](std::size_t index) { return leftOut.empty() || leftOut[index] == 0; };
   std::string lastFile;
+  FolderTally tally{path};
   // The files a little further on are hashed ahead while this one is
   // processed: announced once they come within ReadAheadFiles, and again
   // within SecondChanceFiles, when the store may have learnt their size
@@ -231,7 +236,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
         if (!countingPass) ScanContext.FoldersFilteredOut += 1;
         continue;
       }
-      WalkInto(reader, entry, path, countingPass, metBefore);
+      if (!WalkInto(reader, entry, path, countingPass, metBefore)) tally.Whole = false;
     } else if (entry.Kind == DirectoryEntry::Type::File) {
       if (!kept(index)) {
         if (!countingPass) {
@@ -247,6 +252,8 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
       if (countingPass) {
         CountFile(full);
       } else {
+        tally.Files += 1;
+        tally.Bytes += static_cast<long double>(entry.Size);
         HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode),
                                       metBefore, reader.Descriptor(), entry.Name});
       }
@@ -256,6 +263,11 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   if (listing.StepError != 0 && !countingPass) {
     AddLogEntry(LogError, "Error while scanning...", lastFile, SystemErrorText(listing.StepError));
   }
+  // Only a folder walked to its end: a stopped one may hold more files than
+  // were handed on; so may one whose listing broke off, or with a folder in
+  // it that could not be walked, which its tally says.
+  if (listing.StepError != 0) tally.Whole = false;
+  if (!countingPass) ScanContext.ScannedFolders.push_back(std::move(tally));
 }
 
 }  // namespace

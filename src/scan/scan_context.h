@@ -85,6 +85,9 @@ struct TScanContext {
   // display order.
   std::unique_ptr<ResultsNode> ResultsRoot;
   std::vector<SelectionRow> Selection;
+  // Every folder the processing pass walked to its end, with the files it
+  // handed on from it; emptied with the results.
+  std::vector<FolderTally> ScannedFolders;
   // The directories the run behind the results walked, as it found them.
   std::vector<ListedFolder> ListedFolders;
   // The reference folders, each ending in "/": their files are never ticked
