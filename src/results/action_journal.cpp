@@ -9,12 +9,14 @@
 #include <charconv>
 #include <ctime>
 
+#include "platform/own_file.h"
 #include "platform/private_directory.h"
 #include "platform/renaming.h"
 #include "platform/system_error.h"
 #include "platform/user_folders.h"
 #include "platform/write_all.h"
 #include "report/backslash_escape.h"
+#include "report/tab_columns.h"
 
 namespace veldrano {
 
@@ -31,17 +33,6 @@ template <typename Number>
 bool ParseNumber(std::string_view text, Number& value, int base = 10) {
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, base);
   return error == std::errc() && end == text.data() + text.size();
-}
-
-std::vector<std::string_view> Fields(std::string_view line) {
-  std::vector<std::string_view> fields;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = line.find('\t', start);
-    fields.push_back(line.substr(start, tab == std::string_view::npos ? std::string_view::npos : tab - start));
-    if (tab == std::string_view::npos) return fields;
-    start = tab + 1;
-  }
 }
 
 // An act line read back; false when it is not one.
@@ -88,31 +79,13 @@ std::string ActLine(const JournalEntry& e) {
   return line + "\n";
 }
 
-// A journal of this user, opened for reading or appending without
-// following a link or waiting on a FIFO.
+// A journal of this user, opened for reading or appending.
 platform::UniqueFd OpenJournal(const std::string& path, int flags, std::string& problem) {
-  platform::UniqueFd fd(open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  struct stat status {};
-  if (!fd.IsOpen() || fstat(fd.Get(), &status) != 0) {
-    problem = "Can not open the journal " + path + ": " + SystemErrorText(errno);
-    return {};
-  }
-  if (!S_ISREG(status.st_mode) || status.st_uid != geteuid()) {
-    problem = "The journal " + path + " is not a file of this user";
-    return {};
-  }
-  return fd;
-}
-
-bool ReadAll(int fd, std::string& bytes) {
-  char block[65536];
-  for (;;) {
-    const ssize_t got = read(fd, block, sizeof block);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) return false;
-    if (got == 0) return true;
-    bytes.append(block, static_cast<std::size_t>(got));
-  }
+  platform::Outcome<platform::UniqueFd> opened = platform::OpenOwnFile(path, flags);
+  if (opened.Ok()) return std::move(opened.Value());
+  problem = opened.Error() == EPERM ? "The journal " + path + " is not a file of this user"
+                                    : "Can not open the journal " + path + ": " + SystemErrorText(opened.Error());
+  return {};
 }
 
 bool IsJournalName(const std::string& name) { return name.starts_with("actions-") && name.ends_with(".tsv"); }
@@ -207,7 +180,7 @@ bool ReadJournal(const std::string& path, std::vector<JournalEntry>& entries, st
   const platform::UniqueFd fd = OpenJournal(path, O_RDONLY, problem);
   if (!fd.IsOpen()) return false;
   std::string bytes;
-  if (!ReadAll(fd.Get(), bytes)) {
+  if (!platform::ReadToEnd(fd.Get(), bytes)) {
     problem = "Can not read the journal " + path + ": " + SystemErrorText(errno);
     return false;
   }
@@ -222,7 +195,7 @@ bool ReadJournal(const std::string& path, std::vector<JournalEntry>& entries, st
     std::size_t end = bytes.find('\n', start);
     // A last line cut short (a crash while it was written) is left out.
     if (end == std::string::npos) break;
-    const std::vector<std::string_view> fields = Fields(std::string_view(bytes).substr(start, end - start));
+    const std::vector<std::string_view> fields = TabColumns(std::string_view(bytes).substr(start, end - start));
     start = end + 1;
     JournalEntry entry;
     std::size_t undone = 0;

@@ -8,11 +8,13 @@
 #include <cerrno>
 #include <set>
 
+#include "platform/own_file.h"
 #include "platform/replacing_file.h"
 #include "platform/system_error.h"
 #include "platform/user_folders.h"
 #include "report/activity_log.h"
 #include "report/backslash_escape.h"
+#include "report/tab_columns.h"
 #include "results/reference_folders.h"
 #include "scan/scan_context.h"
 
@@ -28,17 +30,6 @@ std::optional<std::string> ListPath(std::string& problem) {
       platform::OpenProgramFolder("XDG_DATA_HOME", ".local/share", folder, problem);
   if (!opened.Ok()) return std::nullopt;
   return folder + "/" + FileName;
-}
-
-std::vector<std::string> Columns(const std::string& line) {
-  std::vector<std::string> columns;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t tab = line.find('\t', start);
-    columns.push_back(line.substr(start, tab == std::string::npos ? std::string::npos : tab - start));
-    if (tab == std::string::npos) return columns;
-    start = tab + 1;
-  }
 }
 
 // What a group or file adds to the run's duplicate totals: every file but
@@ -82,7 +73,7 @@ std::optional<std::vector<IgnoredEntry>> LoadIgnoreList(std::string& problem) {
   while (start < bytes.size()) {
     std::size_t end = bytes.find('\n', start);
     if (end == std::string::npos) end = bytes.size();
-    const std::vector<std::string> columns = Columns(bytes.substr(start, end - start));
+    const std::vector<std::string_view> columns = TabColumns(std::string_view(bytes).substr(start, end - start));
     start = end + 1;
     IgnoredEntry entry;
     bool good = columns.size() >= 2;
@@ -93,7 +84,7 @@ std::optional<std::vector<IgnoredEntry>> LoadIgnoreList(std::string& problem) {
     }
     if (good && columns[0] == "group" && columns.size() >= 4) {
       entry.Kind = IgnoredEntry::Kind::Group;
-      entry.Signature = columns[1];
+      entry.Signature = std::string(columns[1]);
     } else if (!good || columns[0] != "file" || columns.size() != 2) {
       continue;  // a line of a later version, or damaged: left out
     }
