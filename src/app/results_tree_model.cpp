@@ -1,5 +1,8 @@
 #include "app/results_tree_model.h"
 
+#include <QApplication>
+#include <QPalette>
+
 #include <QFont>
 
 #include "app/row_colours.h"
@@ -110,6 +113,14 @@ QVariant ResultsTreeModel::data(const QModelIndex& index, int role) const {
     return ToDisplay(group.Files[static_cast<std::size_t>(FileOfNode(node))]);
   }
   if (level == 1 && role == Qt::ForegroundRole) return DesktopRowColours().Group;
+  if (level == 2 && (role == Qt::ForegroundRole || role == Qt::ToolTipRole)) {
+    // A file gone or changed since its results were saved is greyed.
+    const SignatureGroup& group = ScanContext.ResultsRoot->Groups[static_cast<std::size_t>(GroupOfNode(node))];
+    const std::string* why = ChangedSince(group, static_cast<std::uint32_t>(FileOfNode(node)));
+    if (why == nullptr) return {};
+    if (role == Qt::ToolTipRole) return ToDisplay(*why) + QStringLiteral(": it is never acted on");
+    return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
+  }
   if (level == 1 && role == Qt::FontRole) {
     QFont bold;
     bold.setBold(true);
