@@ -420,6 +420,9 @@ class MainWindowTest : public QObject {
     QCOMPARE(form.selectionModel->rowCount(), 2);
     QVERIFY(ScanContext.Selection[0].Checked);
     QCOMPARE(form.DirectoryCount(), 1);
+    form.sbStartClick();  // opened as saved: nothing to lose
+    QVERIFY(form.close());
+    QCOMPARE(asked, 4);
   }
 
   // A group found from a row far down the list is scrolled into the tree's
