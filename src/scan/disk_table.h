@@ -28,9 +28,10 @@ bool IsStoreFileName(std::string_view name);
 //   in 4 bytes, the path's bytes and the file's state;
 // - "index.N": sorted runs (StoreRun), each a hash table ordered by hash.
 // Each batch of records from memory is written as a new run, merged on the
-// way with the newest runs that are no larger than what is being written
-// (a binary counter: runs double as they merge), so a record is rewritten
-// O(log n) times and there are O(log n) runs, largest first. A key lives in
+// way with the newest runs that are at most four times what is being
+// written, so what a merge rewrites grows geometrically: a record is
+// rewritten O(log n) times and there are O(log n) runs (two or three in
+// practice), largest first. A key lives in
 // exactly one run: batches bring only new keys, and records change in place,
 // so a merge never meets two versions of a key and a lookup stops at the
 // first run that holds it. Nothing is read whole for one file: a lookup
