@@ -5,9 +5,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/unique_fd.h"
 #include "scan/store_record.h"
+#include "scan/store_run.h"
 
 namespace veldrano {
 
@@ -20,19 +22,22 @@ std::string_view StoreFileHeader();
 // Whether name is one a store gives its files.
 bool IsStoreFileName(std::string_view name);
 
-// The records of the store that did not fit in memory, in two files of the
-// work directory that only this run reads:
+// The records of the store that did not fit in memory, in files of the work
+// directory that only this run reads:
 // - "paths": every file a record names, appended, each as its path's length
 //   in 4 bytes, the path's bytes and the file's state;
-// - "index": the records in a hash table of 2^k slots, ordered by hash, after
-//   the header that both files begin with (StoreFileHeader). A
-//   record sits at the slot its hash's top k bits name, or just after the
-//   records before it when that slot is taken, so a lookup reads a few
-//   neighbouring slots with one pread, and a merge of new records is one
-//   sequential pass that writes the table anew.
-// Nothing is read whole for one file: a lookup costs one read of the index
-// (and one of paths when a record matches), and records arrive in batches.
-// Failures of the files throw std::runtime_error.
+// - "index.N": sorted runs (StoreRun), each a hash table ordered by hash.
+// Each batch of records from memory is written as a new run, merged on the
+// way with the newest runs that are at most four times what is being
+// written, so what a merge rewrites grows geometrically: a record is
+// rewritten O(log n) times and there are O(log n) runs (two or three in
+// practice), largest first. A key lives in
+// exactly one run: batches bring only new keys, and records change in place,
+// so a merge never meets two versions of a key and a lookup stops at the
+// first run that holds it. Nothing is read whole for one file: a lookup
+// costs one read per run (and one of paths when a record matches). Memory
+// does not grow with the records: a run costs its descriptor, a merge a
+// fixed buffer. Failures of the files throw std::runtime_error.
 class DiskTable {
  public:
   // Keeps its files in the directory open as directory, named directoryPath
@@ -40,10 +45,12 @@ class DiskTable {
   DiskTable(int directory, std::string directoryPath, std::uint64_t seed);
 
   std::uint64_t Count() const { return count_; }
+  // The sorted runs the records are in.
+  std::size_t Runs() const { return runs_.size(); }
 
   struct Found {
     StoreRecord Record;
-    std::uint64_t Slot = 0;
+    std::uint64_t Slot = 0;  // where it is (its run and slot), until the next Merge
   };
   std::optional<Found> Find(const StoreRecord& key);
   // Writes record (of the same key) over the one found at slot.
@@ -56,20 +63,19 @@ class DiskTable {
   // their keys may be here already.
   void Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& memory);
 
-  // Calls visit(record) for each head, in the order of the index.
+  // Calls visit(record) for each head, run by run, each in hash order.
   void ForEachHead(const std::function<void(const StoreRecord&)>& visit);
 
  private:
-  std::uint64_t HomeOf(std::uint64_t hash) const { return hash >> (64 - bits_); }
   [[noreturn]] void Fail(const char* what, const char* file, int error) const;
 
   int directory_;
   std::string directoryPath_;
   std::uint64_t seed_;
-  platform::UniqueFd index_, paths_;
-  std::uint64_t count_ = 0;      // records in the index
-  std::uint64_t slots_ = 0;      // slots the index file holds
-  int bits_ = 10;                // the table has 2^bits_ home slots
+  platform::UniqueFd paths_;
+  std::vector<StoreRun> runs_;   // oldest (largest) first
+  std::uint64_t count_ = 0;      // records in the runs
+  std::uint64_t nextRun_ = 1;    // the number in the next run's name
   std::uint64_t pathsSize_ = 0;  // bytes in paths
 };
 
