@@ -10,6 +10,7 @@ build=(
   cmake ninja-build g++ pkg-config
   qt6-base-dev        # the window (Qt 6 Widgets) and its tests (Qt Test)
   libjpeg62-turbo-dev # the About window's picture
+  libsqlite3-dev      # the cache of file hashes kept across runs
 )
 # Tests and benchmarks.
 develop=(

@@ -24,6 +24,7 @@
 #include "scan/scan_driver.h"
 #include "scan/scan_filters.h"
 #include "scan/scan_scopes.h"
+#include "signature/hash_cache.h"
 
 namespace {
 
@@ -81,6 +82,19 @@ constexpr const char* Usage =
     "  --one-file-system    do not enter other file systems mounted inside a\n"
     "                       directory to scan\n"
     "\n"
+    "Hashes kept across scans:\n"
+    "  --no-cache           neither reuse nor keep the hashes of earlier scans\n"
+    "  --clear-cache        empty the cache of hashes first (without a DIR: only\n"
+    "                       that)\n"
+    "                       the hashes of the files read are kept in\n"
+    "                       $XDG_CACHE_HOME/veldrano/ (else ~/.cache/veldrano/),\n"
+    "                       readable by this user only, so that a file unchanged\n"
+    "                       since (the same device, inode, size, modification\n"
+    "                       and change times) is not read again; at most\n"
+    "                       1 000 000 files, forgotten after 90 days unused;\n"
+    "                       files are still compared byte by byte before any\n"
+    "                       is moved\n"
+    "\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -116,6 +130,7 @@ struct Options {
   std::string csv, csvSelected, xml;
   std::optional<veldrano::KeepRules> keep;
   bool trashTicked = false;
+  bool noCache = false, clearCache = false;
   veldrano::ScanFilters filters;
 };
 
@@ -152,6 +167,8 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
     }
     // The switches: a second one is as much a mistake as a second file.
     bool* const flag = arg == "--trash-ticked"      ? &options.trashTicked
+                       : arg == "--no-cache"        ? &options.noCache
+                       : arg == "--clear-cache"     ? &options.clearCache
                        : arg == "--skip-hidden"     ? &options.filters.SkipHidden
                        : arg == "--one-file-system" ? &options.filters.OneFileSystem
                        : arg == "--regex"           ? &options.filters.RegexMode
@@ -227,7 +244,7 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
   if (const std::string problem = veldrano::FiltersProblem(options.filters); !problem.empty()) {
     return UsageError(problem);
   }
-  if (options.directories.empty()) return UsageError("no directory to scan");
+  if (options.directories.empty() && !options.clearCache) return UsageError("no directory to scan");
   return -1;
 }
 
@@ -336,6 +353,16 @@ int main(int argc, char** argv) {
   if (const int status = ParseArguments(argc, argv, options, helpWriteError); status >= 0) {
     return ExitStatus(status, helpWriteError);
   }
+  if (options.clearCache) {
+    std::string why;
+    const std::string folder = veldrano::HashCache::DefaultFolder();
+    if (!veldrano::HashCache::Forget(folder, why)) {
+      std::fprintf(stderr, "veldrano-scan: cannot empty the cache of hashes %s: %s\n", folder.c_str(), why.c_str());
+      return ExitStatus(Failure);
+    }
+    if (options.directories.empty()) return ExitStatus(Success);
+  }
+  veldrano::ScanContext.UseHashCache = !options.noCache;
   int logWriteError = 0;
   const int status = Scan(options, logWriteError);
   return ExitStatus(status, logWriteError);

@@ -80,12 +80,37 @@ struct FileToHash {
 struct Side {
   StoredFile File;
   FileToHash* Opened = nullptr;  // set once the file is open (or seen ahead)
+  bool LookedUp = false;         // in the cache of earlier runs
+  FileHashes Cached;             // what the cache holds for the file as it is
+  bool Reused = false;           // a hash of the cache spared a read
+  bool Read = false;             // hashes were found by reading the file here
 
   const std::optional<MD5Digest>& Of(HashStep step) const { return File.Hashes.Of(step); }
+  void LookUp(std::int64_t size) {
+    if (LookedUp || !ScanContext.Cache) return;
+    LookedUp = true;
+    const FileState& state = File.State;
+    Cached = ScanContext.Cache->Find(state.Device, state.Inode, size, state.ModifiedNs, state.ChangedNs)
+                 .value_or(FileHashes{});
+  }
+  // Whether the hash of step is known without reading the file.
+  bool Knows(std::int64_t size, HashStep step) {
+    if (File.Hashes.Of(step)) return true;
+    LookUp(size);
+    return Cached.Of(step).has_value();
+  }
   // The hash of step, read if need be; false when the file cannot be read
   // (logged).
   bool Hash(SizeStore& store, std::int64_t size, HashStep step) {
     if (File.Hashes.Of(step)) return true;
+    LookUp(size);
+    if (Cached.Of(step)) {
+      File.Hashes.Of(step) = Cached.Of(step);
+      if (!Reused) ScanContext.ReusedFiles += 1;
+      Reused = true;
+      return true;
+    }
+    Read = true;
     if (Opened->Ahead && Opened->Ahead->Hashes.Of(step)) {
       File.Hashes.Of(step) = Opened->Ahead->Hashes.Of(step);
       return true;
@@ -93,6 +118,12 @@ struct Side {
     return store.HashStepOf(
         File.Path, size, step, Opened->Status(), [this, &store] { return Opened->Open(store, File.Path); },
         File.Hashes);
+  }
+  // Keeps what was read of the file for later runs.
+  void Remember(std::int64_t size) const {
+    if (!Read || !ScanContext.Cache) return;
+    const FileState& state = File.State;
+    ScanContext.Cache->Put(state.Device, state.Inode, size, state.ModifiedNs, state.ChangedNs, File.Hashes);
   }
 };
 
@@ -112,7 +143,7 @@ struct StoredSide : Side {
   // kept or the file open to read it. False when it is not (logged).
   bool Check(SizeStore& store, std::int64_t size, HashStep step) {
     struct stat status {};
-    if (File.Hashes.Of(step) && fstatat(AT_FDCWD, File.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+    if (Knows(size, step) && fstatat(AT_FDCWD, File.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
         S_ISREG(status.st_mode) && status.st_size == size && StateOf(status) == File.State) {
       return true;
     }
@@ -131,6 +162,7 @@ struct StoredSide : Side {
       File.State = now;
       File.Hashes = {};
       Changed = true;
+      LookedUp = false;
     }
     return true;
   }
@@ -270,12 +302,17 @@ platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
   return platform::AnchoredPath{std::move(folder), path.substr(found->Path.size())};
 }
 
-void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
+void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size,
+                         std::uint64_t device, std::uint64_t inode) {
   if (size <= 0) return;
   const Head head = FindHead(size);
   if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
+  // Files whose hashes earlier runs kept are likely not read at all.
+  HashCache* const cache = ScanContext.Cache.get();
+  if (cache != nullptr && cache->Knows(device, inode, size)) return;
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
-  const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front());
+  const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front()) &&
+                           (cache == nullptr || !cache->Knows(head.First.State.Device, head.First.State.Inode, size));
   const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
   if (firstToRead) hashAhead_->Hint(head.First.Path, first, size);
   hashAhead_->Hint(path, where, size);
@@ -362,6 +399,18 @@ void KeepWhatWasFound(SizeStore& store, const StoreRecord& key, const StoredFile
 // splits the record into lines of that step.
 void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
   const std::span<const HashStep> steps = StepsFor(size);
+  StoredSide first;
+  // Whatever the outcome, what was read of either file is kept for later
+  // runs.
+  struct Remembered {
+    const Side& Me;
+    const StoredSide& First;
+    std::int64_t Size;
+    ~Remembered() {
+      Me.Remember(Size);
+      First.Remember(Size);
+    }
+  } remembered{me, first, size};
   StoreRecord key = StoreRecord::HeadKey(size);
   std::size_t depth = 0;  // the steps the record's place stands for
   std::optional<SizeStore::Node> node = store.Find(key);
@@ -382,7 +431,6 @@ void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
   }
   // The first file met that looks the same so far: it must still hold what
   // its place says, else it cannot be matched and this file takes its place.
-  StoredSide first;
   first.File = node->File;
   const HashStep next = steps[std::min(depth, steps.size() - 1)];
   bool holds = first.Check(store, size, next);
@@ -395,7 +443,8 @@ void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
   }
   for (std::size_t d = depth; d < steps.size(); ++d) {
     const HashStep step = steps[d];
-    if (step == HashStep::Full && d > 0 && size >= SideBySideFromBytes && !first.Of(step) && !me.Of(step)) {
+    if (step == HashStep::Full && d > 0 && size >= SideBySideFromBytes && !first.Knows(size, step) &&
+        !me.Knows(size, step)) {
       store.HintWhole(me.File.Path, size);
     }
     if (!first.Hash(store, size, step)) {
@@ -483,7 +532,9 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     ctx.StoreEntries += 1;
     return;
   }
-  Side me{current, &file};
+  Side me;
+  me.File = current;
+  me.Opened = &file;
   MatchWithStore(store, me, size);
 }
 

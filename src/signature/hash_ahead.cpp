@@ -62,10 +62,12 @@ bool HashAhead::ReadAsScan(const platform::ReadOnlyFile& file, const Job& job, F
   for (const HashStep step : steps.first(steps.size() - 1)) {
     if (ReadPart(file, job.Size, step, hashes).How != WholeRead::Ending::Whole) return false;
   }
-  // A file whose parts were met before is likely a copy, which the scan
-  // will read whole: read it here instead.
+  // A file whose parts were met before, in another file, is likely a copy,
+  // which the scan will read whole: read it here instead.
   if (partsSeen_.size() >= MaxPartsSeen) partsSeen_.clear();
-  if (!partsSeen_.insert(PartsKey(job.Size, hashes)).second) {
+  const std::uint64_t inode = static_cast<std::uint64_t>(file.Status().st_ino);
+  const auto [seen, first] = partsSeen_.try_emplace(PartsKey(job.Size, hashes), inode);
+  if (!first && seen->second != inode) {
     const auto total = static_cast<std::uint64_t>(job.Size);
     if (!ReadMD5(file, job.Size, hashes, [&publish, total](std::uint64_t done) { return done == 0 || publish(1); }))
       return false;

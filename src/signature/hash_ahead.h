@@ -10,7 +10,7 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <unordered_set>
+#include <unordered_map>
 
 #include "platform/read_only_file.h"
 #include "signature/file_parts.h"
@@ -94,7 +94,9 @@ class HashAhead {
   bool scanWaiting_ = false;
   std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
   bool ending_ = false;
-  std::unordered_set<std::uint64_t> partsSeen_;  // the worker's alone: parts of files it read
+  // The worker's alone: the parts of the files it read, with the inode of
+  // the first file met with them.
+  std::unordered_map<std::uint64_t, std::uint64_t> partsSeen_;
   std::thread worker_;
 };
 

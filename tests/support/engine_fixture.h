@@ -14,6 +14,8 @@ class EngineTest : public ::testing::Test {
   void SetUp() override {
     ScanContext = TScanContext{};
     ScanContext.Window = &window;
+    // A run that keeps hashes keeps them here, never in the user's cache.
+    ScanContext.HashCacheFolder = dir / "cache/veldrano/";
   }
   void TearDown() override { ScanContext = TScanContext{}; }
 
