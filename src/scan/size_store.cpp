@@ -318,10 +318,11 @@ void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& 
   hashAhead_->Hint(path, where, size);
   if (coldReads_ == 0) return;
   if (!readAhead_) readAhead_ = std::make_unique<platform::ReadAhead>();
-  // Only the first block: most files of a size differ there.
-  const std::uint64_t firstBytes = std::min(static_cast<std::uint64_t>(size), PartBytes);
-  if (firstToRead) readAhead_->Hint(first, firstBytes);
-  readAhead_->Hint(where, firstBytes);
+  // Only the parts: most files of a size differ there.
+  const std::uint64_t parts = StepsFor(size).size() > 2 ? PartBytes : 0;
+  const auto bytes = parts > 0 ? static_cast<std::uint64_t>(size) : std::min<std::uint64_t>(size, PartBytes);
+  if (firstToRead) readAhead_->Hint(first, bytes, head.First.State.Inode, parts);
+  readAhead_->Hint(where, bytes, inode, parts);
 }
 
 void SizeStore::HintWhole(const std::string& path, std::int64_t size) {
