@@ -96,6 +96,7 @@ struct Side {
   // Whether the hash of step is known without reading the file.
   bool Knows(std::int64_t size, HashStep step) {
     if (File.Hashes.Of(step)) return true;
+    if (Opened != nullptr && Opened->Ahead && Opened->Ahead->Hashes.Of(step)) return true;
     LookUp(size);
     return Cached.Of(step).has_value();
   }
@@ -162,7 +163,8 @@ struct StoredSide : Side {
       File.State = now;
       File.Hashes = {};
       Changed = true;
-      LookedUp = false;
+      LookedUp = false;  // what the cache holds for it as it is now
+      Cached = {};
     }
     return true;
   }
