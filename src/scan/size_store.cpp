@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/directory_reader.h"
+#include "platform/file_system.h"
 #include "platform/file_times.h"
 #include "platform/read_only_file.h"
 #include "platform/system_error.h"
@@ -283,6 +284,7 @@ void SizeStore::NoteRead(bool cached) {
 }
 
 void SizeStore::AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder) {
+  if (folder && !sequential_ && platform::OnRotatingDisk(folder->Get())) sequential_ = true;
   if (roots_.size() >= MaxHeldRoots) folder.reset();
   roots_.push_back(TreeRoot{path, std::move(folder)});
 }
@@ -312,7 +314,7 @@ void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& 
   // Files whose hashes earlier runs kept are likely not read at all.
   HashCache* const cache = ScanContext.Cache.get();
   if (cache != nullptr && cache->Knows(device, inode, size)) return;
-  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
+  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>(sequential_);
   const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front()) &&
                            (cache == nullptr || !cache->Knows(head.First.State.Device, head.First.State.Inode, size));
   const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
@@ -328,7 +330,8 @@ void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& 
 }
 
 void SizeStore::HintWhole(const std::string& path, std::int64_t size) {
-  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
+  if (sequential_) return;  // two files read at once would make the disk seek between them
+  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>(sequential_);
   hashAhead_->Hint(path, AnchorOf(path), size, HashAhead::Depth::Whole, true);
 }
 

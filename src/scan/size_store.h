@@ -71,7 +71,8 @@ class SizeStore {
   // A directory the user listed, open (path ends in "/"): the files of its
   // tree that are opened again later, far from where the walk is (the
   // first file of a size, files hashed or read ahead), are opened below it,
-  // never through a link.
+  // never through a link. A directory on a rotating disk keeps the run's
+  // reads in order.
   void AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder);
   // How to open the file at path again: below the root of its tree, or,
   // when no listed directory leads to it (files given to ProcessFile
@@ -138,6 +139,9 @@ class SizeStore {
   std::unique_ptr<HashAhead> hashAhead_;            // made on the first hint
   std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint while reads wait
   int coldReads_ = 1;                               // > 0 while reads lately had to wait for the disk
+  // A listed directory lies on a rotating disk: reads ahead follow the
+  // scan's order, and no two files are read whole at once.
+  bool sequential_ = false;
 };
 
 // Which file the directory listing showed under a name (unknown: zero),

@@ -90,7 +90,7 @@ void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
   jobs_.erase(kept, found + 1);
 }
 
-HashAhead::HashAhead() : worker_([this] { Work(); }) {}
+HashAhead::HashAhead(bool inOrder) : inOrder_(inOrder), worker_([this] { Work(); }) {}
 
 HashAhead::~HashAhead() {
   {
@@ -195,8 +195,14 @@ void HashAhead::Work() {
         job = *urgent;
         return true;
       }
-      const auto next =
-          std::find_if(jobs_.rbegin(), jobs_.rend(), [](const auto& j) { return j->Stage == Job::Stage::Waiting; });
+      const auto waiting = [](const auto& j) { return j->Stage == Job::Stage::Waiting; };
+      if (inOrder_) {
+        const auto next = std::find_if(jobs_.begin(), jobs_.end(), waiting);
+        if (next == jobs_.end()) return false;
+        job = *next;
+        return true;
+      }
+      const auto next = std::find_if(jobs_.rbegin(), jobs_.rend(), waiting);
       if (next == jobs_.rend()) return false;
       job = *next;
       return true;

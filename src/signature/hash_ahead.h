@@ -29,7 +29,10 @@ namespace veldrano {
 // the file itself as it would have without this.
 class HashAhead {
  public:
-  HashAhead();
+  // inOrder: the worker takes the nearest announced file first (on a
+  // rotating disk, so that its reads and the scan's go one way), else the
+  // farthest (the scan reads the near ones itself).
+  explicit HashAhead(bool inOrder = false);
   ~HashAhead();
   HashAhead(const HashAhead&) = delete;
   HashAhead& operator=(const HashAhead&) = delete;
@@ -94,6 +97,7 @@ class HashAhead {
   bool scanWaiting_ = false;
   std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
   bool ending_ = false;
+  const bool inOrder_;
   // The worker's alone: the parts of the files it read, with the inode of
   // the first file met with them.
   std::unordered_map<std::uint64_t, std::uint64_t> partsSeen_;
