@@ -314,7 +314,8 @@ void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& 
   // Files whose hashes earlier runs kept are likely not read at all.
   HashCache* const cache = ScanContext.Cache.get();
   if (cache != nullptr && cache->Knows(device, inode, size)) return;
-  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>(sequential_);
+  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
+  hashAhead_->SetInOrder(InOrder());
   const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front()) &&
                            (cache == nullptr || !cache->Knows(head.First.State.Device, head.First.State.Inode, size));
   const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
@@ -330,8 +331,8 @@ void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& 
 }
 
 void SizeStore::HintWhole(const std::string& path, std::int64_t size) {
-  if (sequential_) return;  // two files read at once would make the disk seek between them
-  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>(sequential_);
+  if (InOrder()) return;  // two files read at once would make the disk seek between them
+  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
   hashAhead_->Hint(path, AnchorOf(path), size, HashAhead::Depth::Whole, true);
 }
 

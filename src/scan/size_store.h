@@ -139,9 +139,11 @@ class SizeStore {
   std::unique_ptr<HashAhead> hashAhead_;            // made on the first hint
   std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint while reads wait
   int coldReads_ = 1;                               // > 0 while reads lately had to wait for the disk
-  // A listed directory lies on a rotating disk: reads ahead follow the
-  // scan's order, and no two files are read whole at once.
+  // A listed directory lies on a rotating disk: while reads wait for it,
+  // reads ahead follow the scan's order, and no two files are read whole
+  // at once.
   bool sequential_ = false;
+  bool InOrder() const { return sequential_ && coldReads_ > 0; }
 };
 
 // Which file the directory listing showed under a name (unknown: zero),

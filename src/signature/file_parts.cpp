@@ -21,7 +21,7 @@ constexpr std::uint64_t LaneB = 0xC2B2AE3D27D4EB4Full;
 }  // namespace
 
 std::span<const HashStep> StepsFor(std::int64_t size) {
-  if (size <= static_cast<std::int64_t>(PartBytes)) return WholeAtOnce;
+  if (size == 0) return WholeAtOnce;
   if (size < SuffixFromBytes) return PrefixFirst;
   return BothEnds;
 }

@@ -26,7 +26,9 @@ inline constexpr std::uint64_t PartBytes = 4096;
 inline constexpr std::int64_t SuffixFromBytes = 2 * static_cast<std::int64_t>(PartBytes);
 
 // The steps that tell files of size bytes apart, in order; the last is
-// always Full. A file of a block or less is read whole at once.
+// always Full. A file of a block or less is hashed whole by its first step
+// too: the fast hash of its only block spares most of them an MD5, which
+// only files equal in it need.
 std::span<const HashStep> StepsFor(std::int64_t size);
 
 // What is known of a file's contents: the hash of each step taken.

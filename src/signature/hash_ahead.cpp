@@ -90,7 +90,12 @@ void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
   jobs_.erase(kept, found + 1);
 }
 
-HashAhead::HashAhead(bool inOrder) : inOrder_(inOrder), worker_([this] { Work(); }) {}
+HashAhead::HashAhead() : worker_([this] { Work(); }) {}
+
+void HashAhead::SetInOrder(bool inOrder) {
+  const std::lock_guard lock(mutex_);
+  inOrder_ = inOrder;
+}
 
 HashAhead::~HashAhead() {
   {

@@ -29,10 +29,7 @@ namespace veldrano {
 // the file itself as it would have without this.
 class HashAhead {
  public:
-  // inOrder: the worker takes the nearest announced file first (on a
-  // rotating disk, so that its reads and the scan's go one way), else the
-  // farthest (the scan reads the near ones itself).
-  explicit HashAhead(bool inOrder = false);
+  HashAhead();
   ~HashAhead();
   HashAhead(const HashAhead&) = delete;
   HashAhead& operator=(const HashAhead&) = delete;
@@ -47,6 +44,11 @@ class HashAhead {
   // taken.
   void Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth = Depth::Parts,
             bool urgent = false);
+
+  // In order, the worker takes the nearest announced file first (while a
+  // rotating disk serves the reads, so that its reads and the scan's go one
+  // way); else the farthest (the scan reads the near ones itself).
+  void SetInOrder(bool inOrder);
 
   // The hashes of path, announced earlier to depth, when the worker has
   // begun it: waits for it, calling beforeBlock(offset) in order for each
@@ -97,7 +99,7 @@ class HashAhead {
   bool scanWaiting_ = false;
   std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
   bool ending_ = false;
-  const bool inOrder_;
+  bool inOrder_ = false;
   // The worker's alone: the parts of the files it read, with the inode of
   // the first file met with them.
   std::unordered_map<std::uint64_t, std::uint64_t> partsSeen_;
