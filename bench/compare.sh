@@ -20,13 +20,20 @@
 # earlier runs left to do shows as a spread), and its release ("Releasing
 # resources..." to "Ready!") is timed.
 #
+# veldrano-scan keeps the hashes it reads in a cache across runs; here that
+# cache is always one of the scratch directory's, never the user's. The
+# plain veldrano-scan runs start from an empty cache (a first run, which
+# also writes it). --cached adds two more: veldrano@cached, a second run
+# with the cache a first run left (made once per tree, untimed), and
+# veldrano@nocache, with --no-cache (neither read nor written).
+#
 # Warm cache by default: every tree is read once before the timed runs.
 # --cold drops the page cache (and the cached inodes and directories) before
 # every run of every tool instead, which needs root (or sudo); compare the
 # medians then, as single cold runs vary.
 #
 # usage: compare.sh [--runs N] [--dir DIR] [--keep] [--trees LIST] [--tmpfs] [--memory]
-#                   [--back-to-back N] [--cold]
+#                   [--back-to-back N] [--cold] [--cached]
 #   --runs N      timed runs per tool and tree (default 3)
 #   --dir DIR     scratch directory (default: $BENCH_DIR, else a new mktemp -d
 #                 under /tmp); trees kept there earlier are reused
@@ -40,11 +47,13 @@
 #                 what the file system under TMPDIR costs
 #   --back-to-back N  consecutive runs of veldrano-scan per tree (default 5, 0: none)
 #   --cold        drop the page cache before every timed run
+#   --cached      also time veldrano-scan's second run with its cache of
+#                 hashes (veldrano@cached) and a run with --no-cache
 #   --memory      then run bench/memory.sh (peak memory against files scanned)
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib/common.sh"
 
-runs=3 dir="" keep=0 trees="small,large" memory=0 tmpfs=0 back_to_back=5 cold=0
+runs=3 dir="" keep=0 trees="small,large" memory=0 tmpfs=0 back_to_back=5 cold=0 cached=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --runs) runs="$2"; shift 2 ;;
@@ -55,6 +64,7 @@ while [ $# -gt 0 ]; do
     --tmpfs) tmpfs=1; shift ;;
     --back-to-back) back_to_back="$2"; shift 2 ;;
     --cold) cold=1; shift ;;
+    --cached) cached=1; shift ;;
     -h|--help) show_usage ;;
     *) die "unknown argument: $1" ;;
   esac
@@ -75,17 +85,26 @@ if [ $tmpfs -eq 1 ]; then
   extra_scratch+=("$shm")
   tools=(veldrano-scan veldrano@tmpfs fdupes jdupes rmlint)
 fi
+[ $cached -eq 0 ] || tools=("${tools[0]}" veldrano@cached veldrano@nocache "${tools[@]:1}")
 
 # run_tool TOOL TREE OUTPUT: one run, output to OUTPUT, resource usage to $work/out/time.txt.
 run_tool() {
   local tool="$1" tree="$2" output="$3" tv="$work/out/time.txt"
   case "$tool" in
     veldrano-scan)
-      /usr/bin/time -v -o "$tv" env TMPDIR="$work/tmp" "$scanner" --csv "$output" "$tree" \
-        >"$output.log" 2>"$output.err" ;;
+      rm -rf "$work/cache-first"  # a first run: nothing cached yet
+      /usr/bin/time -v -o "$tv" env TMPDIR="$work/tmp" XDG_CACHE_HOME="$work/cache-first" "$scanner" --csv "$output" \
+        "$tree" >"$output.log" 2>"$output.err" ;;
+    veldrano@cached)
+      /usr/bin/time -v -o "$tv" env TMPDIR="$work/tmp" XDG_CACHE_HOME="$work/cache-kept" "$scanner" --csv "$output" \
+        "$tree" >"$output.log" 2>"$output.err" ;;
+    veldrano@nocache)
+      /usr/bin/time -v -o "$tv" env TMPDIR="$work/tmp" XDG_CACHE_HOME="$work/cache-none" "$scanner" --no-cache \
+        --csv "$output" "$tree" >"$output.log" 2>"$output.err" ;;
     veldrano@tmpfs)
-      /usr/bin/time -v -o "$tv" env TMPDIR="$shm" "$scanner" --csv "$output" "$tree" \
-        >"$output.log" 2>"$output.err" ;;
+      rm -rf "$work/cache-first"
+      /usr/bin/time -v -o "$tv" env TMPDIR="$shm" XDG_CACHE_HOME="$work/cache-first" "$scanner" --csv "$output" \
+        "$tree" >"$output.log" 2>"$output.err" ;;
     fdupes) /usr/bin/time -v -o "$tv" fdupes -r -q "$tree" >"$output" 2>"$output.err" ;;
     jdupes) /usr/bin/time -v -o "$tv" jdupes -r -q -z "$tree" >"$output" 2>"$output.err" ;;
     rmlint)
@@ -143,6 +162,11 @@ for name in "${tree_names[@]}"; do
     echo "Tree '$name': warming the page cache (reading every file once)..." >&2
     find "$tree" -type f -exec cat {} + >/dev/null
   fi
+  if [ $cached -eq 1 ]; then
+    echo "Tree '$name': a first run of veldrano-scan to fill the cache of veldrano@cached..." >&2
+    rm -rf "$work/cache-kept"
+    TMPDIR="$work/tmp" XDG_CACHE_HOME="$work/cache-kept" "$scanner" "$tree" >/dev/null 2>&1 || true
+  fi
   for ((run = 1; run <= runs; run++)); do
     for tool in "${tools[@]}"; do
       echo "Tree '$name': run $run/$runs: $tool..." >&2
@@ -155,11 +179,12 @@ for name in "${tree_names[@]}"; do
       echo "Tree '$name': back-to-back run $run/$back_to_back of veldrano-scan..." >&2
       [ "$cold" -eq 0 ] || drop_caches
       t0=$(date +%s%N)
-      TMPDIR="$work/tmp" "$scanner" "$tree" >/dev/null 2>&1 || true
+      TMPDIR="$work/tmp" XDG_CACHE_HOME="$work/cache-none" "$scanner" --no-cache "$tree" >/dev/null 2>&1 || true
       t1=$(date +%s%N)
       times+=("$(awk -v a="$t0" -v b="$t1" 'BEGIN {printf "%.3f", (b - a) / 1e9}')")
     done
-    release="$(TMPDIR="$work/tmp" python3 "$bench_lib/release_time.py" "$scanner" "$tree")"
+    release="$(TMPDIR="$work/tmp" XDG_CACHE_HOME="$work/cache-none" python3 "$bench_lib/release_time.py" "$scanner" \
+      --no-cache "$tree")"
     printf '%s\t%s\t%s\n' "$name" "$release" "${times[*]}" >>"$series"
   fi
   for tool in "${tools[@]}"; do
@@ -181,6 +206,7 @@ echo "Peak RSS: the largest 'Maximum resident set size' of /usr/bin/time -v over
 echo "veldrano/peer: veldrano-scan's best wall time over the peer's (below 1: veldrano-scan is faster)."
 echo "groups, dup files: duplicate groups and files in them, read from each tool's output."
 [ $tmpfs -eq 1 ] && echo "veldrano@tmpfs: veldrano-scan with TMPDIR on tmpfs ($shm) instead of $work/tmp."
+[ $cached -eq 1 ] && echo "veldrano-scan: a first run (empty cache of hashes); veldrano@cached: the second run; veldrano@nocache: --no-cache."
 echo
 goals=(--goal small:jdupes --goal large:fdupes --goal samesize:jdupes --goal million:jdupes)
 python3 "$bench_lib/timing_table.py" "$results" "$counts" "$tree_list" "${goals[@]}"

@@ -292,7 +292,7 @@ int main(int argc, char** argv) {
         filters.MinSize = 4096;
         filters.SkipVersionControl = true;
         filters.ExcludedFiles = {"*.tmp", "Thumbs.db"};
-        auto* dialog = new veldrano::OptionsDialog(filters, &form);
+        auto* dialog = new veldrano::OptionsDialog(filters, true, &form);
         dialog->MaxSize->setText(QStringLiteral("4x"));
         dialog->show();
       }

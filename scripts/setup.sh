@@ -11,6 +11,7 @@ build=(
   qt6-base-dev        # the window (Qt 6 Widgets) and its tests (Qt Test)
   libjpeg62-turbo-dev # the About window's picture
   nlohmann-json3-dev  # saved results (JSON Lines): written and read by a well-kept parser
+  libsqlite3-dev      # the cache of file hashes kept across runs
 )
 # Tests and benchmarks.
 develop=(

@@ -50,10 +50,11 @@ class Scanner : public ::testing::Test {
   pid_t Start(const std::string& arguments, const std::string& tmpdir = "", Output output = Output::File) {
     // env runs what environment names (more variables, or a program that
     // runs the rest), so that the scanner is the shell's last program.
-    // The user's own state (journals of actions) stays in the test's folder.
+    // The user's own state, data and cache stay in the test's folder.
     std::string command = "exec env XDG_STATE_HOME='" + (dir / "state") + "' XDG_DATA_HOME='" + (dir / "data") + "' " +
-                          environment + " TMPDIR='" + (tmpdir.empty() ? tmp : tmpdir) + "' '" + VELDRANO_SCAN "' " +
-                          arguments + " 2>'" + (dir / "err") + "'";
+                          environment + " XDG_CACHE_HOME='" + (dir / "cache") + "' TMPDIR='" +
+                          (tmpdir.empty() ? tmp : tmpdir) + "' '" + VELDRANO_SCAN "' " + arguments + " 2>'" +
+                          (dir / "err") + "'";
     if (output == Output::File) command += " >'" + (dir / "out") + "'";
     if (output == Output::Full) command += " >/dev/full";
     std::filesystem::remove(dir / "out");
@@ -138,10 +139,10 @@ TEST_F(Scanner, LogsTheRunAsTabSeparatedLinesAndWritesTheExports) {
     informations.push_back(
         line.substr(line.find('\t') + 1, line.find('\t', line.find('\t') + 1) - line.find('\t') - 1));
   }
-  EXPECT_EQ(informations,
-            (std::vector<std::string>{"Analysing...", "Files found: 3", "Total size: 18 bytes", "Working...",
-                                      "Job: " + tree + "/", "Duplicate files: 1", "Recoverable disc space: 6 bytes",
-                                      "Releasing resources...", "Ready!"}));
+  EXPECT_EQ(informations, (std::vector<std::string>{
+                              "Analysing...", "Files found: 3", "Total size: 18 bytes", "Working...",
+                              "Job: " + tree + "/", "Signatures reused from earlier scans: 0", "Duplicate files: 1",
+                              "Recoverable disc space: 6 bytes", "Releasing resources...", "Ready!"}));
 
   const std::string sig = "B1946AC92492D2347C6235B4D2611184";
   EXPECT_EQ(Slurp(dir / "all.csv"), sig + ";" + tree + "/a\r\n" + sig + ";" + tree + "/sub/b\r\n");
@@ -160,6 +161,26 @@ TEST_F(Scanner, FoldersWritesTheHighestFolderWhoseEveryFileHasACopyElsewhere) {
   EXPECT_EQ(outcome.status, 0) << outcome.err;
   EXPECT_EQ(Slurp(dir / "folders.tsv"), "Folder\tFiles\tBytes\tEvery file is in\tCopies in\n" + tree +
                                             "/old\\tbackup/\t2\t6\t" + tree + "/photos/\t" + tree + "/photos/\n");
+}
+
+// The hashes of a run are kept for the next, in the cache folder the
+// environment names; --no-cache neither reads nor writes it, and
+// --clear-cache empties it.
+TEST_F(Scanner, KeepsHashesForTheNextRunUnlessToldNot) {
+  Write("a", "hello\n");
+  Write("b", "hello\n");
+  const std::string cache = dir / "cache/veldrano/hashes.sqlite";
+  EXPECT_EQ(Run("'" + tree + "'").status, 0);
+  ASSERT_TRUE(std::filesystem::exists(cache));
+  Outcome outcome = Run("'" + tree + "'");
+  EXPECT_NE(outcome.out.find("\tSignatures reused from earlier scans: 2\t"), std::string::npos) << outcome.out;
+  outcome = Run("--no-cache '" + tree + "'");
+  EXPECT_EQ(outcome.out.find("Signatures reused"), std::string::npos) << outcome.out;
+  EXPECT_NE(outcome.out.find("\tDuplicate files: 1\t"), std::string::npos) << outcome.out;
+  EXPECT_EQ(Run("--clear-cache").status, 0);
+  EXPECT_FALSE(std::filesystem::exists(cache));
+  outcome = Run("--clear-cache '" + tree + "'");
+  EXPECT_NE(outcome.out.find("\tSignatures reused from earlier scans: 0\t"), std::string::npos) << outcome.out;
 }
 
 TEST_F(Scanner, FiltersLeaveOutWhatTheyNameAndTheLogSaysSo) {
@@ -367,7 +388,7 @@ TEST_F(Scanner, KeepsEveryLogEntryOnOneLineWithoutControlBytes) {
   Write(name + "/a", "x");
   const Outcome outcome = Run("'" + tree + "/" + name + "'");
   EXPECT_EQ(outcome.status, 0);
-  EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 8);
+  EXPECT_EQ(std::count(outcome.out.begin(), outcome.out.end(), '\n'), 9);
   EXPECT_NE(outcome.out.find("\tJob: " + tree + "/line\\nbreak\\tx\\\\y\\x1b[2J\\x07\\x01\\x7f/\t\t\n"),
             std::string::npos)
       << outcome.out;

@@ -195,38 +195,40 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
   const timespec past[2] = {{1000000000, 0}, {1000000000, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, changed.c_str(), past, 0), 0);
   HashAhead ahead;
-  ahead.Hint(same, {nullptr, same}, 3 * 65536);
+  ahead.Hint(same, {nullptr, same}, 3 * 65536, HashAhead::Depth::Whole);
   ahead.Hint(changed, {nullptr, changed}, 100);
   const platform::ReadOnlyFile sameFile(same);
   std::vector<std::uint64_t> blocks;
   // Waits for the worker when need be; a job not begun is left to the scan.
-  std::optional<MD5Digest> digest;
-  for (int attempt = 0; attempt < 100 && !digest; ++attempt) {
+  std::optional<FileHashes> hashes;
+  for (int attempt = 0; attempt < 100 && !hashes; ++attempt) {
     blocks.clear();
-    digest = ahead.Take(
-        same, sameFile.Status(),
+    hashes = ahead.Take(
+        same, HashAhead::Depth::Whole, sameFile.Status(),
         [&](std::uint64_t offset) {
           blocks.push_back(offset);
           return true;
         },
         [] { return true; });
-    if (!digest) {
-      ahead.Hint(same, {nullptr, same}, 3 * 65536);
+    if (!hashes) {
+      ahead.Hint(same, {nullptr, same}, 3 * 65536, HashAhead::Depth::Whole);
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
-  ASSERT_TRUE(digest);
-  EXPECT_EQ(DigestToText(*digest), SignatureOf(same));
+  ASSERT_TRUE(hashes && hashes->Full);
+  EXPECT_EQ(DigestToText(*hashes->Full), SignatureOf(same));
   EXPECT_EQ(blocks, (std::vector<std::uint64_t>{0, 65536, 131072}));
 
   std::this_thread::sleep_for(std::chrono::milliseconds(50));  // hashed by now
   std::ofstream(changed, std::ios::binary | std::ios::in) << "x";
   const platform::ReadOnlyFile changedFile(changed);
   EXPECT_EQ(ahead.Take(
-                changed, changedFile.Status(), [](std::uint64_t) { return true; }, [] { return true; }),
+                changed, HashAhead::Depth::Parts, changedFile.Status(), [](std::uint64_t) { return true; },
+                [] { return true; }),
             std::nullopt);
   EXPECT_EQ(ahead.Take(
-                dir / "never-announced", sameFile.Status(), [](std::uint64_t) { return true; }, [] { return true; }),
+                dir / "never-announced", HashAhead::Depth::Parts, sameFile.Status(), [](std::uint64_t) { return true; },
+                [] { return true; }),
             std::nullopt);
 }
 

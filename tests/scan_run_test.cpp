@@ -286,7 +286,7 @@ TEST_F(ScanRun, ScansTheTemporaryDirectoryButNotTheWorkDirectoriesInIt) {
 TEST_F(ScanRun, RemovesTheWorkFilesOfAKilledRunFirstAndNothingOfTheUsers) {
   ASSERT_TRUE(testing::InKilledProcess([] {
     auto* store = new SizeStore("", 0);  // never released, as in a killed run
-    for (int size = 1; size <= 100; ++size) store->AddEntry(size, StoredFile{"/x/" + std::to_string(size), {}});
+    for (int size = 1; size <= 100; ++size) store->AddEntry(size, StoredFile{"/x/" + std::to_string(size), {}, {}});
   }));
   ASSERT_EQ(TmpEntries(), 3u);  // the folder, paths and index
   for (const std::string name : {"~data.~vesk", "~photos.~vesk"}) {

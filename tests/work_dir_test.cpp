@@ -136,7 +136,7 @@ TEST_F(WorkDirTest, RemovesWhatKilledRunsLeftAndNothingElse) {
   ASSERT_TRUE(testing::InKilledProcess([] {
     // Never released, as in a killed run; named at its first spill.
     auto* store = new SizeStore("", 0);
-    for (int size = 1; size <= 100; ++size) store->AddEntry(size, StoredFile{"/x/" + std::to_string(size), {}});
+    for (int size = 1; size <= 100; ++size) store->AddEntry(size, StoredFile{"/x/" + std::to_string(size), {}, {}});
     if (!store->HasSpilled()) throw std::logic_error("no spill");
   }));
   ASSERT_TRUE(testing::InKilledProcess([this] {
@@ -214,7 +214,7 @@ TEST_F(WorkDirTest, ReleaseCountsDownEveryEntryAndRemovesTheStore) {
   ScanContext.WorkDirPath = tmp + "/~w.~vesk/";
   SizeStore store(ScanContext.WorkDirPath, 0);
   for (int size = 1; size <= 3; ++size)
-    store.AddEntry(size, StoredFile{File(std::to_string(size), std::string(size, 'x')), {}});
+    store.AddEntry(size, StoredFile{File(std::to_string(size), std::string(size, 'x')), {}, {}});
   ScanContext.StoredFiles = 3;
   ScanContext.StoreEntries = 3;
   ScanContext.ReleaseRemaining = 3;

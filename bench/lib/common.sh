@@ -57,6 +57,9 @@ make_work_dir() {
     work="$(mktemp -d /tmp/veldrano-bench.XXXXXX)"
   fi
   mkdir -p "$work/tmp" "$work/out" "$work/scratch"
+  # veldrano's cache of hashes across runs: the scratch directory's, never
+  # the user's (a script may name another one per run).
+  export XDG_CACHE_HOME="$work/cache-bench"
   trap 'remove_scratch' EXIT
 }
 
@@ -74,12 +77,13 @@ remove_scratch() {
 }
 
 cleanup_work_dir() {
-  # Only what these scripts make: trees, their argument stamps, tmp, out, scratch.
+  # Only what these scripts make: trees, their argument stamps, tmp, out,
+  # scratch, and the caches of hashes of veldrano-scan.
   local d
   for d in "$work"/*; do
     [ -e "$d" ] || continue
     case "$(basename "$d")" in
-      tree-*|tree-*.args|tmp|out|scratch) rm -rf -- "$d" ;;
+      tree-*|tree-*.args|tmp|out|scratch|cache-*) rm -rf -- "$d" ;;
     esac
   done
   rmdir -- "$work" 2>/dev/null || true

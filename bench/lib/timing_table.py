@@ -75,6 +75,13 @@ def main():
             r = ours_best / peer_best
             verdict = "MET" if r <= 1.0 else f"MISSED: {100 * (r - 1):.0f}% slower ({ours_best - peer_best:.2f} s more)"
             print(f"  Goal: no slower than {peer} -> veldrano/{peer} = {r:.2f}: {verdict}")
+        # The other runs of veldrano-scan (with its cache of hashes, or
+        # without it) beside each peer.
+        peers = [tool for tool in tools if not tool.startswith("veldrano")]
+        for variant in [tool for tool in tools if tool.startswith("veldrano@")]:
+            best = min(r[0] for r in runs[(tree, variant)])
+            ratios = ", ".join(f"/{p} = {best / min(r[0] for r in runs[(tree, p)]):.2f}" for p in peers)
+            print(f"  {variant}: {ratios}")
         print()
 
 

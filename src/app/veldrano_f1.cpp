@@ -42,6 +42,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "app/cache_settings.h"
 #include "app/filter_settings.h"
 #include "app/keep_rules_settings.h"
 #include "app/log_model.h"
@@ -154,6 +155,7 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
   unsaved_ = new UnsavedWork(this);
   BuildLayout();
   BuildMenus();
+  ScanContext.UseHashCache = true;  // until the session says the user turned it off
 
   Exceptions1 = new TExceptions(this);
   Exceptions1->setObjectName(QStringLiteral("Exceptions1"));
@@ -462,6 +464,9 @@ void TForm1::BuildMenus() {
   QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
   AddDirectory1 = file->addAction(QStringLiteral("&Add directory..."), this, &TForm1::AddDirectoryClick);
   connect(file, &QMenu::aboutToShow, this, [this] { AddDirectory1->setEnabled(sbStart->isEnabled()); });
+  QAction* forget = file->addAction(QStringLiteral("&Forget cached hashes"), this, &TForm1::ForgetHashesClick);
+  forget->setToolTip(QStringLiteral("Empties the cache of hashes: the next scan reads every file again"));
+  connect(file, &QMenu::aboutToShow, this, [this, forget] { forget->setEnabled(sbStart->isEnabled()); });
   file->addSeparator();
   QAction* open = file->addAction(QStringLiteral("&Open results..."), this, &TForm1::OpenResultsClick);
   QAction* save = file->addAction(QStringLiteral("&Save results..."), this, &TForm1::SaveResultsClick);
@@ -722,10 +727,25 @@ void TForm1::sbStartClick() {
 
 void TForm1::OptionsClick() {
   if (ScanContext.Busy) return;  // a run's filters stay as they were at its start
-  OptionsDialog dialog(ScanContext.Filters, this);
+  OptionsDialog dialog(ScanContext.Filters, ScanContext.UseHashCache, this);
   if (dialog.exec() != QDialog::Accepted) return;
   ScanContext.Filters = dialog.Chosen();
-  if (rememberSession_) SaveScanFilters(ScanContext.Filters);
+  ScanContext.UseHashCache = dialog.HashCacheChosen();
+  if (rememberSession_) {
+    SaveScanFilters(ScanContext.Filters);
+    SaveUseHashCache(ScanContext.UseHashCache);
+  }
+}
+
+void TForm1::ForgetHashesClick() {
+  if (ScanContext.Busy) return;  // a run holds the cache open
+  const std::string folder = HashCache::DefaultFolder();
+  std::string why;
+  if (HashCache::Forget(folder, why)) {
+    AddLogEntry(LogInfo, "Cached hashes forgotten", folder);
+  } else {
+    AddLogEntry(LogWarning, "Cached hashes not forgotten", folder, why);
+  }
 }
 
 void TForm1::ChooseKeptClick() {
@@ -1188,6 +1208,7 @@ void TForm1::RestoreSession() {
   if (!state.ListSplitter.isEmpty()) Splitter1->restoreState(state.ListSplitter);
   if (!state.LastExportDirectory.isEmpty()) lastExportDirectory_ = state.LastExportDirectory;
   ScanContext.Filters = LoadScanFilters();
+  ScanContext.UseHashCache = LoadUseHashCache();
   FitIntoScreen(this);  // a screen smaller than last time
 }
 

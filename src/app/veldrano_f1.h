@@ -156,6 +156,9 @@ class TForm1 : public QMainWindow, public WindowPort {
   void ChooseKeptClick();
   // Tools -> "Options...": the scan's filters, remembered.
   void OptionsClick();
+  // File -> Forget cached hashes: empties the cache of hashes kept across
+  // scans, and says so in the log.
+  void ForgetHashesClick();
   void Quit1Click();
   void About1Click();
   void Memory1Click();

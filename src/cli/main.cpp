@@ -28,6 +28,7 @@
 #include "scan/scan_driver.h"
 #include "scan/scan_filters.h"
 #include "scan/scan_scopes.h"
+#include "signature/hash_cache.h"
 
 namespace {
 
@@ -120,6 +121,19 @@ constexpr const char* Usage =
     "  --one-file-system    do not enter other file systems mounted inside a\n"
     "                       directory to scan\n"
     "\n"
+    "Hashes kept across scans:\n"
+    "  --no-cache           neither reuse nor keep the hashes of earlier scans\n"
+    "  --clear-cache        empty the cache of hashes first (without a DIR: only\n"
+    "                       that)\n"
+    "                       the hashes of the files read are kept in\n"
+    "                       $XDG_CACHE_HOME/veldrano/ (else ~/.cache/veldrano/),\n"
+    "                       readable by this user only, so that a file unchanged\n"
+    "                       since (the same device, inode, size, modification\n"
+    "                       and change times) is not read again; at most\n"
+    "                       1 000 000 files, forgotten after 90 days unused;\n"
+    "                       files are still compared byte by byte before any\n"
+    "                       is moved\n"
+    "\n"
     "  --help               show this help and exit\n"
     "  --version            show the version and exit\n"
     "\n"
@@ -158,6 +172,7 @@ struct Options {
   bool noIgnore = false;
   bool trashTicked = false, shareTicked = false, removeEmptyFolders = false, dryRun = false, undoLast = false;
   std::string linkTicked, moveTicked, undo;
+  bool noCache = false, clearCache = false;
   veldrano::ScanFilters filters;
 };
 
@@ -207,6 +222,8 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
                        : arg == "--dry-run"              ? &options.dryRun
                        : arg == "--undo-last"            ? &options.undoLast
                        : arg == "--no-ignore"            ? &options.noIgnore
+                       : arg == "--no-cache"             ? &options.noCache
+                       : arg == "--clear-cache"          ? &options.clearCache
                        : arg == "--skip-hidden"          ? &options.filters.SkipHidden
                        : arg == "--one-file-system"      ? &options.filters.OneFileSystem
                        : arg == "--regex"                ? &options.filters.RegexMode
@@ -303,7 +320,7 @@ int ParseArguments(int argc, char** argv, Options& options, int& writeError) {
     if (actions > 0 || !options.directories.empty()) return UsageError("--undo scans nothing and does nothing else");
     return -1;
   }
-  if (options.directories.empty()) return UsageError("no directory to scan");
+  if (options.directories.empty() && !options.clearCache) return UsageError("no directory to scan");
   return -1;
 }
 
@@ -463,6 +480,16 @@ int main(int argc, char** argv) {
   if (const int status = ParseArguments(argc, argv, options, helpWriteError); status >= 0) {
     return ExitStatus(status, helpWriteError);
   }
+  if (options.clearCache) {
+    std::string why;
+    const std::string folder = veldrano::HashCache::DefaultFolder();
+    if (!veldrano::HashCache::Forget(folder, why)) {
+      std::fprintf(stderr, "veldrano-scan: cannot empty the cache of hashes %s: %s\n", folder.c_str(), why.c_str());
+      return ExitStatus(Failure);
+    }
+    if (options.directories.empty()) return ExitStatus(Success);
+  }
+  veldrano::ScanContext.UseHashCache = !options.noCache;
   int logWriteError = 0;
   const int status =
       !options.undo.empty() || options.undoLast ? Undo(options, logWriteError) : Scan(options, logWriteError);

@@ -1,6 +1,8 @@
 #include "platform/file_system.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -82,6 +84,20 @@ Outcome<UniqueFile> CreateUniqueFile(const std::string& directory, const std::st
   UniqueFd fd(mkostemps(buffer.data(), static_cast<int>(suffix.size()), O_CLOEXEC));
   if (!fd.IsOpen()) return Outcome<UniqueFile>::Failure(errno);
   return UniqueFile{std::move(fd), buffer.data()};
+}
+
+bool OnRotatingDisk(int fd) {
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || major(status.st_dev) == 0) return false;
+  const std::string device =
+      "/sys/dev/block/" + std::to_string(major(status.st_dev)) + ":" + std::to_string(minor(status.st_dev));
+  // A partition has no queue of its own: its disk, one folder up, has.
+  for (const char* queue : {"/queue/rotational", "/../queue/rotational"}) {
+    std::ifstream flag(device + queue);
+    char value = 0;
+    if (flag >> value) return value == '1';
+  }
+  return false;
 }
 
 }  // namespace veldrano::platform

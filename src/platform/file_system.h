@@ -11,6 +11,12 @@ namespace veldrano::platform {
 // the longest leading part of path's real form. Empty when it cannot be told.
 std::string FileSystemNameOf(const std::string& path);
 
+// Whether the file open as fd lies on a rotating disk (the kernel's
+// queue/rotational of its block device, or of the disk holding that
+// partition). False when it cannot be told (no block device: tmpfs,
+// network and layered file systems).
+bool OnRotatingDisk(int fd);
+
 // The real, absolute form of path: links and "." / ".." resolved; fails
 // when path does not exist or cannot be resolved.
 Outcome<std::string> RealPath(const std::string& path);

@@ -27,12 +27,12 @@ ReadAhead::~ReadAhead() {
   worker_.join();
 }
 
-void ReadAhead::Hint(const AnchoredPath& where, std::uint64_t size) {
+void ReadAhead::Hint(const AnchoredPath& where, std::uint64_t size, std::uint64_t inode, std::uint64_t partBytes) {
   if (size == 0) return;
   {
     const std::lock_guard lock(mutex_);
     if (queue_.size() >= MaxQueued) return;
-    queue_.push_back(Item{where, size});
+    queue_.push_back(Item{where, size, inode, partBytes});
   }
   wake_.notify_one();
 }
@@ -44,13 +44,21 @@ void ReadAhead::Work() {
       std::unique_lock lock(mutex_);
       wake_.wait(lock, [this] { return ending_ || !queue_.empty(); });
       if (ending_) return;
-      item = std::move(queue_.front());
-      queue_.pop_front();
+      const auto lowest = std::min_element(queue_.begin(), queue_.end(),
+                                           [](const Item& a, const Item& b) { return a.Inode < b.Inode; });
+      item = std::move(*lowest);
+      queue_.erase(lowest);
     }
     const ReadOnlyFile file(item.Where);
     if (!file.IsOpen()) continue;
-    const auto length = static_cast<off_t>(std::min(item.Size, MaxBytesPerFile));
-    posix_fadvise(file.Descriptor(), 0, length, POSIX_FADV_WILLNEED);
+    if (item.PartBytes == 0 || item.Size <= 2 * item.PartBytes) {
+      const auto length = static_cast<off_t>(std::min(item.Size, MaxBytesPerFile));
+      posix_fadvise(file.Descriptor(), 0, length, POSIX_FADV_WILLNEED);
+    } else {
+      const auto part = static_cast<off_t>(item.PartBytes);
+      posix_fadvise(file.Descriptor(), 0, part, POSIX_FADV_WILLNEED);
+      posix_fadvise(file.Descriptor(), static_cast<off_t>(item.Size) - part, part, POSIX_FADV_WILLNEED);
+    }
   }
 }
 

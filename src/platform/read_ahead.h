@@ -24,13 +24,19 @@ class ReadAhead {
   ReadAhead(const ReadAhead&) = delete;
   ReadAhead& operator=(const ReadAhead&) = delete;
 
-  // The first bytes of the file (at most a few MiB) will be read soon.
-  void Hint(const AnchoredPath& where, std::uint64_t size);
+  // The file of size bytes will be read soon: its first partBytes and its
+  // last partBytes, or with partBytes 0 its first bytes (at most a few
+  // MiB). Of the files waiting, the one of the lowest inode (a file's
+  // number, which on most file systems follows where it lies) is asked for
+  // first, so that a disk serves them in order.
+  void Hint(const AnchoredPath& where, std::uint64_t size, std::uint64_t inode = 0, std::uint64_t partBytes = 0);
 
  private:
   struct Item {
     AnchoredPath Where;
-    std::uint64_t Size;
+    std::uint64_t Size = 0;
+    std::uint64_t Inode = 0;
+    std::uint64_t PartBytes = 0;
   };
   void Work();
 

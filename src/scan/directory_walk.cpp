@@ -199,7 +199,8 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   const auto hint = [&](const DirectoryEntry& file) {
     if (file.Size == 0) return;  // nothing to read
     RunStore().HintRead(path + file.Name, platform::AnchoredPath{reader.Folder(), file.Name},
-                        static_cast<std::int64_t>(file.Size));
+                        static_cast<std::int64_t>(file.Size), static_cast<std::uint64_t>(file.Device),
+                        static_cast<std::uint64_t>(file.Inode));
   };
   const auto hintUpTo = [&](std::size_t last) {
     for (; hinted < entries.size() && hinted <= last; ++hinted) {

@@ -11,6 +11,7 @@
 #include "scan/scan_filters.h"
 #include "scan/size_store.h"
 #include "scan/window_port.h"
+#include "signature/hash_cache.h"
 
 namespace veldrano {
 
@@ -64,6 +65,15 @@ struct TScanContext {
   std::int64_t TrashFoldersLeftOut = 0;  // Trash folders the processing pass left out
   std::int32_t DigitsPerLevel = 0;       // size digits per directory level of the store
   std::unique_ptr<SizeStore> Store;      // the size-keyed store, from the processing pass to the release
+
+  // Whether runs keep the hashes they compute in the user's cache and reuse
+  // those of earlier runs; the front end sets it. HashCacheFolder empty:
+  // HashCache::DefaultFolder().
+  bool UseHashCache = false;
+  std::string HashCacheFolder;
+  int HashCacheBatchFiles = HashCache::DefaultBatchFiles;  // files written per transaction
+  std::unique_ptr<HashCache> Cache;                        // this run's, while it walks
+  std::int64_t ReusedFiles = 0;                            // files whose hashes the cache gave, not read again
 
   // What the user chose not to scan; the front end sets it, a run keeps it.
   ScanFilters Filters;

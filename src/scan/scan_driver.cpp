@@ -82,6 +82,21 @@ std::vector<std::string> WalkOrder() {
   return order;
 }
 
+// Opens the user's cache of hashes for this run, when the user wants it; a
+// cache that could not be used as it was is told in one warning. True when
+// the run has a cache.
+bool OpenHashCache() {
+  TScanContext& ctx = ScanContext;
+  ctx.ReusedFiles = 0;
+  ctx.Cache.reset();
+  if (!ctx.UseHashCache) return false;
+  std::optional<HashCache::Problem> problem;
+  ctx.Cache = HashCache::Open(ctx.HashCacheFolder.empty() ? HashCache::DefaultFolder() : ctx.HashCacheFolder, problem,
+                              ctx.HashCacheBatchFiles);
+  if (problem) AddLogEntry(LogWarning, problem->Text, problem->Name, problem->Comment);
+  return ctx.Cache != nullptr;
+}
+
 void ReturnToIdle() {
   ScanContext.LastOperation.clear();
   Display().SetTopCaption(IdleCaption);
@@ -147,6 +162,7 @@ void Run(bool& storeMade) {
   Display().SetProgressBarsVisible(true);
   ctx.Estimator = std::make_unique<TStimazioni>();
   ctx.StopRequested = false;
+  const bool cacheUsed = OpenHashCache();
   ctx.TotalBytes = 0;
   ctx.FilesFound = 0;
 
@@ -165,6 +181,9 @@ void Run(bool& storeMade) {
     ScanDirectory(directory, false);
   }
 
+  // What this run hashed is written now, and the cache pruned: a later run
+  // finds it whatever happens next.
+  ctx.Cache.reset();
   for (int panel = 0; panel < 3; ++panel) Display().SetStatusText(panel, "");
   Display().SetOverallProgress(0);
   EnsureResultsRoot();
@@ -204,6 +223,10 @@ void Run(bool& storeMade) {
     } else {
       AddLogEntry(LogWarning, "The list of what is not duplicates can not be read: nothing is left out", "", problem);
     }
+  }
+  if (cacheUsed) {
+    AddLogEntry(LogInfo,
+                "Signatures reused from earlier scans: " + FormatCount(' ', static_cast<long double>(ctx.ReusedFiles)));
   }
   AddLogEntry(LogInfo, "Duplicate files: " + FormatCount(' ', static_cast<long double>(ctx.DuplicateFiles)));
   if (ctx.DuplicateFiles > 0) {
@@ -249,7 +272,9 @@ bool sbStartClick() {
     reachedEnd = false;
   }
   if (!reachedEnd) {
-    // Ended early: nothing of the run may stay behind.
+    // Ended early: nothing of the run may stay behind but the hashes it
+    // found, kept for the next.
+    ctx.Cache.reset();
     ctx.Estimator.reset();
     if (storeMade) {
       try {

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "platform/directory_reader.h"
+#include "platform/file_system.h"
 #include "platform/file_times.h"
 #include "platform/read_only_file.h"
 #include "platform/system_error.h"
@@ -28,9 +29,23 @@ FileState StateOf(const struct stat& status) {
                    platform::Nanoseconds(status.st_mtim), platform::Nanoseconds(status.st_ctim)};
 }
 
+// From this size on, two files read whole for their MD5 are read side by
+// side: one by the scan, the other by the worker hashing ahead.
+constexpr std::int64_t SideBySideFromBytes = std::int64_t{1} << 20;
+
+// Logs why a file the store names could not be opened again.
+void LogCannotReopen(const std::string& path, int error) {
+  if (error == ELOOP) {
+    LogFileChanged(path, ReplacedByLinkText);
+  } else {
+    AddLogEntry(LogWarning, "Can not open this file", path, SystemErrorText(error));
+  }
+}
+
 // A file about to be hashed: as the worker hashing ahead found it, when it
-// has read it whole already (its look at the file stands for an open here),
-// else opened here, as ReadOnlyFile(where...) opens it.
+// has read its parts already (its look at the file stands for an open
+// here, and the file is opened only when it must be read further), else
+// opened here, as ReadOnlyFile(where...) opens it.
 struct FileToHash {
   template <typename... Where>
   FileToHash(SizeStore& store, const std::string& path, const Where&... where) : Ahead(store.TakeHashedAhead(path)) {
@@ -38,48 +53,128 @@ struct FileToHash {
   }
   std::optional<HashAhead::Finished> Ahead;
   std::optional<platform::ReadOnlyFile> File;
+  bool Refused = false;  // opened again, and no longer the file the worker saw
 
   bool IsOpen() const { return Ahead || File->IsOpen(); }
   const struct stat& Status() const { return Ahead ? Ahead->Seen : File->Status(); }
-  std::optional<std::string> Signature(SizeStore& store, const std::string& path, std::int64_t size) const {
-    return store.SignatureOf(path, size, File ? &*File : nullptr, Ahead ? std::optional(Ahead->Digest) : std::nullopt);
+  // The file open for reading: opened below its tree's root when the
+  // worker's look stood for the open, and then only while it is the file
+  // the worker saw, unchanged. Null when not (logged).
+  const platform::ReadOnlyFile* Open(SizeStore& store, const std::string& path) {
+    if (File) return File->IsOpen() && !Refused ? &*File : nullptr;
+    File.emplace(store.AnchorOf(path));
+    if (!File->IsOpen()) {
+      LogCannotReopen(path, File->Error());
+      return nullptr;
+    }
+    if (!platform::SameFileState(File->Status(), Ahead->Seen)) {
+      LogFileChanged(path, "Modified while it was being read");
+      Refused = true;
+      return nullptr;
+    }
+    return &*File;
   }
 };
 
-// The signature of a file the store names, to match another file against
-// it: kept is reused while a stat shows the same file unchanged (which file
-// a path leads to cannot change what that file holds: the stat may follow a
-// folder replaced by a link, as it acts on nothing, and its identity and
-// times tell it is the file read). Otherwise the file is read again, opened
-// below the listed directory of its tree, never through a link, and its
-// failures logged under its own path. None when it cannot be read whole or
-// is no longer the file stored. now gets the file as it is now.
-std::optional<Digest> CheckedSignature(SizeStore& store, const StoredFile& stored, std::int64_t size,
-                                       const std::optional<Digest>& kept, StoredFile& now) {
-  now = stored;
-  struct stat status {};
-  if (kept && fstatat(AT_FDCWD, stored.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
-      status.st_size == size && StateOf(status) == stored.State) {
-    return kept;
+// One side of a comparison: a file, what is known of its contents, and how
+// to learn more.
+struct Side {
+  StoredFile File;
+  FileToHash* Opened = nullptr;  // set once the file is open (or seen ahead)
+  bool LookedUp = false;         // in the cache of earlier runs
+  FileHashes Cached;             // what the cache holds for the file as it is
+  bool Reused = false;           // a hash of the cache spared a read
+  bool Read = false;             // hashes were found by reading the file here
+
+  const std::optional<MD5Digest>& Of(HashStep step) const { return File.Hashes.Of(step); }
+  void LookUp(std::int64_t size) {
+    if (LookedUp || !ScanContext.Cache) return;
+    LookedUp = true;
+    const FileState& state = File.State;
+    Cached = ScanContext.Cache->Find(state.Device, state.Inode, size, state.ModifiedNs, state.ChangedNs)
+                 .value_or(FileHashes{});
   }
-  const FileToHash file(store, stored.Path, store.AnchorOf(stored.Path));
-  if (!file.IsOpen()) {
-    if (file.File->Error() == ELOOP) {
-      LogFileChanged(stored.Path, ReplacedByLinkText);
-    } else {
-      AddLogEntry(LogWarning, "Can not open this file", stored.Path, SystemErrorText(file.File->Error()));
+  // Whether the hash of step is known without reading the file.
+  bool Knows(std::int64_t size, HashStep step) {
+    if (File.Hashes.Of(step)) return true;
+    if (Opened != nullptr && Opened->Ahead && Opened->Ahead->Hashes.Of(step)) return true;
+    LookUp(size);
+    return Cached.Of(step).has_value();
+  }
+  // The hash of step, read if need be; false when the file cannot be read
+  // (logged).
+  bool Hash(SizeStore& store, std::int64_t size, HashStep step) {
+    if (File.Hashes.Of(step)) return true;
+    LookUp(size);
+    if (Cached.Of(step)) {
+      File.Hashes.Of(step) = Cached.Of(step);
+      if (!Reused) ScanContext.ReusedFiles += 1;
+      Reused = true;
+      return true;
     }
-    return std::nullopt;
+    Read = true;
+    if (Opened->Ahead && Opened->Ahead->Hashes.Of(step)) {
+      File.Hashes.Of(step) = Opened->Ahead->Hashes.Of(step);
+      return true;
+    }
+    return store.HashStepOf(
+        File.Path, size, step, Opened->Status(), [this, &store] { return Opened->Open(store, File.Path); },
+        File.Hashes);
   }
-  now.State = StateOf(file.Status());
-  if (now.State.Device != stored.State.Device || now.State.Inode != stored.State.Inode) {
-    LogFileChanged(stored.Path, ReplacedText);
-    return std::nullopt;
+  // Keeps what was read of the file for later runs.
+  void Remember(std::int64_t size) const {
+    if (!Read || !ScanContext.Cache) return;
+    const FileState& state = File.State;
+    ScanContext.Cache->Put(state.Device, state.Inode, size, state.ModifiedNs, state.ChangedNs, File.Hashes);
   }
-  const std::optional<std::string> signature = file.Signature(store, stored.Path, size);
-  if (!signature) return std::nullopt;
-  return DigestOf(*signature);
-}
+};
+
+// The file a record names, as the scan finds it again to compare another
+// with it: kept hashes are reused while a stat shows the same file
+// unchanged (which file a path leads to cannot change what that file holds:
+// the stat may follow a folder replaced by a link, as it acts on nothing,
+// and its identity and times tell it is the file read). Otherwise the file
+// is opened below the listed directory of its tree, never through a link,
+// and its failures logged under its own path; a file changed since it was
+// stored loses its hashes.
+struct StoredSide : Side {
+  std::optional<FileToHash> Reopened;
+  bool Changed = false;  // not as stored: its hashes are found anew
+
+  // Makes sure the file is still the one stored, with the hash of step
+  // kept or the file open to read it. False when it is not (logged).
+  bool Check(SizeStore& store, std::int64_t size, HashStep step) {
+    struct stat status {};
+    if (Knows(size, step) && fstatat(AT_FDCWD, File.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        S_ISREG(status.st_mode) && status.st_size == size && StateOf(status) == File.State) {
+      return true;
+    }
+    Reopened.emplace(store, File.Path, store.AnchorOf(File.Path));
+    Opened = &*Reopened;
+    if (!Reopened->IsOpen()) {
+      LogCannotReopen(File.Path, Reopened->File->Error());
+      return false;
+    }
+    const FileState now = StateOf(Reopened->Status());
+    if (now.Device != File.State.Device || now.Inode != File.State.Inode) {
+      LogFileChanged(File.Path, ReplacedText);
+      return false;
+    }
+    if (now != File.State) {
+      File.State = now;
+      File.Hashes = {};
+      Changed = true;
+      LookedUp = false;  // what the cache holds for it as it is now
+      Cached = {};
+    }
+    return true;
+  }
+  bool Hash(SizeStore& store, std::int64_t size, HashStep step) {
+    if (File.Hashes.Of(step)) return true;
+    if (Opened == nullptr && !Check(store, size, step)) return false;
+    return Side::Hash(store, size, step);
+  }
+};
 
 ScannedFile IdOf(const StoredFile& file) { return {file.State.Device, file.State.Inode, file.State.ModifiedNs}; }
 
@@ -118,61 +213,47 @@ SizeStore::Head SizeStore::FindHead(std::int64_t size) {
   Head head;
   const std::optional<StoreRecord> record = FindRecord(StoreRecord::HeadKey(size), &head.First);
   if (!record) return head;
-  head.Kind = record->IsSigned() ? Head::Kind::Signed : Head::Kind::Unsigned;
-  if (record->IsHashed()) head.Signature = record->Signature;
+  head.Kind = record->IsSplit() ? Head::Kind::Signed : Head::Kind::Unsigned;
   return head;
 }
 
-void SizeStore::AddEntry(std::int64_t size, const StoredFile& first) { Add(StoreRecord::HeadKey(size), first); }
+void SizeStore::AddEntry(std::int64_t size, const StoredFile& first) { Add(StoreRecord::HeadKey(size), &first); }
 
-void SizeStore::SetFirstSignature(std::int64_t size, const Digest& signature, const StoredFile& first) {
-  Update(StoreRecord::HeadKey(size), &first, [&signature](StoreRecord& head) { head.SetHeadSignature(signature); });
+std::optional<SizeStore::Node> SizeStore::Find(const StoreRecord& key) {
+  Node node;
+  const std::optional<StoreRecord> record = FindRecord(key, &node.File);
+  if (!record) return std::nullopt;
+  node.Split = record->IsSplit();
+  return node;
 }
 
-void SizeStore::ReplaceFirst(std::int64_t size, const StoredFile& file) {
-  Update(StoreRecord::HeadKey(size), &file, [](StoreRecord& head) {
-    head.Ref = StoreRecord::HeadBit;
-    head.Signature = {};
-  });
+void SizeStore::Rename(const StoreRecord& key, const StoredFile& file) {
+  Update(key, &file, [](StoreRecord&) {});
 }
 
-void SizeStore::SignEntry(std::int64_t size) {
-  Update(StoreRecord::HeadKey(size), nullptr, [](StoreRecord& head) {
-    head.MakeSigned();
-    head.Signature = {};
-  });
-}
-
-std::optional<StoredFile> SizeStore::FindSignatureLine(std::int64_t size, const Digest& signature) {
-  StoredFile file;
-  if (!FindRecord(StoreRecord::LineKey(size, signature), &file)) return std::nullopt;
-  return file;
-}
-
-void SizeStore::AddSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file) {
-  Add(StoreRecord::LineKey(size, signature), file);
-}
-
-void SizeStore::RenameSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file) {
-  Update(StoreRecord::LineKey(size, signature), &file, [](StoreRecord&) {});
+void SizeStore::Split(const StoreRecord& key) {
+  Update(key, nullptr, [](StoreRecord& record) { record.MakeSplit(); });
 }
 
 bool SizeStore::MeetFile(std::uint64_t device, std::uint64_t inode) {
   const StoreRecord key = StoreRecord::IdentityKey(device, inode);
   if (FindRecord(key, nullptr)) return false;
-  Add(key, StoredFile{});
+  Add(key, nullptr);
   return true;
 }
 
-void SizeStore::Add(const StoreRecord& record, const StoredFile& file) {
-  if (!memory_.HasRoomFor(file.Path.size())) Spill();
-  memory_.Add(record, file);
+void SizeStore::Add(const StoreRecord& key, const StoredFile* file) {
+  static const StoredFile None;
+  StoreRecord record = key;
+  if (file == nullptr && !record.IsIdentity()) record.MakeSplit();
+  if (!memory_.HasRoomFor(file != nullptr ? file->Path.size() + HashBytes(file->Hashes) : 0)) Spill();
+  memory_.Add(record, file != nullptr ? *file : None);
 }
 
 void SizeStore::Update(const StoreRecord& key, const StoredFile* file,
                        const std::function<void(StoreRecord&)>& change) {
   // Room first: making room moves the record to disk.
-  if (file != nullptr && !memory_.HasRoomFor(file->Path.size())) Spill();
+  if (file != nullptr && !memory_.HasRoomFor(file->Path.size() + HashBytes(file->Hashes))) Spill();
   if (StoreRecord* record = memory_.Find(key)) {
     change(*record);
     if (file != nullptr) memory_.Rename(*record, *file);
@@ -203,6 +284,7 @@ void SizeStore::NoteRead(bool cached) {
 }
 
 void SizeStore::AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder) {
+  if (folder && !sequential_ && platform::OnRotatingDisk(folder->Get())) sequential_ = true;
   if (roots_.size() >= MaxHeldRoots) folder.reset();
   roots_.push_back(TreeRoot{path, std::move(folder)});
 }
@@ -224,19 +306,34 @@ platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
   return platform::AnchoredPath{std::move(folder), path.substr(found->Path.size())};
 }
 
-void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
+void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size,
+                         std::uint64_t device, std::uint64_t inode) {
   if (size <= 0) return;
   const Head head = FindHead(size);
   if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
+  // Files whose hashes earlier runs kept are likely not read at all.
+  HashCache* const cache = ScanContext.Cache.get();
+  if (cache != nullptr && cache->Knows(device, inode, size)) return;
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
-  const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.Signature;
+  hashAhead_->SetInOrder(InOrder());
+  const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front()) &&
+                           (cache == nullptr || !cache->Knows(head.First.State.Device, head.First.State.Inode, size));
   const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
   if (firstToRead) hashAhead_->Hint(head.First.Path, first, size);
   hashAhead_->Hint(path, where, size);
   if (coldReads_ == 0) return;
   if (!readAhead_) readAhead_ = std::make_unique<platform::ReadAhead>();
-  if (firstToRead) readAhead_->Hint(first, static_cast<std::uint64_t>(size));
-  readAhead_->Hint(where, static_cast<std::uint64_t>(size));
+  // Only the parts: most files of a size differ there.
+  const std::uint64_t parts = StepsFor(size).size() > 2 ? PartBytes : 0;
+  const auto bytes = parts > 0 ? static_cast<std::uint64_t>(size) : std::min<std::uint64_t>(size, PartBytes);
+  if (firstToRead) readAhead_->Hint(first, bytes, head.First.State.Inode, parts);
+  readAhead_->Hint(where, bytes, inode, parts);
+}
+
+void SizeStore::HintWhole(const std::string& path, std::int64_t size) {
+  if (InOrder()) return;  // two files read at once would make the disk seek between them
+  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
+  hashAhead_->Hint(path, AnchorOf(path), size, HashAhead::Depth::Whole, true);
 }
 
 std::optional<HashAhead::Finished> SizeStore::TakeHashedAhead(const std::string& path) {
@@ -244,33 +341,46 @@ std::optional<HashAhead::Finished> SizeStore::TakeHashedAhead(const std::string&
   return hashAhead_->TakeFinished(path);
 }
 
-std::optional<std::string> SizeStore::SignatureOf(const std::string& path, std::int64_t size,
-                                                  const platform::ReadOnlyFile* file,
-                                                  const std::optional<MD5Digest>& hashed) {
-  if (hashed) return SignatureShownAsRead(*hashed, size);
+bool SizeStore::HashStepOf(const std::string& path, std::int64_t size, HashStep step, const struct stat& opened,
+                           const std::function<const platform::ReadOnlyFile*()>& open, FileHashes& hashes) {
   const auto total = static_cast<std::uint64_t>(size);
-  std::optional<MD5Digest> digest;
-  if (hashAhead_ && file != nullptr) {
-    digest = hashAhead_->Take(
-        path, file->Status(),
-        [total](std::uint64_t done) {
-          ShowHashProgress(done, total);
+  const bool whole = step == HashStep::Full;
+  if (hashAhead_) {
+    const HashAhead::Depth depth =
+        whole && StepsFor(size).size() > 1 ? HashAhead::Depth::Whole : HashAhead::Depth::Parts;
+    const std::optional<FileHashes> ahead = hashAhead_->Take(
+        path, depth, opened,
+        [total, whole](std::uint64_t done) {
+          if (whole) ShowHashProgress(done, total);
           return !WindowClosing();
         },
         [] {
           ProcessMessages();
           return !WindowClosing();
         });
+    if (ahead && ahead->Of(step)) {
+      if (whole && total > 0) Display().SetFileProgress(0);
+      for (const HashStep known : {HashStep::Prefix, HashStep::Suffix, HashStep::Full}) {
+        if (ahead->Of(known)) hashes.Of(known) = ahead->Of(known);
+      }
+      return true;
+    }
   }
-  if (digest) {
-    if (total > 0) Display().SetFileProgress(0);
-    return DigestToText(*digest);
-  }
-  if (file == nullptr || WindowClosing()) return std::nullopt;
+  if (WindowClosing()) return false;
+  const platform::ReadOnlyFile* const file_open = open();
+  if (file_open == nullptr) return false;
+  const platform::ReadOnlyFile& file = *file_open;
   bool cached = true;
-  std::optional<std::string> signature = ComputeFileSignature(*file, path, size, &cached);
+  bool read = false;
+  if (whole) {
+    MD5Init();
+    read = HashFileThroughViews(file, path, size, &cached);
+    if (read) hashes.Full = MD5Final();
+  } else {
+    read = HashPartThroughViews(file, path, size, step, hashes, &cached);
+  }
   NoteRead(cached);
-  return signature;
+  return read;
 }
 
 void SizeStore::ForEachEntry(const std::function<void(std::int64_t)>& visit) {
@@ -282,6 +392,94 @@ void SizeStore::RemoveFromDisk() {
   disk_.reset();
   workDir_.Remove();
 }
+
+namespace {
+
+// The record of key named stored; it names now, as found since.
+void KeepWhatWasFound(SizeStore& store, const StoreRecord& key, const StoredFile& stored, const StoredFile& now) {
+  if (now.State != stored.State || !(now.Hashes == stored.Hashes)) store.Rename(key, now);
+}
+
+// Finds, step by step, the record the file of me belongs to among the files
+// of its size, and records it as a duplicate of the file that record names
+// when they are equal to the last step. The first file to differ at a step
+// splits the record into lines of that step.
+void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
+  const std::span<const HashStep> steps = StepsFor(size);
+  StoredSide first;
+  // Whatever the outcome, what was read of either file is kept for later
+  // runs.
+  struct Remembered {
+    const Side& Me;
+    const StoredSide& First;
+    std::int64_t Size;
+    ~Remembered() {
+      Me.Remember(Size);
+      First.Remember(Size);
+    }
+  } remembered{me, first, size};
+  StoreRecord key = StoreRecord::HeadKey(size);
+  std::size_t depth = 0;  // the steps the record's place stands for
+  std::optional<SizeStore::Node> node = store.Find(key);
+  while (node->Split) {
+    const HashStep step = steps[depth];
+    if (!me.Hash(store, size, step)) return;
+    key = StoreRecord::LineKey(size, step, *me.Of(step));
+    ++depth;
+    node = store.Find(key);
+    if (!node) {
+      store.Add(key, &me.File);
+      return;
+    }
+  }
+  if (SameFile(node->File, me.File)) {
+    ScanContext.FilesMetTwice += 1;
+    return;
+  }
+  // The first file met that looks the same so far: it must still hold what
+  // its place says, else it cannot be matched and this file takes its place.
+  first.File = node->File;
+  const HashStep next = steps[std::min(depth, steps.size() - 1)];
+  bool holds = first.Check(store, size, next);
+  for (std::size_t d = 0; holds && first.Changed && d < depth; ++d) {
+    holds = first.Hash(store, size, steps[d]) && first.Of(steps[d]) == me.Of(steps[d]);
+  }
+  if (!holds) {
+    store.Rename(key, me.File);
+    return;
+  }
+  for (std::size_t d = depth; d < steps.size(); ++d) {
+    const HashStep step = steps[d];
+    if (step == HashStep::Full && d > 0 && size >= SideBySideFromBytes && !first.Knows(size, step) &&
+        !me.Knows(size, step)) {
+      store.HintWhole(me.File.Path, size);
+    }
+    if (!first.Hash(store, size, step)) {
+      store.Rename(key, me.File);
+      return;
+    }
+    if (!me.Hash(store, size, step)) {
+      KeepWhatWasFound(store, key, node->File, first.File);
+      return;
+    }
+    if (*first.Of(step) != *me.Of(step)) {
+      store.Split(key);
+      for (std::size_t same = depth; same < d; ++same) {
+        key = StoreRecord::LineKey(size, steps[same], *me.Of(steps[same]));
+        store.Add(key, nullptr);
+      }
+      store.Add(StoreRecord::LineKey(size, step, *first.Of(step)), &first.File);
+      store.Add(StoreRecord::LineKey(size, step, *me.Of(step)), &me.File);
+      return;
+    }
+  }
+  ProcessMessages();
+  KeepWhatWasFound(store, key, node->File, first.File);
+  RecordDuplicate(SignatureOf(*me.Of(HashStep::Full)), me.File.Path, IdOf(me.File), first.File.Path, IdOf(first.File),
+                  size);
+}
+
+}  // namespace
 
 std::string SizeText(std::int64_t size) { return std::to_string(size); }
 
@@ -302,10 +500,10 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   ctx.LastOperation = "Processing file " + path;
   ProcessMessages();
 
-  // Opened here, unless the worker hashing ahead has read it whole already:
+  // Opened here, unless the worker hashing ahead has read its parts already:
   // then its look at the file stands for the access test.
   SizeStore& store = RunStore();
-  const FileToHash file =
+  FileToHash file =
       listed.Folder >= 0 ? FileToHash(store, path, listed.Folder, listed.Name) : FileToHash(store, path, path);
   if (!file.IsOpen()) {
     const int error = file.File->Error();
@@ -318,7 +516,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     return;
   }
   const struct stat& status = file.Status();
-  const StoredFile current{path, StateOf(status)};
+  const StoredFile current{path, StateOf(status), {}};
   if (listed.Known() && (current.State.Device != listed.Device || current.State.Inode != listed.Inode)) {
     LogFileChanged(path, ReplacedText);
     return;
@@ -335,65 +533,16 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   }
   ctx.StoredFiles += 1;
 
-  const SizeStore::Head head = store.FindHead(size);
-  if (head.Kind == SizeStore::Head::Kind::None) {
-    // The first file of this size: it is hashed only if a second one comes.
+  if (store.FindHead(size).Kind == SizeStore::Head::Kind::None) {
+    // The first file of this size: it is read only if a second one comes.
     store.AddEntry(size, current);
     ctx.StoreEntries += 1;
     return;
   }
-
-  if (head.Kind == SizeStore::Head::Kind::Unsigned) {
-    // The first file of this size is hashed once, when the second comes;
-    // its signature is kept for the next ones while the file is unchanged.
-    // The entry takes signature lines only when a new content turns up.
-    if (SameFile(head.First, current)) {
-      ctx.FilesMetTwice += 1;
-      return;
-    }
-    StoredFile first;
-    const std::optional<Digest> firstSignature = CheckedSignature(store, head.First, size, head.Signature, first);
-    if (!firstSignature) {
-      store.ReplaceFirst(size, current);  // it cannot be matched: this file takes its place
-      return;
-    }
-    if (!head.Signature || first.State != head.First.State) store.SetFirstSignature(size, *firstSignature, first);
-    const std::optional<std::string> signature = file.Signature(store, path, size);
-    if (!signature) return;
-    ProcessMessages();
-    const Digest digest = DigestOf(*signature);
-    if (digest == *firstSignature) {
-      RecordDuplicate(*signature, path, IdOf(current), first.Path, IdOf(first), size);
-      return;
-    }
-    store.SignEntry(size);
-    store.AddSignatureLine(size, *firstSignature, first);
-    store.AddSignatureLine(size, digest, current);
-    return;
-  }
-
-  const std::optional<std::string> signature = file.Signature(store, path, size);
-  if (!signature) return;
-  ProcessMessages();
-  const Digest digest = DigestOf(*signature);
-  const std::optional<StoredFile> line = store.FindSignatureLine(size, digest);
-  if (!line) {
-    store.AddSignatureLine(size, digest, current);
-    return;
-  }
-  if (SameFile(*line, current)) {
-    ctx.FilesMetTwice += 1;
-    return;
-  }
-  StoredFile first;
-  if (CheckedSignature(store, *line, size, digest, first) == digest) {
-    if (first.State != line->State) store.RenameSignatureLine(size, digest, first);
-    RecordDuplicate(*signature, path, IdOf(current), first.Path, IdOf(first), size);
-  } else {
-    // The first file with these bytes no longer holds them: this one is now
-    // the first.
-    store.RenameSignatureLine(size, digest, current);
-  }
+  Side me;
+  me.File = current;
+  me.Opened = &file;
+  MatchWithStore(store, me, size);
 }
 
 }  // namespace veldrano

@@ -39,28 +39,30 @@ class SizeStore {
   SizeStore(const SizeStore&) = delete;
   SizeStore& operator=(const SizeStore&) = delete;
 
-  // The entry of a size: none yet, its lone first file (unsigned), or
-  // signature lines (signed).
+  // The entry of a size: none yet, its lone first file, or split into lines.
   struct Head {
     enum class Kind { None, Unsigned, Signed };
     Kind Kind = Kind::None;
-    StoredFile First;                 // the lone first file, when unsigned
-    std::optional<Digest> Signature;  // its signature, once it was hashed
+    StoredFile First;  // the lone first file, with the hashes found of it
   };
   Head FindHead(std::int64_t size);
-  // A new entry holding the first file of its size, unsigned.
+  // A new entry holding the first file of its size, unhashed.
   void AddEntry(std::int64_t size, const StoredFile& first);
-  // The lone first file was hashed: its signature is kept with it.
-  void SetFirstSignature(std::int64_t size, const Digest& signature, const StoredFile& first);
-  // The lone first file is replaced by file, not hashed yet.
-  void ReplaceFirst(std::int64_t size, const StoredFile& file);
-  // The entry of size goes from its lone first file to signature lines.
-  void SignEntry(std::int64_t size);
-  // The first file met with this size and signature, if any.
-  std::optional<StoredFile> FindSignatureLine(std::int64_t size, const Digest& signature);
-  void AddSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file);
-  // The line of this size and signature names file instead.
-  void RenameSignatureLine(std::int64_t size, const Digest& signature, const StoredFile& file);
+
+  // The record of key (a head or a line), with the file it names, if any.
+  struct Node {
+    bool Split = false;
+    StoredFile File;  // when not split
+  };
+  std::optional<Node> Find(const StoreRecord& key);
+  // A new record of key, naming file (split, naming none, when file is
+  // null).
+  void Add(const StoreRecord& key, const StoredFile* file);
+  // The record of key names file instead (or the same file, with what was
+  // found of it since).
+  void Rename(const StoreRecord& key, const StoredFile& file);
+  // The record of key no longer names a file: lines of the next step do.
+  void Split(const StoreRecord& key);
 
   // False when the file (device and inode) was met before in this run;
   // remembers it otherwise.
@@ -69,7 +71,8 @@ class SizeStore {
   // A directory the user listed, open (path ends in "/"): the files of its
   // tree that are opened again later, far from where the walk is (the
   // first file of a size, files hashed or read ahead), are opened below it,
-  // never through a link.
+  // never through a link. A directory on a rotating disk keeps the run's
+  // reads in order.
   void AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder);
   // How to open the file at path again: below the root of its tree, or,
   // when no listed directory leads to it (files given to ProcessFile
@@ -78,20 +81,27 @@ class SizeStore {
   platform::AnchoredPath AnchorOf(const std::string& path) const;
 
   // path, of size bytes, is about to be processed (where tells how to open
-  // it): when it will be read (its size has an entry), it is hashed in the
-  // background, with the entry's first file when that is still to be read;
-  // while reads have to wait for the disk, both are also asked from the
-  // disk at once.
-  void HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
+  // it): when it will be read (its size has an entry), its parts are hashed
+  // in the background, with the entry's first file when that is still to be
+  // read; while reads have to wait for the disk, both are also asked from
+  // the disk at once. Nothing is read ahead of a file (device, inode) whose
+  // hashes the cache of earlier runs holds.
+  void HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size,
+                std::uint64_t device = 0, std::uint64_t inode = 0);
+  // The file at path will be read whole next, while the scan reads another:
+  // the worker hashing ahead takes it up at once.
+  void HintWhole(const std::string& path, std::int64_t size);
   // The file at path as the worker hashing ahead found it, when it is done
-  // with it (then the file need not be opened here).
+  // with its parts (then the file need not be opened here).
   std::optional<HashAhead::Finished> TakeHashedAhead(const std::string& path);
-  // The signature of the file at path, of size bytes, or none when it
-  // cannot be read whole (logged): hashed already, when hashed is given (the
-  // progress of its reading is shown all the same), hashed ahead when it was
-  // announced by HintRead, else read now from file.
-  std::optional<std::string> SignatureOf(const std::string& path, std::int64_t size, const platform::ReadOnlyFile* file,
-                                         const std::optional<MD5Digest>& hashed);
+  // Adds the hash of step of the file at path, of size bytes, to hashes;
+  // false when it cannot be read (logged). Hashed ahead when it was
+  // announced (HintRead, HintWhole), else read now from file. A file read
+  // whole shows the progress of its reading even when it was hashed ahead.
+  // opened is the file's status as the scan found it; open() gives the
+  // file open for reading (null when it cannot be, logged).
+  bool HashStepOf(const std::string& path, std::int64_t size, HashStep step, const struct stat& opened,
+                  const std::function<const platform::ReadOnlyFile*()>& open, FileHashes& hashes);
 
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);
@@ -105,7 +115,6 @@ class SizeStore {
   // The record of key, in memory or on disk; file, when given, gets the
   // file it names.
   std::optional<StoreRecord> FindRecord(const StoreRecord& key, StoredFile* file);
-  void Add(const StoreRecord& record, const StoredFile& file);
   // A file was read here; cached: its first bytes were in memory already.
   // While files are found in memory, nothing is asked from the disk ahead.
   void NoteRead(bool cached);
@@ -130,6 +139,11 @@ class SizeStore {
   std::unique_ptr<HashAhead> hashAhead_;            // made on the first hint
   std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint while reads wait
   int coldReads_ = 1;                               // > 0 while reads lately had to wait for the disk
+  // A listed directory lies on a rotating disk: while reads wait for it,
+  // reads ahead follow the scan's order, and no two files are read whole
+  // at once.
+  bool sequential_ = false;
+  bool InOrder() const { return sequential_ && coldReads_ > 0; }
 };
 
 // Which file the directory listing showed under a name (unknown: zero),

@@ -1,5 +1,6 @@
 #include "scan/store_record.h"
 
+#include <bit>
 #include <cstring>
 
 #include "signature/mix64.h"
@@ -36,22 +37,59 @@ std::string SignatureOf(const Digest& digest) {
   return text;
 }
 
-std::size_t BlobBytes(std::size_t pathBytes) { return sizeof(std::uint32_t) + pathBytes + sizeof(FileState); }
+namespace {
+
+constexpr HashStep AllSteps[] = {HashStep::Prefix, HashStep::Suffix, HashStep::Full};
+// The top bits of the length word tell which hashes follow the state.
+constexpr int KnownShift = 29;
+constexpr std::uint32_t LengthMask = (std::uint32_t{1} << KnownShift) - 1;
+
+}  // namespace
+
+std::size_t BlobBytes(std::size_t lengthWord) {
+  const auto word = static_cast<std::uint32_t>(lengthWord);
+  return sizeof(std::uint32_t) + (word & LengthMask) + sizeof(FileState) +
+         static_cast<std::size_t>(std::popcount(word >> KnownShift)) * sizeof(MD5Digest);
+}
+
+std::size_t HashBytes(const FileHashes& hashes) {
+  std::size_t bytes = 0;
+  for (const HashStep step : AllSteps) bytes += hashes.Of(step) ? sizeof(MD5Digest) : 0;
+  return bytes;
+}
 
 void AppendBlob(std::string& out, const StoredFile& file) {
-  const auto length = static_cast<std::uint32_t>(file.Path.size());
-  out.append(reinterpret_cast<const char*>(&length), sizeof length);
+  auto word = static_cast<std::uint32_t>(file.Path.size());
+  for (std::size_t i = 0; i < std::size(AllSteps); ++i) {
+    if (file.Hashes.Of(AllSteps[i])) word |= std::uint32_t{1} << (KnownShift + i);
+  }
+  out.append(reinterpret_cast<const char*>(&word), sizeof word);
   out.append(file.Path);
   out.append(reinterpret_cast<const char*>(&file.State), sizeof file.State);
+  for (const HashStep step : AllSteps) {
+    if (const auto& hash = file.Hashes.Of(step)) out.append(reinterpret_cast<const char*>(hash->data()), hash->size());
+  }
 }
 
 bool ParseBlob(std::string_view bytes, StoredFile& file) {
-  std::uint32_t length = 0;
-  if (bytes.size() < sizeof length) return false;
-  std::memcpy(&length, bytes.data(), sizeof length);
-  if (bytes.size() < BlobBytes(length)) return false;
-  file.Path.assign(bytes.data() + sizeof length, length);
-  std::memcpy(&file.State, bytes.data() + sizeof length + length, sizeof file.State);
+  std::uint32_t word = 0;
+  if (bytes.size() < sizeof word) return false;
+  std::memcpy(&word, bytes.data(), sizeof word);
+  if (bytes.size() < BlobBytes(word)) return false;
+  const char* at = bytes.data() + sizeof word;
+  const std::uint32_t length = word & LengthMask;
+  file.Path.assign(at, length);
+  at += length;
+  std::memcpy(&file.State, at, sizeof file.State);
+  at += sizeof file.State;
+  file.Hashes = {};
+  for (std::size_t i = 0; i < std::size(AllSteps); ++i) {
+    if ((word >> (KnownShift + i) & 1) == 0) continue;
+    MD5Digest hash{};
+    std::memcpy(hash.data(), at, hash.size());
+    at += hash.size();
+    file.Hashes.Of(AllSteps[i]) = hash;
+  }
   return true;
 }
 
@@ -62,10 +100,11 @@ StoreRecord StoreRecord::HeadKey(std::int64_t size) {
   return key;
 }
 
-StoreRecord StoreRecord::LineKey(std::int64_t size, const Digest& signature) {
+StoreRecord StoreRecord::LineKey(std::int64_t size, HashStep step, const Digest& hash) {
   StoreRecord key;
   key.Size = size;
-  key.Signature = signature;
+  key.Signature = hash;
+  key.Ref = static_cast<std::uint64_t>(step) << StepShift;
   return key;
 }
 
@@ -88,7 +127,7 @@ std::uint64_t HashOf(const StoreRecord& record, std::uint64_t seed) {
   std::uint64_t h = Mix64(static_cast<std::uint64_t>(record.Size) ^ seed);
   if (record.IsHead()) return Mix64(h ^ 0x68656164ull);              // "head"
   if (record.IsIdentity()) return Mix64(h ^ low ^ 0x6964656E74ull);  // "ident"
-  return Mix64(Mix64(h ^ low) ^ high);
+  return Mix64(Mix64(h ^ low ^ (record.Ref & StoreRecord::StepMask)) ^ high);
 }
 
 }  // namespace veldrano

@@ -26,6 +26,24 @@ void LogCannotOpen(const std::string& path, int error) {
 
 }  // namespace
 
+bool LogUnreadable(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size,
+                   WholeRead::Ending how, int error, std::uint64_t read) {
+  using Ending = WholeRead::Ending;
+  const auto total = static_cast<std::uint64_t>(size);
+  switch (how) {
+    case Ending::Whole: return true;
+    case Ending::SizeDiffers: LogFileChanged(path, SizeChange(size, static_cast<std::int64_t>(file.Size()))); break;
+    case Ending::ReadFailed: LogCannotOpen(path, error); break;
+    case Ending::EndedEarly:
+      LogFileChanged(path, "Ended after " + std::to_string(read) + " of its " + std::to_string(total) + " bytes");
+      break;
+    case Ending::Longer: LogFileChanged(path, "More than its listed " + std::to_string(total) + " bytes"); break;
+    case Ending::Modified: LogFileChanged(path, "Modified while it was being read"); break;
+    case Ending::Dropped: break;
+  }
+  return false;
+}
+
 void LogFileChanged(const std::string& path, const std::string& how) {
   AddLogEntry(LogWarning, "File changed during the scan", path, how);
 }
@@ -87,20 +105,18 @@ bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string&
         return !WindowClosing();  // else nothing of this file will be shown: dropped
       },
       cached);
-  using Ending = WholeRead::Ending;
-  if (read.How != Ending::SizeDiffers && total > 0) Display().SetFileProgress(0);
-  switch (read.How) {
-    case Ending::Whole: return true;
-    case Ending::SizeDiffers: LogFileChanged(path, SizeChange(size, static_cast<std::int64_t>(file.Size()))); break;
-    case Ending::ReadFailed: LogCannotOpen(path, read.Error); break;
-    case Ending::EndedEarly:
-      LogFileChanged(path, "Ended after " + std::to_string(read.Read) + " of its " + std::to_string(total) + " bytes");
-      break;
-    case Ending::Longer: LogFileChanged(path, "More than its listed " + std::to_string(total) + " bytes"); break;
-    case Ending::Modified: LogFileChanged(path, "Modified while it was being read"); break;
-    case Ending::Dropped: break;
-  }
-  return false;
+  if (read.How != WholeRead::Ending::SizeDiffers && total > 0) Display().SetFileProgress(0);
+  return LogUnreadable(file, path, size, read.How, read.Error, read.Read);
+}
+
+bool HashPartThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size, HashStep step,
+                          FileHashes& hashes, bool* cached) {
+  const auto total = static_cast<std::uint64_t>(size);
+  ShowHashProgress(step == HashStep::Suffix ? total - std::min(total, PartBytes) : 0, total);
+  if (WindowClosing()) return false;
+  const WholeRead read = ReadPart(file, size, step, hashes, cached);
+  if (read.How != WholeRead::Ending::SizeDiffers) Display().SetFileProgress(0);
+  return LogUnreadable(file, path, size, read.How, read.Error, read.Read);
 }
 
 std::string SignatureShownAsRead(const MD5Digest& digest, std::int64_t size) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/read_only_file.h"
+#include "signature/file_parts.h"
 #include "signature/md5.h"
 
 namespace veldrano {
@@ -28,13 +29,6 @@ std::optional<std::string> ComputeFileSignature(const platform::ReadOnlyFile& fi
 // Files are read, and their reading shown, in blocks of this size.
 inline constexpr std::uint64_t HashBlockBytes = 65536;
 
-// How reading a file whole for its signature ended.
-struct WholeRead {
-  enum class Ending { Whole, SizeDiffers, ReadFailed, EndedEarly, Longer, Modified, Dropped };
-  Ending How = Ending::Whole;
-  int Error = 0;           // ReadFailed: errno
-  std::uint64_t Read = 0;  // bytes read
-};
 // Feeds the size bytes of the open file into context, in blocks of
 // HashBlockBytes; beforeBlock(bytes read so far) comes before each (false
 // drops the file). Whole only when the file holds exactly size bytes (its
@@ -44,6 +38,16 @@ struct WholeRead {
 // scan's own reading and the hashing ahead of it both read this way.
 WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5Context& context,
                     const std::function<bool(std::uint64_t)>& beforeBlock, bool* cached = nullptr);
+
+// Hashes the part of step (Prefix or Suffix) of the open file into hashes,
+// showing its reading as HashFileThroughViews does. False, with the failure
+// logged as a whole read would log it, when the part could not be read.
+bool HashPartThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size, HashStep step,
+                          FileHashes& hashes, bool* cached = nullptr);
+// Logs why a read that ended as how did not give the file's hashes; true
+// (nothing logged) when it ended whole.
+bool LogUnreadable(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size,
+                   WholeRead::Ending how, int error, std::uint64_t read);
 
 // The signature of a file hashed elsewhere, after the progress that its
 // reading here would have shown.

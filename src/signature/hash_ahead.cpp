@@ -3,8 +3,11 @@
 #include <algorithm>
 #include <chrono>
 
+#include <cstring>
 #include "platform/read_only_file.h"
+
 #include "signature/file_signature.h"
+#include "signature/mix64.h"
 
 namespace veldrano {
 
@@ -20,17 +23,79 @@ struct HashAhead::Job {
   std::string Path;
   platform::AnchoredPath Where;  // how to open it; the worker's alone once announced
   std::int64_t Size = 0;
+  HashAhead::Depth Depth = HashAhead::Depth::Parts;
+  bool Urgent = false;
   Stage Stage = Stage::Waiting;
   std::uint64_t Read = 0;  // bytes hashed so far
   struct stat Seen {};     // the file as the worker opened it
-  MD5Digest Digest{};
+  FileHashes Hashes;
 };
 
-std::deque<std::shared_ptr<HashAhead::Job>>::iterator HashAhead::FindJob(const std::string& path) {
-  return std::find_if(jobs_.begin(), jobs_.end(), [&path](const auto& job) { return job->Path == path; });
+namespace {
+
+// Beyond this many, the parts the worker met are forgotten (it only guesses
+// with them).
+constexpr std::size_t MaxPartsSeen = std::size_t{1} << 20;
+
+std::uint64_t PartsKey(std::int64_t size, const FileHashes& hashes) {
+  std::uint64_t prefix = 0, suffix = 0;
+  std::memcpy(&prefix, hashes.Prefix->data(), sizeof prefix);
+  if (hashes.Suffix) std::memcpy(&suffix, hashes.Suffix->data(), sizeof suffix);
+  return Mix64(Mix64(static_cast<std::uint64_t>(size) ^ prefix) ^ suffix);
+}
+
+bool ReadMD5(const platform::ReadOnlyFile& file, std::int64_t size, FileHashes& hashes,
+             const std::function<bool(std::uint64_t)>& publish) {
+  TMD5Context context;
+  MD5Init(context);
+  if (ReadWhole(file, size, context, publish).How != WholeRead::Ending::Whole) return false;
+  hashes.Full = MD5Final(context);
+  return true;
+}
+
+}  // namespace
+
+bool HashAhead::ReadAsScan(const platform::ReadOnlyFile& file, const Job& job, FileHashes& hashes,
+                           const std::function<bool(std::uint64_t)>& publish) {
+  const std::span<const HashStep> steps = StepsFor(job.Size);
+  if (job.Depth == Depth::Whole || steps.size() == 1) return ReadMD5(file, job.Size, hashes, publish);
+  for (const HashStep step : steps.first(steps.size() - 1)) {
+    if (ReadPart(file, job.Size, step, hashes).How != WholeRead::Ending::Whole) return false;
+  }
+  // A file whose parts were met before, in another file, is likely a copy,
+  // which the scan will read whole: read it here instead.
+  if (partsSeen_.size() >= MaxPartsSeen) partsSeen_.clear();
+  const std::uint64_t inode = static_cast<std::uint64_t>(file.Status().st_ino);
+  const auto [seen, first] = partsSeen_.try_emplace(PartsKey(job.Size, hashes), inode);
+  if (!first && seen->second != inode) {
+    const auto total = static_cast<std::uint64_t>(job.Size);
+    if (!ReadMD5(file, job.Size, hashes, [&publish, total](std::uint64_t done) { return done == 0 || publish(1); }))
+      return false;
+    return total > 0 && publish(1);
+  }
+  return publish(1);
+}
+
+std::deque<std::shared_ptr<HashAhead::Job>>::iterator HashAhead::FindJob(const std::string& path, Depth depth) {
+  return std::find_if(jobs_.begin(), jobs_.end(),
+                      [&](const auto& job) { return job->Path == path && job->Depth == depth; });
+}
+
+void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
+  if ((*found)->Urgent) {
+    jobs_.erase(found);
+    return;
+  }
+  const auto kept = std::remove_if(jobs_.begin(), found, [](const auto& job) { return !job->Urgent; });
+  jobs_.erase(kept, found + 1);
 }
 
 HashAhead::HashAhead() : worker_([this] { Work(); }) {}
+
+void HashAhead::SetInOrder(bool inOrder) {
+  const std::lock_guard lock(mutex_);
+  inOrder_ = inOrder;
+}
 
 HashAhead::~HashAhead() {
   {
@@ -41,15 +106,18 @@ HashAhead::~HashAhead() {
   worker_.join();
 }
 
-void HashAhead::Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
+void HashAhead::Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
+                     bool urgent) {
   bool wake = false;
   {
     const std::lock_guard lock(mutex_);
-    if (FindJob(path) != jobs_.end()) return;
+    if (FindJob(path, depth) != jobs_.end()) return;
     auto job = std::make_shared<Job>();
     job->Path = path;
     job->Where = where;
     job->Size = size;
+    job->Depth = depth;
+    job->Urgent = urgent;
     jobs_.push_back(std::move(job));
     wake = workerIdle_;
   }
@@ -71,19 +139,21 @@ bool HashAhead::WaitUntil(std::unique_lock<std::mutex>& lock, const std::functio
   return true;
 }
 
-std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct stat& opened,
-                                         const std::function<bool(std::uint64_t)>& beforeBlock,
-                                         const std::function<bool()>& wait) {
+std::optional<FileHashes> HashAhead::Take(const std::string& path, Depth depth, const struct stat& opened,
+                                          const std::function<bool(std::uint64_t)>& beforeBlock,
+                                          const std::function<bool()>& wait) {
   std::unique_lock lock(mutex_);
-  const auto found = FindJob(path);
+  const auto found = FindJob(path, depth);
   if (found == jobs_.end()) return std::nullopt;
   const std::shared_ptr<Job> job = *found;
-  jobs_.erase(jobs_.begin(), found + 1);  // those before it were passed over by the scan
+  Drop(found);
   if (job->Stage == Job::Stage::Waiting) {
     job->Stage = Job::Stage::LeftToScan;  // quicker read by the scan than waited for
     return std::nullopt;
   }
-  const auto total = static_cast<std::uint64_t>(std::max<std::int64_t>(job->Size, 0));
+  const auto total = job->Depth == HashAhead::Depth::Whole || job->Size <= static_cast<std::int64_t>(PartBytes)
+                         ? static_cast<std::uint64_t>(std::max<std::int64_t>(job->Size, 0))
+                         : std::uint64_t{1};  // the parts: one step shown
   for (std::uint64_t offset = 0; offset < total; offset += HashBlockBytes) {
     // The block is shown once the worker is past it, or done.
     if (!WaitUntil(
@@ -100,18 +170,18 @@ std::optional<MD5Digest> HashAhead::Take(const std::string& path, const struct s
           lock, [&] { return job->Stage != Job::Stage::Reading; }, wait))
     return std::nullopt;
   if (job->Stage != Job::Stage::Done || !platform::SameFileState(job->Seen, opened)) return std::nullopt;
-  return job->Digest;
+  return job->Hashes;
 }
 
 std::optional<HashAhead::Finished> HashAhead::TakeFinished(const std::string& path) {
   const std::lock_guard lock(mutex_);
-  const auto found = FindJob(path);
+  const auto found = FindJob(path, Depth::Parts);
   if (found == jobs_.end()) return std::nullopt;
   const std::shared_ptr<Job> job = *found;
   if (job->Stage != Job::Stage::Done && job->Stage != Job::Stage::Failed) return std::nullopt;
-  jobs_.erase(jobs_.begin(), found + 1);  // those before it were passed over by the scan
+  Drop(found);
   if (job->Stage == Job::Stage::Failed) return std::nullopt;
-  return Finished{job->Seen, job->Digest};
+  return Finished{job->Seen, job->Hashes};
 }
 
 void HashAhead::Work() {
@@ -121,10 +191,23 @@ void HashAhead::Work() {
     workerIdle_ = true;
     changed_.wait(lock, [&] {
       if (ending_) return true;
-      // The farthest announced file first: the scan reads the near ones
-      // itself when it reaches them, so the two rarely wait for each other.
-      const auto next =
-          std::find_if(jobs_.rbegin(), jobs_.rend(), [](const auto& j) { return j->Stage == Job::Stage::Waiting; });
+      // What the scan waits for first; then the farthest announced file:
+      // the scan reads the near ones itself when it reaches them, so the
+      // two rarely wait for each other.
+      const auto urgent = std::find_if(jobs_.begin(), jobs_.end(),
+                                       [](const auto& j) { return j->Urgent && j->Stage == Job::Stage::Waiting; });
+      if (urgent != jobs_.end()) {
+        job = *urgent;
+        return true;
+      }
+      const auto waiting = [](const auto& j) { return j->Stage == Job::Stage::Waiting; };
+      if (inOrder_) {
+        const auto next = std::find_if(jobs_.begin(), jobs_.end(), waiting);
+        if (next == jobs_.end()) return false;
+        job = *next;
+        return true;
+      }
+      const auto next = std::find_if(jobs_.rbegin(), jobs_.rend(), waiting);
       if (next == jobs_.rend()) return false;
       job = *next;
       return true;
@@ -141,8 +224,6 @@ void HashAhead::Work() {
     // Only the worker looks at Where: the folder need not stay open for a
     // job that waits to be taken.
     job->Where = {};
-    TMD5Context context;
-    MD5Init(context);
     const auto publish = [&](std::uint64_t done) {
       lock.lock();
       job->Read = done;
@@ -152,12 +233,13 @@ void HashAhead::Work() {
       if (wake) changed_.notify_all();
       return goOn;
     };
-    const bool whole = file.IsOpen() && ReadWhole(file, job->Size, context, publish).How == WholeRead::Ending::Whole;
+    FileHashes hashes;
+    const bool whole = file.IsOpen() && ReadAsScan(file, *job, hashes, publish);
 
     lock.lock();
     if (whole) {
       job->Seen = file.Status();
-      job->Digest = MD5Final(context);
+      job->Hashes = hashes;
     }
     job->Stage = whole ? Job::Stage::Done : Job::Stage::Failed;
     if (scanWaiting_) changed_.notify_all();

@@ -10,15 +10,19 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_map>
 
 #include "platform/read_only_file.h"
+#include "signature/file_parts.h"
 #include "signature/md5.h"
 
 namespace veldrano {
 
 // Hashes, on a thread of its own, the files the scan is about to hash, in
-// the order they were announced, so that the scan finds the signature of
-// a file computed while it dealt with the files before. It changes nothing
+// the order they were announced, so that the scan finds the hashes of a
+// file computed while it dealt with the files before: their parts (the
+// first steps of StepsFor) for the files the walk announces, the whole file
+// for the ones the scan asks for urgently while it reads another. It changes nothing
 // the scan shows: the worker logs nothing and touches nothing of the scan's;
 // the scan opens and checks each file itself, takes a signature only when
 // the worker read the very same file whole, unchanged, and otherwise reads
@@ -30,38 +34,58 @@ class HashAhead {
   HashAhead(const HashAhead&) = delete;
   HashAhead& operator=(const HashAhead&) = delete;
 
-  // path, of size bytes, is about to be hashed (nothing when it is
-  // announced already); where tells how to open it.
-  void Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
+  // How far a job reads: the parts of the file before its last step (for a
+  // file of one block, the whole file), or the whole file for its MD5.
+  enum class Depth { Parts, Whole };
 
-  // The signature of path, announced earlier, when the worker has begun it:
-  // waits for it, calling beforeBlock(offset) in order for each block of
-  // 64 KiB once the worker is past it, and wait() while it waits (false from
+  // path, of size bytes, is about to be hashed to depth (nothing when it is
+  // announced already); where tells how to open it. An urgent job is taken
+  // up before the others, and stays announced when files before it are
+  // taken.
+  void Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth = Depth::Parts,
+            bool urgent = false);
+
+  // In order, the worker takes the nearest announced file first (while a
+  // rotating disk serves the reads, so that its reads and the scan's go one
+  // way); else the farthest (the scan reads the near ones itself).
+  void SetInOrder(bool inOrder);
+
+  // The hashes of path, announced earlier to depth, when the worker has
+  // begun it: waits for it, calling beforeBlock(offset) in order for each
+  // block of 64 KiB (of a whole read) once the worker is past it, and wait() while it waits (false from
   // it, or from beforeBlock, gives up). opened is
   // the scan's own status of the file: the signature counts only for the
   // same file with the same size and times of change. None when path was
   // not announced, not begun (the worker leaves it to the scan), or could
   // not be read whole. Announcements before path are dropped.
-  std::optional<MD5Digest> Take(const std::string& path, const struct stat& opened,
-                                const std::function<bool(std::uint64_t)>& beforeBlock,
-                                const std::function<bool()>& wait);
+  std::optional<FileHashes> Take(const std::string& path, Depth depth, const struct stat& opened,
+                                 const std::function<bool(std::uint64_t)>& beforeBlock,
+                                 const std::function<bool()>& wait);
 
-  // What the worker found of a file it read whole, without waiting: its
-  // status as it opened it (a regular file of the size announced, unchanged
-  // to the end of its reading) and its signature. None when path is not
+  // What the worker found of a file it read (to the depth of its parts),
+  // without waiting: its status as it opened it (a regular file of the size
+  // announced, unchanged to the end of its reading) and its hashes. None when path is not
   // done yet (it stays announced) or could not be read whole (the scan reads
   // it itself and reports why).
   struct Finished {
     struct stat Seen;
-    MD5Digest Digest;
+    FileHashes Hashes;
   };
   std::optional<Finished> TakeFinished(const std::string& path);
 
  private:
   struct Job;
   void Work();
-  // The announcement of path not taken yet, or jobs_.end(); under mutex_.
-  std::deque<std::shared_ptr<Job>>::iterator FindJob(const std::string& path);
+  // What the scan's own reading would take, to the job's depth: false when
+  // the file could not be read so. publish(bytes done) before each block.
+  bool ReadAsScan(const platform::ReadOnlyFile& file, const Job& job, FileHashes& hashes,
+                  const std::function<bool(std::uint64_t)>& publish);
+  // The announcement of path to depth not taken yet, or jobs_.end(); under
+  // mutex_.
+  std::deque<std::shared_ptr<Job>>::iterator FindJob(const std::string& path, Depth depth);
+  // Takes the job found out of the queue, with the files announced before
+  // it, which the scan passed over (an urgent job goes alone).
+  void Drop(std::deque<std::shared_ptr<Job>>::iterator found);
   // Waits, holding lock between looks, until ready(); lets wait() run every
   // few milliseconds meanwhile. False when wait() gave up.
   bool WaitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
@@ -75,6 +99,10 @@ class HashAhead {
   bool scanWaiting_ = false;
   std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
   bool ending_ = false;
+  bool inOrder_ = false;
+  // The worker's alone: the parts of the files it read, with the inode of
+  // the first file met with them.
+  std::unordered_map<std::uint64_t, std::uint64_t> partsSeen_;
   std::thread worker_;
 };
 

@@ -11,6 +11,7 @@
 #include <QVBoxLayout>
 
 #include "app/text_bytes.h"
+#include "signature/hash_cache.h"
 
 namespace veldrano {
 
@@ -36,7 +37,7 @@ QString SizeText(const std::optional<std::uint64_t>& size) {
 
 }  // namespace
 
-OptionsDialog::OptionsDialog(const ScanFilters& start, QWidget* parent) : QDialog(parent) {
+OptionsDialog::OptionsDialog(const ScanFilters& start, bool useHashCache, QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("OptionsDialog"));
   setWindowTitle(QStringLiteral("Options"));
   auto* layout = new QVBoxLayout(this);
@@ -92,6 +93,24 @@ OptionsDialog::OptionsDialog(const ScanFilters& start, QWidget* parent) : QDialo
   connect(RegexMode, &QCheckBox::toggled, this, &OptionsDialog::Check);
   for (QCheckBox* box : {RegexMode, SkipHidden, OneFileSystem}) layout->addWidget(box);
 
+  auto* cache = new QGroupBox(QStringLiteral("Hashes kept across scans"), this);
+  auto* cacheLayout = new QVBoxLayout(cache);
+  UseHashCache =
+      new QCheckBox(QStringLiteral("&Keep the hashes of files read, and read unchanged files no more"), cache);
+  UseHashCache->setChecked(useHashCache);
+  UseHashCache->setToolTip(QStringLiteral(
+      "A file is unchanged when its device, inode, size, modification and change times are all the same. "
+      "Files are still compared byte by byte before any is moved."));
+  const std::string folder = HashCache::DefaultFolder();
+  CacheLimit =
+      new QLabel(ToDisplay("In " + (folder.empty() ? std::string("no folder (no home)") : folder) + ": at most " +
+                           HashCache::LimitText() + ". File -> Forget cached hashes empties it."),
+                 cache);
+  CacheLimit->setWordWrap(true);
+  cacheLayout->addWidget(UseHashCache);
+  cacheLayout->addWidget(CacheLimit);
+  layout->addWidget(cache);
+
   Problem = new QLabel(this);
   Problem->setStyleSheet(QStringLiteral("color: #c00000"));
   Problem->setWordWrap(true);
@@ -140,5 +159,7 @@ void OptionsDialog::Check() {
   Problem->setVisible(!problem.empty());
   Buttons->button(QDialogButtonBox::Ok)->setEnabled(problem.empty());
 }
+
+bool OptionsDialog::HashCacheChosen() const { return UseHashCache->isChecked(); }
 
 }  // namespace veldrano

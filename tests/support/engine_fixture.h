@@ -16,6 +16,8 @@ class EngineTest : public ::testing::Test {
   void SetUp() override {
     ScanContext = TScanContext{};
     ScanContext.Window = &window;
+    // A run that keeps hashes keeps them here, never in the user's cache.
+    ScanContext.HashCacheFolder = dir / "cache/veldrano/";
     // Journals of actions and the list of what is not duplicates are the
     // test's own, never the user's.
     setenv("XDG_STATE_HOME", (dir / "state").c_str(), 1);

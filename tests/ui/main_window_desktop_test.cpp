@@ -331,6 +331,7 @@ int main(int argc, char** argv) {
   file.close();
   qputenv("QT_QPA_PLATFORM", ("offscreen:configfile=" + config).toUtf8());
   qputenv("QT_SCALE_FACTOR", "2");
+  qputenv("XDG_CACHE_HOME", platform.filePath("cache").toUtf8());  // never the user's cache of hashes
   TApplication app(argc, argv);
   MainWindowDesktopTest test;
   return QTest::qExec(&test, argc, argv);

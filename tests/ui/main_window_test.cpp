@@ -115,6 +115,8 @@ class MainWindowTest : public QObject {
     tmp = scratch.filePath("tmp").toStdString();
     std::filesystem::create_directories(tmp);
     qputenv("TMPDIR", QByteArray::fromStdString(tmp));
+    // The cache of hashes is the test's own, never the user's.
+    qputenv("XDG_CACHE_HOME", scratch.filePath("cache").toUtf8());
     Write("a", "hello\n");
     Write("sub/b", "hello\n");
     Write("c", std::string(999, 'x'));

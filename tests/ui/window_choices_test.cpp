@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "app/cache_settings.h"
 #include "app/filter_settings.h"
 #include "app/keep_rules_settings.h"
 #include "app/log_model.h"
@@ -58,6 +59,7 @@ class WindowChoicesTest : public QObject {
   void initTestCase() {
     // Settings of the test's own, never the user's.
     qputenv("XDG_CONFIG_HOME", scratch.filePath("config").toUtf8());
+    qputenv("XDG_CACHE_HOME", scratch.filePath("cache").toUtf8());
     qputenv("TMPDIR", scratch.path().toUtf8());
     pictures = scratch.filePath("Pictures").toStdString();
     downloads = scratch.filePath("Downloads").toStdString();
@@ -171,11 +173,15 @@ class WindowChoicesTest : public QObject {
   }
 
   // Tools -> Options: what cannot be used is named and holds OK back; what
-  // OK takes is the next scan's filters, and lasts.
+  // OK takes is the next scan's filters, and lasts; so does the choice of
+  // keeping hashes, whose place and bounds the dialog shows.
   void theOptionsAreCheckedAndLast() {
     ScanFilters start;
     start.MinSize = 10240;
-    OptionsDialog dialog(start);
+    OptionsDialog dialog(start, true);
+    QVERIFY(dialog.UseHashCache->isChecked());
+    QVERIFY(dialog.CacheLimit->text().contains(scratch.filePath("cache/veldrano/")));
+    QVERIFY(dialog.CacheLimit->text().contains("1 000 000 files"));
     QCOMPARE(dialog.MinSize->text(), QString("10k"));
     const auto ok = [&dialog] { return dialog.Buttons->button(QDialogButtonBox::Ok)->isEnabled(); };
     dialog.MaxSize->setText("4x");
@@ -196,9 +202,15 @@ class WindowChoicesTest : public QObject {
     QVERIFY(chosen.SkipNodeModules);
 
     SaveScanFilters(chosen);
-    TForm1 form;
-    form.RestoreSession();
-    QVERIFY(ScanContext.Filters == chosen);
+    SaveUseHashCache(false);
+    {
+      TForm1 form;
+      QVERIFY(ScanContext.UseHashCache);
+      form.RestoreSession();
+      QVERIFY(ScanContext.Filters == chosen);
+      QVERIFY(!ScanContext.UseHashCache);
+    }
+    SaveUseHashCache(true);
     ScanContext.Filters = {};
   }
 

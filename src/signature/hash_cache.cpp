@@ -1,0 +1,339 @@
+#include "signature/hash_cache.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/system_error.h"
+#include "platform/unique_fd.h"
+#include "report/formatting.h"
+
+namespace veldrano {
+
+namespace {
+
+// The files SQLite keeps beside the cache.
+constexpr const char* SideSuffixes[] = {"-wal", "-shm", "-journal"};
+
+std::int64_t NowMilliseconds() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::int64_t Today() {
+  return std::chrono::duration_cast<std::chrono::hours>(std::chrono::system_clock::now().time_since_epoch()).count() /
+         24;
+}
+
+// Makes the folders of path that are missing, each of mode 0700.
+void MakeFolders(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+    mkdir(path.substr(0, slash).c_str(), 0700);
+  }
+}
+
+// The cache folder, open, when it is a real directory of this user (made
+// private if it was not); else why not.
+platform::UniqueFd OpenOwnFolder(const std::string& folder, std::string& why) {
+  MakeFolders(folder);
+  platform::UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.IsOpen()) {
+    why = errno == ELOOP || errno == ENOTDIR ? "A link or not a folder" : SystemErrorText(errno);
+    return {};
+  }
+  struct stat status {};
+  if (fstat(fd.Get(), &status) != 0) {
+    why = SystemErrorText(errno);
+    return {};
+  }
+  if (status.st_uid != geteuid()) {
+    why = "Owned by another user";
+    return {};
+  }
+  if ((status.st_mode & 077) != 0 && fchmod(fd.Get(), 0700) != 0) {
+    why = SystemErrorText(errno);
+    return {};
+  }
+  return fd;
+}
+
+// Why the file at name in folder cannot be the cache as it is (empty: it
+// can, or is missing).
+std::string ProblemOfFile(int folder, const char* name) {
+  struct stat status {};
+  if (fstatat(folder, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return {};
+  if (S_ISLNK(status.st_mode)) return "A link";
+  if (!S_ISREG(status.st_mode)) return "Not a regular file";
+  if (status.st_uid != geteuid()) return "Owned by another user";
+  if (status.st_nlink != 1) return "Linked under other names too";
+  return {};
+}
+
+void RemoveFiles(int folder) {
+  unlinkat(folder, HashCache::FileName, 0);
+  for (const char* suffix : SideSuffixes) unlinkat(folder, (std::string(HashCache::FileName) + suffix).c_str(), 0);
+}
+
+// Makes the cache file anew, exclusively, of mode 0600.
+bool CreateFile(int folder, std::string& why) {
+  platform::UniqueFd fd(
+      openat(folder, HashCache::FileName, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd.IsOpen()) {
+    why = SystemErrorText(errno);
+    return false;
+  }
+  return true;
+}
+
+void Finalize(sqlite3_stmt*& statement) {
+  sqlite3_finalize(statement);
+  statement = nullptr;
+}
+
+bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
+
+void BindHashes(sqlite3_stmt* statement, int first, const FileHashes& hashes) {
+  int column = first;
+  for (const HashStep step : {HashStep::Prefix, HashStep::Suffix, HashStep::Full}) {
+    if (const auto& hash = hashes.Of(step)) {
+      sqlite3_bind_blob(statement, column, hash->data(), static_cast<int>(hash->size()), SQLITE_TRANSIENT);
+    } else {
+      sqlite3_bind_null(statement, column);
+    }
+    ++column;
+  }
+}
+
+std::optional<MD5Digest> HashColumn(sqlite3_stmt* statement, int column) {
+  MD5Digest hash{};
+  if (sqlite3_column_type(statement, column) != SQLITE_BLOB ||
+      sqlite3_column_bytes(statement, column) != static_cast<int>(hash.size())) {
+    return std::nullopt;
+  }
+  std::memcpy(hash.data(), sqlite3_column_blob(statement, column), hash.size());
+  return hash;
+}
+
+}  // namespace
+
+std::string HashCache::LimitText() {
+  return FormatCount(' ', static_cast<long double>(MaxEntries)) + " files, forgotten after " +
+         std::to_string(ForgetAfterDays) + " days unused";
+}
+
+std::string HashCache::DefaultFolder() {
+  const char* cache = std::getenv("XDG_CACHE_HOME");
+  if (cache != nullptr && cache[0] == '/') return std::string(cache) + "/veldrano/";
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/veldrano/";
+  return {};
+}
+
+std::unique_ptr<HashCache> HashCache::Open(const std::string& folder, std::optional<Problem>& problem, int batchFiles) {
+  problem.reset();
+  std::string why;
+  const platform::UniqueFd dir = folder.empty() ? platform::UniqueFd() : OpenOwnFolder(folder, why);
+  if (!dir.IsOpen()) {
+    problem = Problem{"Hash cache not used", folder, folder.empty() ? "No home folder" : why};
+    return nullptr;
+  }
+  const std::string path = folder + FileName;
+  if (const std::string bad = ProblemOfFile(dir.Get(), FileName); !bad.empty()) {
+    problem = Problem{"Hash cache rebuilt", path, bad};
+    RemoveFiles(dir.Get());
+  }
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    struct stat status {};
+    if (fstatat(dir.Get(), FileName, &status, AT_SYMLINK_NOFOLLOW) != 0 && !CreateFile(dir.Get(), why)) break;
+    std::unique_ptr<HashCache> cache(new HashCache());
+    cache->batchFiles_ = std::max(1, batchFiles);
+    const int opened = sqlite3_open_v2(path.c_str(), &cache->db_,
+                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (opened == SQLITE_OK && cache->Prepare(why)) return cache;
+    if (opened != SQLITE_OK) why = sqlite3_errstr(opened);
+    cache.reset();
+    if (attempt == 0) {
+      // Not a cache (any more): made anew, once.
+      if (!problem) problem = Problem{"Hash cache rebuilt", path, "Could not be read: " + why};
+      RemoveFiles(dir.Get());
+    }
+  }
+  problem = Problem{"Hash cache not used", path, why};
+  return nullptr;
+}
+
+bool HashCache::Forget(const std::string& folder, std::string& why) {
+  if (folder.empty()) return true;
+  platform::UniqueFd dir(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!dir.IsOpen()) {
+    if (errno == ENOENT) return true;
+    why = SystemErrorText(errno);
+    return false;
+  }
+  struct stat status {};
+  if (fstat(dir.Get(), &status) != 0 || status.st_uid != geteuid()) {
+    why = "Owned by another user";
+    return false;
+  }
+  if (unlinkat(dir.Get(), FileName, 0) != 0 && errno != ENOENT) {
+    why = SystemErrorText(errno);
+    return false;
+  }
+  for (const char* suffix : SideSuffixes) unlinkat(dir.Get(), (std::string(FileName) + suffix).c_str(), 0);
+  return true;
+}
+
+bool HashCache::Prepare(std::string& why) {
+  sqlite3_busy_timeout(db_, 5000);
+  const bool ready =
+      Exec(db_, "PRAGMA journal_mode=WAL") && Exec(db_, "PRAGMA synchronous=NORMAL") &&
+      // Room for the pages a run touches (entries arrive in no order), and
+      // the log written back to the file every 64 MiB rather than 4 MiB.
+      Exec(db_, "PRAGMA cache_size=-32768") && Exec(db_, "PRAGMA wal_autocheckpoint=16384") &&
+      Exec(db_,
+           "CREATE TABLE IF NOT EXISTS hashes(device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
+           " modified INTEGER NOT NULL, changed INTEGER NOT NULL, prefix BLOB, suffix BLOB, full BLOB,"
+           " seen INTEGER NOT NULL, PRIMARY KEY(device, inode)) WITHOUT ROWID") &&
+      sqlite3_prepare_v3(db_,
+                         "SELECT size, modified, changed, prefix, suffix, full, seen FROM hashes"
+                         " WHERE device = ?1 AND inode = ?2",
+                         -1, SQLITE_PREPARE_PERSISTENT, &find_, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v3(db_, "INSERT OR REPLACE INTO hashes VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)", -1,
+                         SQLITE_PREPARE_PERSISTENT, &put_, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v3(db_, "UPDATE hashes SET seen = ?3 WHERE device = ?1 AND inode = ?2", -1,
+                         SQLITE_PREPARE_PERSISTENT, &seen_, nullptr) == SQLITE_OK;
+  if (!ready) {
+    why = sqlite3_errmsg(db_);
+    return false;
+  }
+  // A file that only looks like a cache fails at its first read.
+  sqlite3_bind_int64(find_, 1, 0);
+  sqlite3_bind_int64(find_, 2, 0);
+  const int step = sqlite3_step(find_);
+  sqlite3_reset(find_);
+  if (step != SQLITE_ROW && step != SQLITE_DONE) {
+    why = sqlite3_errmsg(db_);
+    return false;
+  }
+  today_ = Today();
+  // Lookups too run inside the batch's transaction: one outside would take
+  // and drop the file's locks each time.
+  Begin();
+  return !failed_;
+}
+
+HashCache::~HashCache() {
+  if (db_ != nullptr && !failed_) {
+    Commit();
+    Prune();
+  } else if (inTransaction_) {
+    Exec(db_, "ROLLBACK");
+  }
+  Finalize(find_);
+  Finalize(put_);
+  Finalize(seen_);
+  sqlite3_close(db_);
+}
+
+std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t inode, std::int64_t size,
+                                          std::int64_t modifiedNs, std::int64_t changedNs) {
+  sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
+  sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));
+  std::optional<FileHashes> found;
+  std::int64_t seen = today_;
+  if (sqlite3_step(find_) == SQLITE_ROW && sqlite3_column_int64(find_, 0) == size &&
+      sqlite3_column_int64(find_, 1) == modifiedNs && sqlite3_column_int64(find_, 2) == changedNs) {
+    found.emplace();
+    found->Prefix = HashColumn(find_, 3);
+    found->Suffix = HashColumn(find_, 4);
+    found->Full = HashColumn(find_, 5);
+    seen = sqlite3_column_int64(find_, 6);
+  }
+  sqlite3_reset(find_);
+  if (found && seen < today_ && !failed_) {
+    // Used today: kept the longer (written once a day at most).
+    sqlite3_bind_int64(seen_, 1, static_cast<sqlite3_int64>(device));
+    sqlite3_bind_int64(seen_, 2, static_cast<sqlite3_int64>(inode));
+    sqlite3_bind_int64(seen_, 3, today_);
+    if (sqlite3_step(seen_) != SQLITE_DONE) failed_ = true;
+    sqlite3_reset(seen_);
+    ++pending_;
+  }
+  return found;
+}
+
+bool HashCache::Knows(std::uint64_t device, std::uint64_t inode, std::int64_t size) {
+  sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
+  sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));
+  const bool known = sqlite3_step(find_) == SQLITE_ROW && sqlite3_column_int64(find_, 0) == size;
+  sqlite3_reset(find_);
+  return known;
+}
+
+void HashCache::Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
+                    std::int64_t changedNs, const FileHashes& hashes) {
+  if (failed_) return;
+  sqlite3_bind_int64(put_, 1, static_cast<sqlite3_int64>(device));
+  sqlite3_bind_int64(put_, 2, static_cast<sqlite3_int64>(inode));
+  sqlite3_bind_int64(put_, 3, size);
+  sqlite3_bind_int64(put_, 4, modifiedNs);
+  sqlite3_bind_int64(put_, 5, changedNs);
+  BindHashes(put_, 6, hashes);
+  sqlite3_bind_int64(put_, 9, today_);
+  if (sqlite3_step(put_) != SQLITE_DONE) failed_ = true;
+  sqlite3_reset(put_);
+  if (++pending_ >= batchFiles_ || NowMilliseconds() - batchStart_ >= BatchMilliseconds) Commit();
+}
+
+void HashCache::Begin() {
+  if (inTransaction_) return;
+  inTransaction_ = Exec(db_, "BEGIN");
+  if (!inTransaction_) failed_ = true;
+  batchStart_ = NowMilliseconds();
+  pending_ = 0;
+}
+
+void HashCache::Commit() {
+  if (!inTransaction_) return;
+  inTransaction_ = false;
+  if (!Exec(db_, "COMMIT")) {
+    Exec(db_, "ROLLBACK");
+    failed_ = true;
+  }
+  pending_ = 0;
+  if (!failed_) Begin();
+}
+
+void HashCache::Prune() {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db_, "DELETE FROM hashes WHERE seen < ?1", -1, &statement, nullptr) == SQLITE_OK) {
+    sqlite3_bind_int64(statement, 1, today_ - ForgetAfterDays);
+    sqlite3_step(statement);
+  }
+  Finalize(statement);
+  std::int64_t count = 0;
+  if (sqlite3_prepare_v2(db_, "SELECT count(*) FROM hashes", -1, &statement, nullptr) == SQLITE_OK &&
+      sqlite3_step(statement) == SQLITE_ROW) {
+    count = sqlite3_column_int64(statement, 0);
+  }
+  Finalize(statement);
+  if (count > MaxEntries && sqlite3_prepare_v2(db_,
+                                               "DELETE FROM hashes WHERE (device, inode) IN"
+                                               " (SELECT device, inode FROM hashes ORDER BY seen LIMIT ?1)",
+                                               -1, &statement, nullptr) == SQLITE_OK) {
+    sqlite3_bind_int64(statement, 1, count - MaxEntries);
+    sqlite3_step(statement);
+  }
+  Finalize(statement);
+  inTransaction_ = false;
+  Exec(db_, "COMMIT");
+}
+
+}  // namespace veldrano

@@ -1,0 +1,94 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "signature/file_parts.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace veldrano {
+
+// The hashes of the files scanned before, kept across runs in an SQLite file
+// of the user's cache folder, so that a file unchanged since (the same
+// device, inode, size, and modification and change times to the
+// nanosecond) is not read again. The cache only spares reads: what is
+// acted on is still compared byte by byte.
+//
+// It is the user's alone: its folder of mode 0700 and its file of mode 0600,
+// both this user's, made exclusively and never reached through a link. A
+// file that is a link, another user's, not a regular file or not a cache is
+// set aside (removed from the folder, never opened) and made anew; a folder
+// that is not the user's own is not used at all.
+//
+// New hashes are written in batches, each in one transaction, so that a run
+// stopped or killed keeps what it hashed up to its last batch. Entries not
+// used for ForgetAfterDays go, and beyond MaxEntries the least recently used
+// ones, when the cache is closed.
+class HashCache {
+ public:
+  static constexpr std::int64_t MaxEntries = 1000000;
+  // A batch is written once it holds this many files, or is
+  // BatchMilliseconds old: a run killed loses at most that much of its work.
+  static constexpr int DefaultBatchFiles = 4096;
+  static constexpr std::int64_t BatchMilliseconds = 2000;
+  static constexpr int ForgetAfterDays = 90;
+  // "1 000 000 files, forgotten after 90 days unused": for the user.
+  static std::string LimitText();
+
+  // $XDG_CACHE_HOME/veldrano/, else ~/.cache/veldrano/ (ending in "/");
+  // empty when there is no home to put it in.
+  static std::string DefaultFolder();
+  static constexpr const char* FileName = "hashes.sqlite";
+
+  // The cache in folder (made if need be). When it could not be used as it
+  // was, problem tells why, for one line of the log; the result is then a
+  // new, empty cache, or null when none can be kept there.
+  struct Problem {
+    std::string Text;     // "Hash cache rebuilt" or "Hash cache not used"
+    std::string Name;     // the file or folder
+    std::string Comment;  // why
+  };
+  static std::unique_ptr<HashCache> Open(const std::string& folder, std::optional<Problem>& problem,
+                                         int batchFiles = DefaultBatchFiles);
+  // Empties the cache in folder (removes its files); false, with why, when
+  // that failed. A missing cache is empty already.
+  static bool Forget(const std::string& folder, std::string& why);
+
+  ~HashCache();
+  HashCache(const HashCache&) = delete;
+  HashCache& operator=(const HashCache&) = delete;
+
+  // The hashes kept for a file in exactly this state, if any.
+  std::optional<FileHashes> Find(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
+                                 std::int64_t changedNs);
+  // Whether hashes are kept for this file at this size (its times not
+  // known yet): a guess that spares reading it ahead.
+  bool Knows(std::uint64_t device, std::uint64_t inode, std::int64_t size);
+  // Keeps the hashes of a file in this state (written with the batch).
+  void Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
+           std::int64_t changedNs, const FileHashes& hashes);
+  // Writes what is pending (and goes on in a new batch).
+  void Commit();
+
+ private:
+  HashCache() = default;
+  bool Prepare(std::string& why);
+  void Begin();
+  void Prune();
+
+  sqlite3* db_ = nullptr;
+  sqlite3_stmt* find_ = nullptr;
+  sqlite3_stmt* put_ = nullptr;
+  sqlite3_stmt* seen_ = nullptr;
+  bool inTransaction_ = false;
+  int batchFiles_ = DefaultBatchFiles;
+  int pending_ = 0;              // writes in the open transaction
+  std::int64_t batchStart_ = 0;  // when it began (milliseconds)
+  std::int64_t today_ = 0;       // days since the epoch
+  bool failed_ = false;          // a write failed: nothing more is written
+};
+
+}  // namespace veldrano

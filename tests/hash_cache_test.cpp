@@ -1,0 +1,158 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "scan/scan_driver.h"
+#include "support/killed_run.h"
+#include "support/scan_fixture.h"
+
+namespace veldrano {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+// Runs that keep their hashes in a cache of the test's own.
+class HashCacheRun : public testing::ScanTest {
+ protected:
+  void SetUp() override {
+    ScanTest::SetUp();
+    ScanContext.UseHashCache = true;
+    List(tree);
+  }
+  std::string CacheFile() const { return ScanContext.HashCacheFolder + HashCache::FileName; }
+  // A scan of the tree from a fresh log; the groups' files, each sorted.
+  std::vector<Strings> Scan() {
+    window.log.clear();
+    EXPECT_TRUE(sbStartClick());
+    std::vector<Strings> groups;
+    if (ScanContext.ResultsRoot) {
+      for (const auto& group : ScanContext.ResultsRoot->Groups) {
+        groups.push_back(group.Files);
+        std::ranges::sort(groups.back());
+      }
+    }
+    return groups;
+  }
+  static std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+  std::string Line(const std::string& starts) const {
+    for (const std::string& line : window.Informations()) {
+      if (line.starts_with(starts)) return line;
+    }
+    return {};
+  }
+  std::string Bytes(char fill) const { return std::string(20000, fill); }
+};
+
+// Only the exact state of a file (to its change time) lets its hashes be
+// reused: new bytes of the same size, with the modification time set
+// back as a copy tool would, are read again.
+TEST_F(HashCacheRun, AFileChangedSinceItWasCachedIsReadAgain) {
+  const std::string a = File("a", Bytes('x')), b = File("b", Bytes('x'));
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 0");
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 2");
+
+  struct stat before {};
+  ASSERT_EQ(stat(b.c_str(), &before), 0);
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later change time
+  std::string other = Bytes('x');
+  other[10000] = 'y';  // the ends stay equal
+  File("b", other);
+  const timespec times[2] = {before.st_atim, before.st_mtim};
+  ASSERT_EQ(utimensat(AT_FDCWD, b.c_str(), times, 0), 0);
+  EXPECT_EQ(Scan(), std::vector<Strings>{});
+  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 1");
+  EXPECT_EQ(ScanContext.WarningCount, 0);
+}
+
+// What stands at the cache's name is never opened unless it is a regular
+// file of this user: a link or another user's file is set aside (one
+// warning), a folder that is not the user's is not used; the scan's results
+// stay the same.
+TEST_F(HashCacheRun, ACacheThatIsALinkOrAnotherUsersIsNotUsed) {
+  const std::string a = File("a", Bytes('x')), b = File("b", Bytes('x'));
+  std::filesystem::create_directories(ScanContext.HashCacheFolder);
+  const std::string elsewhere = dir / "elsewhere";
+  std::ofstream(elsewhere) << "not to be touched";
+  ASSERT_EQ(symlink(elsewhere.c_str(), CacheFile().c_str()), 0);
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  ASSERT_GE(window.log.size(), 1u);
+  EXPECT_EQ(window.log[0].Information, "Warning #1: Hash cache rebuilt");
+  EXPECT_EQ(window.log[0].Name, CacheFile());
+  EXPECT_EQ(window.log[0].Comment, "A link");
+  EXPECT_EQ(Slurp(elsewhere), "not to be touched");
+  struct stat status {};
+  ASSERT_EQ(lstat(CacheFile().c_str(), &status), 0);
+  EXPECT_TRUE(S_ISREG(status.st_mode));
+  EXPECT_EQ(status.st_mode & 0777, 0600u);
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 2");
+
+  if (geteuid() != 0) GTEST_SKIP() << "giving a file to another user needs root";
+  ASSERT_EQ(chown(CacheFile().c_str(), 12345, 12345), 0);
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  EXPECT_EQ(window.log[0].Information, "Warning #1: Hash cache rebuilt");
+  EXPECT_EQ(window.log[0].Comment, "Owned by another user");
+  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 0");
+  ASSERT_EQ(lstat(CacheFile().c_str(), &status), 0);
+  EXPECT_EQ(status.st_uid, 0u);
+
+  ASSERT_EQ(chown(ScanContext.HashCacheFolder.c_str(), 12345, 12345), 0);
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  EXPECT_EQ(window.log[0].Information, "Warning #1: Hash cache not used");
+  EXPECT_EQ(window.log[0].Comment, "Owned by another user");
+  EXPECT_EQ(Line("Signatures reused"), "");
+}
+
+TEST_F(HashCacheRun, ACorruptCacheIsRebuiltWithAWarning) {
+  const std::string a = File("a", Bytes('x')), b = File("b", Bytes('x'));
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  {
+    std::ofstream garbage(CacheFile(), std::ios::binary | std::ios::in);
+    garbage << std::string(200, '\x5a');
+  }
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  ASSERT_GE(window.log.size(), 1u);
+  EXPECT_EQ(window.log[0].Information, "Warning #1: Hash cache rebuilt");
+  EXPECT_TRUE(window.log[0].Comment.starts_with("Could not be read: ")) << window.log[0].Comment;
+  EXPECT_EQ(ScanContext.WarningCount, 1);
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 2");
+  EXPECT_EQ(ScanContext.WarningCount, 0);
+}
+
+// A run killed in the middle keeps what its written batches hold: the next
+// run reads only the rest, and finds the same groups.
+TEST_F(HashCacheRun, AKilledScanResumesWithItsHashes) {
+  std::vector<Strings> expected;
+  for (char fill = 'a'; fill < 'k'; ++fill) {
+    const std::string name(1, fill);
+    expected.push_back({File(name + "1", Bytes(fill)), File(name + "2", Bytes(fill))});
+  }
+  ScanContext.HashCacheBatchFiles = 2;
+  EXPECT_TRUE(testing::InKilledProcess([this] {
+    window.onPump = [](int) {
+      if (ScanContext.DuplicateFiles == 6) _exit(0);  // as a kill would, mid-run
+    };
+    sbStartClick();
+  }));
+  const auto groups = Scan();
+  EXPECT_EQ(groups.size(), expected.size());
+  EXPECT_GE(ScanContext.ReusedFiles, 10);
+  EXPECT_LT(ScanContext.ReusedFiles, 20);
+}
+
+}  // namespace
+}  // namespace veldrano
