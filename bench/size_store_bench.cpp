@@ -97,15 +97,16 @@ std::string PathOf(std::uint64_t i) {
 }
 
 StoredFile Stored(std::uint64_t i) {
-  return StoredFile{PathOf(i), FileState{Device, i + 1, static_cast<std::int64_t>(i) * 1000, 0}};
+  return StoredFile{PathOf(i), FileState{Device, i + 1, static_cast<std::int64_t>(i) * 1000, 0}, {}};
 }
 
 struct Tally {
   std::uint64_t Duplicates = 0, Entries = 0, MetTwice = 0;
 };
 
-// What ProcessFile asks of the store for a file that was opened and hashed
-// without trouble.
+// What the scan asks of the store for a file that was opened and hashed
+// without trouble, told apart by its whole hash only (a scan first splits a
+// size by the hashes of its first and last blocks, in the same calls).
 void Enter(SizeStore& store, std::uint64_t i, Tally& tally) {
   const SyntheticFile file = FileNumber(i);
   const StoredFile current = Stored(i);
@@ -114,29 +115,29 @@ void Enter(SizeStore& store, std::uint64_t i, Tally& tally) {
     return;
   }
   const SizeStore::Head head = store.FindHead(file.Size);
-  const Digest signature = SignatureFor(file.Size, file.Content);
   if (head.Kind == SizeStore::Head::Kind::None) {
     store.AddEntry(file.Size, current);
     ++tally.Entries;
     return;
   }
+  const Digest signature = SignatureFor(file.Size, file.Content);
   if (head.Kind == SizeStore::Head::Kind::Unsigned) {
     const std::uint64_t firstNumber = head.First.State.Inode - 1;
     const Digest firstSignature = SignatureFor(file.Size, FileNumber(firstNumber).Content);
-    if (!head.Signature) store.SetFirstSignature(file.Size, firstSignature, head.First);
     if (signature == firstSignature) {
       ++tally.Duplicates;
       return;
     }
-    store.SignEntry(file.Size);
-    store.AddSignatureLine(file.Size, firstSignature, head.First);
-    store.AddSignatureLine(file.Size, signature, current);
+    store.Split(StoreRecord::HeadKey(file.Size));
+    store.Add(StoreRecord::LineKey(file.Size, HashStep::Full, firstSignature), &head.First);
+    store.Add(StoreRecord::LineKey(file.Size, HashStep::Full, signature), &current);
     return;
   }
-  if (store.FindSignatureLine(file.Size, signature)) {
+  const StoreRecord line = StoreRecord::LineKey(file.Size, HashStep::Full, signature);
+  if (store.Find(line)) {
     ++tally.Duplicates;
   } else {
-    store.AddSignatureLine(file.Size, signature, current);
+    store.Add(line, &current);
   }
 }
 

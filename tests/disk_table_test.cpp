@@ -41,7 +41,7 @@ class DiskTableTest : public testing::ScanTest {
     table->Merge(memory.SortByHash(), memory);
   }
   static StoredFile FileOfSize(std::int64_t size) {
-    return StoredFile{"/home/u/" + std::to_string(size), FileState{1, static_cast<std::uint64_t>(size), 0, 0}};
+    return StoredFile{"/home/u/" + std::to_string(size), FileState{1, static_cast<std::uint64_t>(size), 0, 0}, {}};
   }
   std::set<std::string> RunFiles() const {
     std::set<std::string> names;
@@ -71,15 +71,15 @@ TEST_F(DiskTableTest, FindsEveryRecordAcrossRunsAndKeepsChangesMadeInOlderRuns) 
     mostRuns = std::max(mostRuns, table->Runs());
     EXPECT_EQ(RunFiles().size(), table->Runs());  // merged runs leave no file behind
     // Size 1 went to disk first, so it sits in the oldest run: rename it,
-    // and sign size 2, there; later merges carry the changes along.
+    // and split size 2 there; later merges carry the changes along.
     if (!changed && table->Runs() >= 2) {
       const auto first = table->Find(StoreRecord::HeadKey(1));
       const auto second = table->Find(StoreRecord::HeadKey(2));
       ASSERT_TRUE(first && second);
-      table->Rename(first->Slot, first->Record, StoredFile{"/renamed", FileState{9, 9, 9, 9}});
-      StoreRecord signedHead = second->Record;
-      signedHead.MakeSigned();
-      table->Replace(second->Slot, signedHead);
+      table->Rename(first->Slot, first->Record, StoredFile{"/renamed", FileState{9, 9, 9, 9}, {}});
+      StoreRecord splitHead = second->Record;
+      splitHead.MakeSplit();
+      table->Replace(second->Slot, splitHead);
       changed = true;
     }
   }
@@ -94,7 +94,7 @@ TEST_F(DiskTableTest, FindsEveryRecordAcrossRunsAndKeepsChangesMadeInOlderRuns) 
     if (size == 1) {
       EXPECT_EQ(table->FileOf(found->Record).Path, "/renamed");
     } else if (size == 2) {
-      EXPECT_TRUE(found->Record.IsSigned());
+      EXPECT_TRUE(found->Record.IsSplit());
     } else {
       const StoredFile file = table->FileOf(found->Record);
       EXPECT_EQ(file.Path, FileOfSize(size).Path) << size;
@@ -104,7 +104,7 @@ TEST_F(DiskTableTest, FindsEveryRecordAcrossRunsAndKeepsChangesMadeInOlderRuns) 
   for (const std::int64_t absent : {std::int64_t{0}, next, next + 1000}) {
     EXPECT_FALSE(table->Find(StoreRecord::HeadKey(absent))) << absent;
   }
-  EXPECT_FALSE(table->Find(StoreRecord::LineKey(5, Digest{})));  // a line of a size that has a head
+  EXPECT_FALSE(table->Find(StoreRecord::LineKey(5, HashStep::Prefix, Digest{})));  // a line of a size that has a head
 
   std::map<std::int64_t, int> visits;
   table->ForEachHead([&visits](const StoreRecord& head) { ++visits[head.Size]; });
