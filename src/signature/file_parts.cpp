@@ -66,6 +66,15 @@ MD5Digest PartHash(const void* data, std::size_t length) {
   return digest;
 }
 
+bool EndsAt(const platform::ReadOnlyFile& file, std::uint64_t total, WholeRead& read) {
+  unsigned char beyond = 0;
+  const ssize_t more = file.ReadAt(&beyond, 1, total);
+  if (more == 0) return true;
+  read.How = more > 0 ? WholeRead::Ending::Longer : WholeRead::Ending::ReadFailed;
+  read.Error = more > 0 ? 0 : errno;
+  return false;
+}
+
 WholeRead ReadPart(const platform::ReadOnlyFile& file, std::int64_t size, HashStep step, FileHashes& hashes,
                    bool* cached) {
   WholeRead read;
@@ -93,15 +102,7 @@ WholeRead ReadPart(const platform::ReadOnlyFile& file, std::int64_t size, HashSt
     }
     read.Read += static_cast<std::uint64_t>(got);
   }
-  if (step == HashStep::Prefix) {
-    unsigned char beyond = 0;
-    const ssize_t more = file.ReadAt(&beyond, 1, total);
-    if (more != 0) {
-      read.How = more > 0 ? WholeRead::Ending::Longer : WholeRead::Ending::ReadFailed;
-      read.Error = more > 0 ? 0 : errno;
-      return read;
-    }
-  }
+  if (step == HashStep::Prefix && !EndsAt(file, total, read)) return read;
   if (!file.Unchanged()) {
     read.How = WholeRead::Ending::Modified;
     return read;

@@ -51,6 +51,10 @@ struct WholeRead {
   std::uint64_t Read = 0;  // bytes read
 };
 
+// Whether a read at total, where the file's size says it ends, finds its
+// end; if not, read says why (Longer, or ReadFailed with its errno).
+bool EndsAt(const platform::ReadOnlyFile& file, std::uint64_t total, WholeRead& read);
+
 // Hashes the part of step (Prefix or Suffix) of the open file of size bytes
 // into hashes. The first part also checks, as a whole read does, that a
 // read at the file's size finds its end (pseudo-files say less than they

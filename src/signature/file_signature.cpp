@@ -84,13 +84,7 @@ WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5C
     read.Read += static_cast<std::uint64_t>(got);
   }
   // The end, where the size says it is: one read there finds nothing.
-  unsigned char beyond = 0;
-  const ssize_t more = file.ReadAt(&beyond, 1, total);
-  if (more != 0) {
-    read.How = more > 0 ? WholeRead::Ending::Longer : WholeRead::Ending::ReadFailed;
-    read.Error = more > 0 ? 0 : errno;
-    return read;
-  }
+  if (!EndsAt(file, total, read)) return read;
   if (!file.Unchanged()) read.How = WholeRead::Ending::Modified;
   return read;
 }

@@ -1,5 +1,7 @@
 #include "signature/hash_cache.h"
 
+#include "platform/user_folders.h"
+
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -129,11 +131,8 @@ std::string HashCache::LimitText() {
 }
 
 std::string HashCache::DefaultFolder() {
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  if (cache != nullptr && cache[0] == '/') return std::string(cache) + "/veldrano/";
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/veldrano/";
-  return {};
+  const std::string base = platform::UserBaseDirectory("XDG_CACHE_HOME", ".cache");
+  return base.empty() ? base : base + "/veldrano/";
 }
 
 std::unique_ptr<HashCache> HashCache::Open(const std::string& folder, std::optional<Problem>& problem, int batchFiles) {
