@@ -8,8 +8,10 @@
 
 namespace veldrano::platform {
 
-Outcome<UniqueFd> OpenOwnFile(const std::string& path, int flags) {
-  UniqueFd fd(open(path.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+Outcome<UniqueFd> OpenOwnFile(const std::string& path, int flags) { return OpenOwnFile(AT_FDCWD, path, flags); }
+
+Outcome<UniqueFd> OpenOwnFile(int folder, const std::string& name, int flags) {
+  UniqueFd fd(openat(folder, name.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   struct stat status {};
   if (!fd.IsOpen() || fstat(fd.Get(), &status) != 0) return Outcome<UniqueFd>::Failure(errno);
   if (!S_ISREG(status.st_mode) || status.st_uid != geteuid()) return Outcome<UniqueFd>::Failure(EPERM);

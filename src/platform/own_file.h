@@ -11,6 +11,8 @@ namespace veldrano::platform {
 // link at its name or waiting on a FIFO, and kept only when it is a regular
 // file of this user: else EPERM.
 Outcome<UniqueFd> OpenOwnFile(const std::string& path, int flags);
+// The same for name in the directory open as folder.
+Outcome<UniqueFd> OpenOwnFile(int folder, const std::string& name, int flags);
 
 // Reads the open file from where it stands to its end into bytes; false,
 // with errno set, on a failed read.

@@ -130,25 +130,26 @@ std::optional<ActionJournal> ActionJournal::Create(std::string& problem) {
   if (!folder.Ok()) return std::nullopt;
   PruneJournals(folder.Value().Get(), KeptJournals);
   ActionJournal journal;
-  std::string name;
   const std::string stem = TimeName();
+  std::string fresh;
   const int error = platform::MakeUnderFreshName(
-      [&](const std::string& fresh) {
+      [&](const std::string& random) {
         // The time first, so that names sort as the actions came.
-        const std::string candidate = stem + "-" + fresh.substr(fresh.size() - 6) + ".tsv";
-        journal.fd_ = platform::UniqueFd(openat(folder.Value().Get(), candidate.c_str(),
+        journal.name_ = stem + "-" + random.substr(random.size() - 6) + ".tsv";
+        journal.fd_ = platform::UniqueFd(openat(folder.Value().Get(), journal.name_.c_str(),
                                                 O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600));
-        if (journal.fd_.IsOpen()) name = candidate;
         return journal.fd_.IsOpen() ? 0 : errno;
       },
-      name);
+      fresh);
   if (error != 0) {
     problem = "Can not create a journal in " + folderPath + ": " + SystemErrorText(error);
     return std::nullopt;
   }
-  journal.path_ = folderPath + "/" + name;
+  journal.folder_ = std::move(folder.Value());
+  journal.path_ = folderPath + "/" + journal.name_;
   if (!journal.WriteLine(Header)) {
     problem = "Can not write the journal " + journal.path_ + ": " + SystemErrorText(errno);
+    journal.Discard();
     return std::nullopt;
   }
   return journal;
@@ -173,6 +174,10 @@ bool ActionJournal::WriteLine(const std::string& line) {
 bool ActionJournal::Append(const JournalEntry& entry) { return WriteLine(ActLine(entry)); }
 
 bool ActionJournal::Sync() { return fsync(fd_.Get()) == 0; }
+
+void ActionJournal::Discard() {
+  if (folder_.IsOpen()) platform::RemoveFileIfSame(folder_.Get(), name_, fd_.Get());
+}
 
 bool ActionJournal::MarkUndone(std::size_t line) { return WriteLine("undone\t" + std::to_string(line) + "\n"); }
 

@@ -56,12 +56,17 @@ class ActionJournal {
   bool MarkUndone(std::size_t line);
   // Puts what was written on disk.
   bool Sync();
+  // Removes a journal Create made that records nothing after all, while
+  // its name still is that journal.
+  void Discard();
   const std::string& Path() const { return path_; }
 
  private:
   bool WriteLine(const std::string& line);
 
   platform::UniqueFd fd_;
+  platform::UniqueFd folder_;  // Create: the state folder holding it, as name_
+  std::string name_;
   std::string path_;
   std::size_t lines_ = 0;
 };

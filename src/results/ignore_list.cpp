@@ -24,12 +24,17 @@ namespace {
 
 constexpr char FileName[] = "ignored.tsv";
 
-std::optional<std::string> ListPath(std::string& problem) {
+// The user's folder of the list, open, and the list's path in it.
+struct ListPlace {
+  platform::UniqueFd Folder;
+  std::string Path;
+};
+std::optional<ListPlace> PlaceOfList(std::string& problem) {
   std::string folder;
-  const platform::Outcome<platform::UniqueFd> opened =
+  platform::Outcome<platform::UniqueFd> opened =
       platform::OpenProgramFolder("XDG_DATA_HOME", ".local/share", folder, problem);
   if (!opened.Ok()) return std::nullopt;
-  return folder + "/" + FileName;
+  return ListPlace{std::move(opened.Value()), folder + "/" + FileName};
 }
 
 // What a group or file adds to the run's duplicate totals: every file but
@@ -51,23 +56,17 @@ std::pair<std::int64_t, std::int64_t> Totals() {
 }  // namespace
 
 std::optional<std::vector<IgnoredEntry>> LoadIgnoreList(std::string& problem) {
-  const std::optional<std::string> path = ListPath(problem);
-  if (!path) return std::nullopt;
-  platform::UniqueFd fd(open(path->c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-  if (!fd.IsOpen()) {
-    if (errno == ENOENT) return std::vector<IgnoredEntry>{};
-    problem = "Can not read " + *path + ": " + SystemErrorText(errno);
-    return std::nullopt;
-  }
-  struct stat status {};
-  if (fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid()) {
-    problem = *path + " is not a file of this user";
-    return std::nullopt;
-  }
+  const std::optional<ListPlace> place = PlaceOfList(problem);
+  if (!place) return std::nullopt;
+  const platform::Outcome<platform::UniqueFd> fd = platform::OpenOwnFile(place->Folder.Get(), FileName, O_RDONLY);
+  if (!fd.Ok() && fd.Error() == ENOENT) return std::vector<IgnoredEntry>{};
   std::string bytes;
-  char block[65536];
-  for (ssize_t got; (got = read(fd.Get(), block, sizeof block)) > 0;)
-    bytes.append(block, static_cast<std::size_t>(got));
+  if (!fd.Ok() || !platform::ReadToEnd(fd.Value().Get(), bytes)) {
+    problem = !fd.Ok() && fd.Error() == EPERM
+                  ? place->Path + " is not a file of this user"
+                  : "Can not read " + place->Path + ": " + SystemErrorText(fd.Ok() ? errno : fd.Error());
+    return std::nullopt;
+  }
   std::vector<IgnoredEntry> entries;
   std::size_t start = 0;
   while (start < bytes.size()) {
@@ -94,9 +93,9 @@ std::optional<std::vector<IgnoredEntry>> LoadIgnoreList(std::string& problem) {
 }
 
 bool SaveIgnoreList(const std::vector<IgnoredEntry>& entries, std::string& problem) {
-  const std::optional<std::string> path = ListPath(problem);
-  if (!path) return false;
-  platform::ReplacingFile file(*path);
+  const std::optional<ListPlace> place = PlaceOfList(problem);
+  if (!place) return false;
+  platform::ReplacingFile file(place->Path);
   for (const IgnoredEntry& entry : entries) {
     std::string line = entry.Kind == IgnoredEntry::Kind::Group ? "group" : "file";
     if (entry.Kind == IgnoredEntry::Kind::Group) line.append("\t").append(entry.Signature);
@@ -105,7 +104,7 @@ bool SaveIgnoreList(const std::vector<IgnoredEntry>& entries, std::string& probl
     file.Write(line);
   }
   if (!file.Commit()) {
-    problem = "Can not write " + *path + ": " + SystemErrorText(file.Error());
+    problem = "Can not write " + place->Path + ": " + SystemErrorText(file.Error());
     return false;
   }
   return true;

@@ -41,7 +41,7 @@ struct ActionTexts {
 };
 
 ActionTexts TextsOf(const TickedAction& action) {
-  const auto link = [](const std::string& name, const std::string& link, const std::string& links) {
+  const auto linkTexts = [](const std::string& name, const std::string& link, const std::string& links) {
     return ActionTexts{name,
                        "Replacing ticked files with " + links,
                        "Replacing with " + link + ": ",
@@ -65,9 +65,9 @@ ActionTexts TextsOf(const TickedAction& action) {
               "Files moved to the Trash",
               "Files that would be moved to the Trash",
               "Files left in the Trash without proof"};
-    case Kind::HardLink: return link("hard-link", "a hard link", "hard links");
+    case Kind::HardLink: return linkTexts("hard-link", "a hard link", "hard links");
     case Kind::SymbolicLink:
-    case Kind::RelativeSymbolicLink: return link("symbolic-link", "a symbolic link", "symbolic links");
+    case Kind::RelativeSymbolicLink: return linkTexts("symbolic-link", "a symbolic link", "symbolic links");
     case Kind::ShareBlocks:
       return {"share-blocks",
               "Sharing the blocks of ticked files with their copies",
@@ -194,7 +194,7 @@ ActSummary ActOnTicked(const ActPlan& plan, const TickedAction& action, Reversib
   ReversibleAct& act = givenAct != nullptr ? *givenAct : *ownAct;
   if (const auto* move = dynamic_cast<const MoveAct*>(&act); move != nullptr && !move->Problem().empty()) {
     AddLogEntry(LogError, texts.Starting + ": nothing was done", "", move->Problem());
-    if (journal) unlink(journal->Path().c_str());
+    if (journal) journal->Discard();
     summary.LeftInPlace = static_cast<std::int64_t>(plan.Files.size());
     return summary;
   }
@@ -281,7 +281,7 @@ ActSummary ActOnTicked(const ActPlan& plan, const TickedAction& action, Reversib
       summary.Journal = journal->Path();
       AddLogEntry(LogInfo, "Journal of this action, to undo it", summary.Journal);
     } else {
-      unlink(journal->Path().c_str());
+      journal->Discard();
     }
   }
   if (action.RemoveEmptiedFolders && !action.DryRun && TakesFilesAway(action.Kind)) {
