@@ -90,6 +90,11 @@ TEST_F(SavedResults, ADamagedOrForeignFileIsRefusedAndNothingChanges) {
     EXPECT_NE(problem, "");
     EXPECT_EQ(Shown(), before);
   }
+  // A FIFO in its place is refused at once, never waited on.
+  std::filesystem::remove(saved);
+  ASSERT_EQ(mkfifo(saved.c_str(), 0600), 0);
+  EXPECT_FALSE(OpenResults(saved, problem));
+  EXPECT_EQ(problem, saved + " is not a regular file");
 }
 
 // "Not duplicates": an ignored group stays out of later scans, comes back

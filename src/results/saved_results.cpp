@@ -1,16 +1,19 @@
 #include "results/saved_results.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <cerrno>
-#include <fstream>
+#include <sstream>
 
 #include "export/export_file.h"
 #include "platform/file_times.h"
+#include "platform/own_file.h"
 #include "platform/system_error.h"
+#include "platform/unique_fd.h"
 #include "report/activity_log.h"
 #include "report/formatting.h"
 #include "results/reference_folders.h"
@@ -171,11 +174,21 @@ bool SaveResults(const std::string& path) {
 }
 
 std::optional<OpenedResults> OpenResults(const std::string& path, std::string& problem) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  // The user's choice, links and all, but never waited on: a FIFO or a
+  // device there is refused, not read.
+  const platform::UniqueFd fd(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  struct stat status {};
+  std::string bytes;
+  if (!fd.IsOpen() || fstat(fd.Get(), &status) != 0 ||
+      (S_ISREG(status.st_mode) && !platform::ReadToEnd(fd.Get(), bytes))) {
     problem = "Can not open " + path + ": " + SystemErrorText(errno);
     return std::nullopt;
   }
+  if (!S_ISREG(status.st_mode)) {
+    problem = path + " is not a regular file";
+    return std::nullopt;
+  }
+  std::istringstream in(bytes);
   OpenedResults opened;
   std::vector<ListedFolder> listed;
   std::vector<std::string> references;
