@@ -277,10 +277,12 @@ void SizeStore::Spill() {
 }
 
 void SizeStore::NoteRead(bool cached) {
-  // One read from the disk turns hints on for the next thousand files:
-  // files read ahead are found in memory, which must not turn them off.
-  constexpr int ColdWindow = 1024;
-  coldReads_ = cached ? std::max(0, coldReads_ - 1) : ColdWindow;
+  // A running share of the reads that waited, over about the last 64:
+  // files read ahead are found in memory, so on a cold disk a share stays
+  // well above the threshold; on a warm one the odd read that waits (a page
+  // another thread holds) soon fades.
+  constexpr double Weight = 1.0 / 64;
+  coldShare_ += ((cached ? 0.0 : 1.0) - coldShare_) * Weight;
 }
 
 void SizeStore::AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder) {
@@ -321,7 +323,7 @@ void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& 
   const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
   if (firstToRead) hashAhead_->Hint(head.First.Path, first, size);
   hashAhead_->Hint(path, where, size);
-  if (coldReads_ == 0) return;
+  if (!ReadsWait()) return;
   if (!readAhead_) readAhead_ = std::make_unique<platform::ReadAhead>();
   // Only the parts: most files of a size differ there.
   const std::uint64_t parts = StepsFor(size).size() > 2 ? PartBytes : 0;

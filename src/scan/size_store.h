@@ -138,12 +138,15 @@ class SizeStore {
   std::unique_ptr<DiskTable> disk_;
   std::unique_ptr<HashAhead> hashAhead_;            // made on the first hint
   std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint while reads wait
-  int coldReads_ = 1;                               // > 0 while reads lately had to wait for the disk
+  // The share of recent reads that had to wait for the disk: at first all
+  // are taken to.
+  double coldShare_ = 1.0;
+  bool ReadsWait() const { return coldShare_ > 1.0 / 32; }
   // A listed directory lies on a rotating disk: while reads wait for it,
   // reads ahead follow the scan's order, and no two files are read whole
   // at once.
   bool sequential_ = false;
-  bool InOrder() const { return sequential_ && coldReads_ > 0; }
+  bool InOrder() const { return sequential_ && ReadsWait(); }
 };
 
 // Which file the directory listing showed under a name (unknown: zero),

@@ -12,10 +12,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "platform/system_error.h"
 #include "platform/unique_fd.h"
 #include "report/formatting.h"
+#include "signature/mix64.h"
 
 namespace veldrano {
 
@@ -125,6 +127,26 @@ std::optional<MD5Digest> HashColumn(sqlite3_stmt* statement, int column) {
 
 }  // namespace
 
+std::uint64_t HashCache::KeyOf(std::uint64_t device, std::uint64_t inode) { return Mix64(Mix64(device) ^ inode); }
+
+bool HashCache::MayHold(std::uint64_t device, std::uint64_t inode) const {
+  const std::uint64_t key = KeyOf(device, inode);
+  return std::binary_search(heldKeys_.begin(), heldKeys_.end(), key);
+}
+
+bool HashCache::LoadKeys() {
+  sqlite3_stmt* statement = nullptr;
+  bool read = sqlite3_prepare_v2(db_, "SELECT device, inode FROM hashes", -1, &statement, nullptr) == SQLITE_OK;
+  int step = SQLITE_DONE;
+  while (read && (step = sqlite3_step(statement)) == SQLITE_ROW) {
+    heldKeys_.push_back(KeyOf(static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0)),
+                              static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1))));
+  }
+  Finalize(statement);
+  std::sort(heldKeys_.begin(), heldKeys_.end());
+  return read && step == SQLITE_DONE;
+}
+
 std::string HashCache::LimitText() {
   return FormatCount(' ', static_cast<long double>(MaxEntries)) + " files, forgotten after " +
          std::to_string(ForgetAfterDays) + " days unused";
@@ -212,12 +234,8 @@ bool HashCache::Prepare(std::string& why) {
     why = sqlite3_errmsg(db_);
     return false;
   }
-  // A file that only looks like a cache fails at its first read.
-  sqlite3_bind_int64(find_, 1, 0);
-  sqlite3_bind_int64(find_, 2, 0);
-  const int step = sqlite3_step(find_);
-  sqlite3_reset(find_);
-  if (step != SQLITE_ROW && step != SQLITE_DONE) {
+  // A file that only looks like a cache fails at its first read: here.
+  if (!LoadKeys()) {
     why = sqlite3_errmsg(db_);
     return false;
   }
@@ -229,6 +247,15 @@ bool HashCache::Prepare(std::string& why) {
 }
 
 HashCache::~HashCache() {
+  Hand();
+  if (writer_.joinable()) {
+    {
+      const std::lock_guard lock(queueMutex_);
+      ending_ = true;
+    }
+    queueChanged_.notify_all();
+    writer_.join();
+  }
   if (db_ != nullptr && !failed_) {
     Commit();
     Prune();
@@ -243,32 +270,31 @@ HashCache::~HashCache() {
 
 std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t inode, std::int64_t size,
                                           std::int64_t modifiedNs, std::int64_t changedNs) {
-  sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
-  sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));
+  if (!MayHold(device, inode)) return std::nullopt;
   std::optional<FileHashes> found;
   std::int64_t seen = today_;
-  if (sqlite3_step(find_) == SQLITE_ROW && sqlite3_column_int64(find_, 0) == size &&
-      sqlite3_column_int64(find_, 1) == modifiedNs && sqlite3_column_int64(find_, 2) == changedNs) {
-    found.emplace();
-    found->Prefix = HashColumn(find_, 3);
-    found->Suffix = HashColumn(find_, 4);
-    found->Full = HashColumn(find_, 5);
-    seen = sqlite3_column_int64(find_, 6);
+  {
+    const std::lock_guard lock(dbMutex_);
+    sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
+    sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));
+    if (sqlite3_step(find_) == SQLITE_ROW && sqlite3_column_int64(find_, 0) == size &&
+        sqlite3_column_int64(find_, 1) == modifiedNs && sqlite3_column_int64(find_, 2) == changedNs) {
+      found.emplace();
+      found->Prefix = HashColumn(find_, 3);
+      found->Suffix = HashColumn(find_, 4);
+      found->Full = HashColumn(find_, 5);
+      seen = sqlite3_column_int64(find_, 6);
+    }
+    sqlite3_reset(find_);
   }
-  sqlite3_reset(find_);
-  if (found && seen < today_ && !failed_) {
-    // Used today: kept the longer (written once a day at most).
-    sqlite3_bind_int64(seen_, 1, static_cast<sqlite3_int64>(device));
-    sqlite3_bind_int64(seen_, 2, static_cast<sqlite3_int64>(inode));
-    sqlite3_bind_int64(seen_, 3, today_);
-    if (sqlite3_step(seen_) != SQLITE_DONE) failed_ = true;
-    sqlite3_reset(seen_);
-    ++pending_;
-  }
+  // Used today: kept the longer (written once a day at most).
+  if (found && seen < today_) Queue(Row{device, inode, size, modifiedNs, changedNs, {}, true});
   return found;
 }
 
 bool HashCache::Knows(std::uint64_t device, std::uint64_t inode, std::int64_t size) {
+  if (!MayHold(device, inode)) return false;
+  const std::lock_guard lock(dbMutex_);
   sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
   sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));
   const bool known = sqlite3_step(find_) == SQLITE_ROW && sqlite3_column_int64(find_, 0) == size;
@@ -278,25 +304,92 @@ bool HashCache::Knows(std::uint64_t device, std::uint64_t inode, std::int64_t si
 
 void HashCache::Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
                     std::int64_t changedNs, const FileHashes& hashes) {
+  Queue(Row{device, inode, size, modifiedNs, changedNs, hashes, false});
+}
+
+void HashCache::Queue(Row row) {
   if (failed_) return;
-  sqlite3_bind_int64(put_, 1, static_cast<sqlite3_int64>(device));
-  sqlite3_bind_int64(put_, 2, static_cast<sqlite3_int64>(inode));
-  sqlite3_bind_int64(put_, 3, size);
-  sqlite3_bind_int64(put_, 4, modifiedNs);
-  sqlite3_bind_int64(put_, 5, changedNs);
-  BindHashes(put_, 6, hashes);
-  sqlite3_bind_int64(put_, 9, today_);
-  if (sqlite3_step(put_) != SQLITE_DONE) failed_ = true;
-  sqlite3_reset(put_);
-  if (++pending_ >= batchFiles_ || NowMilliseconds() - batchStart_ >= BatchMilliseconds) Commit();
+  if (batch_.empty()) batchStart_ = NowMilliseconds();
+  batch_.push_back(std::move(row));
+  // The clock is read now and then: a batch is that much late at most.
+  constexpr std::size_t RowsPerLook = 16;
+  if (static_cast<int>(batch_.size()) >= batchFiles_ ||
+      (batch_.size() % RowsPerLook == 0 && NowMilliseconds() - batchStart_ >= BatchMilliseconds)) {
+    Hand();
+  }
+}
+
+void HashCache::Hand() {
+  if (batch_.empty()) return;
+  {
+    const std::lock_guard lock(queueMutex_);
+    handed_.push_back(std::move(batch_));
+  }
+  batch_.clear();
+  if (!writer_.joinable()) {
+    writer_ = std::thread([this] { Write(); });
+  } else {
+    queueChanged_.notify_all();
+  }
+}
+
+void HashCache::Flush() {
+  Hand();
+  std::unique_lock lock(queueMutex_);
+  queueChanged_.wait(lock, [this] { return handed_.empty() && !writing_; });
+}
+
+void HashCache::Write() {
+  std::unique_lock queue(queueMutex_);
+  for (;;) {
+    queueChanged_.wait(queue, [this] { return ending_ || !handed_.empty(); });
+    if (handed_.empty()) return;
+    std::vector<Row> rows = std::move(handed_.front());
+    handed_.pop_front();
+    writing_ = true;
+    queue.unlock();
+    // In key order, the rows go to neighbouring pages of the table. A
+    // file's later row (a second put) stays after its earlier one.
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+      return std::tie(a.Device, a.Inode) < std::tie(b.Device, b.Inode);
+    });
+    // A few rows at a time, so that a lookup of the scan waits little.
+    constexpr std::size_t RowsPerTurn = 64;
+    for (std::size_t from = 0; from < rows.size() && !failed_; from += RowsPerTurn) {
+      const std::lock_guard lock(dbMutex_);
+      for (std::size_t i = from; i < std::min(rows.size(), from + RowsPerTurn); ++i) WriteRow(rows[i]);
+    }
+    {
+      const std::lock_guard lock(dbMutex_);
+      if (!failed_) Commit();
+    }
+    queue.lock();
+    writing_ = false;
+    queueChanged_.notify_all();
+  }
+}
+
+void HashCache::WriteRow(const Row& row) {
+  sqlite3_stmt* const statement = row.SeenOnly ? seen_ : put_;
+  sqlite3_bind_int64(statement, 1, static_cast<sqlite3_int64>(row.Device));
+  sqlite3_bind_int64(statement, 2, static_cast<sqlite3_int64>(row.Inode));
+  if (row.SeenOnly) {
+    sqlite3_bind_int64(statement, 3, today_);
+  } else {
+    sqlite3_bind_int64(statement, 3, row.Size);
+    sqlite3_bind_int64(statement, 4, row.ModifiedNs);
+    sqlite3_bind_int64(statement, 5, row.ChangedNs);
+    BindHashes(statement, 6, row.Hashes);
+    sqlite3_bind_int64(statement, 9, today_);
+  }
+  if (sqlite3_step(statement) != SQLITE_DONE) failed_ = true;
+  sqlite3_reset(statement);
 }
 
 void HashCache::Begin() {
   if (inTransaction_) return;
   inTransaction_ = Exec(db_, "BEGIN");
   if (!inTransaction_) failed_ = true;
-  batchStart_ = NowMilliseconds();
-  pending_ = 0;
 }
 
 void HashCache::Commit() {
@@ -306,7 +399,6 @@ void HashCache::Commit() {
     Exec(db_, "ROLLBACK");
     failed_ = true;
   }
-  pending_ = 0;
   if (!failed_) Begin();
 }
 

@@ -1,8 +1,14 @@
 #pragma once
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "signature/file_parts.h"
 
@@ -24,7 +30,8 @@ namespace veldrano {
 // that is not the user's own is not used at all.
 //
 // New hashes are written in batches, each in one transaction, so that a run
-// stopped or killed keeps what it hashed up to its last batch. Entries not
+// stopped or killed keeps what it hashed up to its last batch or two: on a
+// thread of their own, so that the scan does not wait for the database. Entries not
 // used for ForgetAfterDays go, and beyond MaxEntries the least recently used
 // ones, when the cache is closed.
 class HashCache {
@@ -70,25 +77,62 @@ class HashCache {
   // Keeps the hashes of a file in this state (written with the batch).
   void Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
            std::int64_t changedNs, const FileHashes& hashes);
-  // Writes what is pending (and goes on in a new batch).
-  void Commit();
+  // Waits until the batches handed over so far are written (not the one
+  // still being filled).
+  void Flush();
 
  private:
   HashCache() = default;
   bool Prepare(std::string& why);
+  // The files the cache holds, as keys of their device and inode, read
+  // once when it is opened: most lookups of a first run, and of files new
+  // since, are answered without the database (files put in this run are
+  // not asked again: the store keeps their hashes). False when the file
+  // cannot be read as a cache.
+  bool LoadKeys();
+  static std::uint64_t KeyOf(std::uint64_t device, std::uint64_t inode);
+  // False when the cache surely holds nothing for the file.
+  bool MayHold(std::uint64_t device, std::uint64_t inode) const;
+  // A write for the thread writing: a file's hashes, or only that it was
+  // used today.
+  struct Row {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::int64_t Size = 0;
+    std::int64_t ModifiedNs = 0;
+    std::int64_t ChangedNs = 0;
+    FileHashes Hashes;
+    bool SeenOnly = false;
+  };
+  void Queue(Row row);
+  // Hands the batch filled so far to the thread writing (started on the
+  // first).
+  void Hand();
+  void Write();
+  void WriteRow(const Row& row);  // under dbMutex_
   void Begin();
+  void Commit();
   void Prune();
 
   sqlite3* db_ = nullptr;
   sqlite3_stmt* find_ = nullptr;
   sqlite3_stmt* put_ = nullptr;
   sqlite3_stmt* seen_ = nullptr;
+  std::mutex dbMutex_;  // the connection is used by the scan and the writer
   bool inTransaction_ = false;
   int batchFiles_ = DefaultBatchFiles;
-  int pending_ = 0;              // writes in the open transaction
-  std::int64_t batchStart_ = 0;  // when it began (milliseconds)
-  std::int64_t today_ = 0;       // days since the epoch
-  bool failed_ = false;          // a write failed: nothing more is written
+  std::vector<Row> batch_;            // being filled by the scan
+  std::int64_t batchStart_ = 0;       // when it began (milliseconds)
+  std::int64_t today_ = 0;            // days since the epoch
+  std::atomic<bool> failed_ = false;  // a write failed: nothing more is written
+
+  std::mutex queueMutex_;
+  std::condition_variable queueChanged_;
+  std::deque<std::vector<Row>> handed_;  // batches for the writer, in order
+  bool writing_ = false;
+  bool ending_ = false;
+  std::thread writer_;
+  std::vector<std::uint64_t> heldKeys_;  // sorted
 };
 
 }  // namespace veldrano
