@@ -1,5 +1,7 @@
 #include "platform/directory_reader.h"
 
+#include "platform/file_times.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -104,6 +106,9 @@ DirectoryReader::Listing DirectoryReader::ReadAll() {
           if (S_ISREG(status.st_mode)) {
             entry.Kind = DirectoryEntry::Type::File;
             entry.Size = static_cast<std::uint64_t>(status.st_size);
+            entry.ModifiedNs = Nanoseconds(status.st_mtim);
+            entry.ChangedNs = Nanoseconds(status.st_ctim);
+            entry.Links = status.st_nlink;
           } else if (S_ISDIR(status.st_mode)) {
             entry.Kind = DirectoryEntry::Type::Directory;
           }

@@ -20,6 +20,11 @@ struct DirectoryEntry {
   std::uint64_t Size = 0;  // regular files only
   dev_t Device = 0;        // files and directories: their identity
   ino_t Inode = 0;
+  // Regular files: their times of modification and change (nanoseconds)
+  // and links, as listed.
+  std::int64_t ModifiedNs = 0;
+  std::int64_t ChangedNs = 0;
+  nlink_t Links = 0;
 };
 
 // Lists one directory, and holds it open until the reader goes, so that

@@ -100,7 +100,7 @@ void CountFile(const std::string& full) {
   ScanContext.FilesFound += 1;
   ScanContext.LastOperation = "Checking Size of file " + full;
   ScanContext.TotalBytes += ScanContext.CurrentFileSize;
-  ShowStatus(1, FormatCount(' ', static_cast<long double>(ScanContext.FilesFound)));
+  ShowStatusWhenDue(1, [] { return FormatCount(' ', static_cast<long double>(ScanContext.FilesFound)); });
 }
 
 void HandOnFile(const std::string& full, const FileIdentity& listed) {
@@ -114,20 +114,27 @@ void HandOnFile(const std::string& full, const FileIdentity& listed) {
     Display().SetOverallProgress(static_cast<int>(std::clamp<std::int64_t>(percent, 0, 100)));
   }
   if (ctx.Estimator) {
-    ShowStatus(
-        0, "Approx. time left: " + ctx.Estimator->Estimate(static_cast<long double>(ctx.FilesFound - ctx.FilesPending),
-                                                           static_cast<long double>(ctx.FilesFound)));
+    ShowStatusWhenDue(0, [&ctx] {
+      return "Approx. time left: " +
+             ctx.Estimator->Estimate(static_cast<long double>(ctx.FilesFound - ctx.FilesPending),
+                                     static_cast<long double>(ctx.FilesFound));
+    });
   }
   ProcessFile(full, ctx.CurrentFileSize, listed);
-  ShowStatus(1, FormatCount(' ', static_cast<long double>(ctx.FilesPending)));
-  if (ctx.TotalBytes > 0) ShowStatus(2, std::to_string(percent) + " %");
+  ShowStatusWhenDue(1, [&ctx] { return FormatCount(' ', static_cast<long double>(ctx.FilesPending)); });
+  if (ctx.TotalBytes > 0) ShowStatusWhenDue(2, [percent] { return std::to_string(percent) + " %"; });
 }
 
 }  // namespace
 
+bool StatusDue(int slot) {
+  return static_cast<long double>(platform::TickCount()) - ScanContext.PanelShownAt[static_cast<std::size_t>(slot)] >
+         StatusEveryMilliseconds;
+}
+
 void ShowStatus(int slot, std::string_view text) {
   const auto now = static_cast<long double>(platform::TickCount());
-  if (now - ScanContext.PanelShownAt[static_cast<std::size_t>(slot)] > 500) {
+  if (now - ScanContext.PanelShownAt[static_cast<std::size_t>(slot)] > StatusEveryMilliseconds) {
     ScanContext.PanelShownAt[static_cast<std::size_t>(slot)] = now;
     Display().SetStatusText(slot, text);
     ProcessMessages();
@@ -170,7 +177,11 @@ bool WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const 
 // it, was walked before in this pass. Every subdirectory and file is opened
 // inside it, as its listing showed it.
 void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore) {
-  const DirectoryReader::Listing listing = reader.ReadAll();
+  // The processing pass walks what the counting pass listed, where it kept
+  // it: the same entries, as the counts were made of them.
+  std::optional<DirectoryReader::Listing> counted;
+  if (!countingPass) counted = ScanContext.Listings.Take(reader.Device(), reader.Inode());
+  const DirectoryReader::Listing listing = counted ? std::move(*counted) : reader.ReadAll();
   const std::vector<DirectoryEntry>& entries = listing.Entries;
   // The work directories of this program (the run's own store among them)
   // are never entered. They are the directories of the work-directory form
@@ -256,7 +267,8 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
         tally.Files += 1;
         tally.Bytes += static_cast<long double>(entry.Size);
         HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode),
-                                      metBefore, reader.Descriptor(), entry.Name});
+                                      metBefore, reader.Descriptor(), entry.Name, entry.ModifiedNs, entry.ChangedNs,
+                                      static_cast<std::uint64_t>(entry.Links)});
       }
     }
   }
@@ -269,6 +281,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   // it that could not be walked, which its tally says.
   if (listing.StepError != 0) tally.Whole = false;
   if (!countingPass) ScanContext.ScannedFolders.push_back(std::move(tally));
+  if (countingPass) ScanContext.Listings.Keep(reader.Device(), reader.Inode(), listing);
 }
 
 }  // namespace

@@ -38,6 +38,14 @@ void PrepareWalks();
 
 // Shows text in status panel slot (0..3) unless that panel was written less
 // than 500 ms ago, in which case the text is dropped.
+inline constexpr long double StatusEveryMilliseconds = 500;
 void ShowStatus(int slot, std::string_view text);
+// Whether ShowStatus(slot, ...) would show its text now.
+bool StatusDue(int slot);
+// ShowStatus(slot, makeText()), with the text made only when it is shown.
+template <typename MakeText>
+void ShowStatusWhenDue(int slot, MakeText makeText) {
+  if (StatusDue(slot)) ShowStatus(slot, makeText());
+}
 
 }  // namespace veldrano

@@ -8,6 +8,7 @@
 #include "report/stimazioni.h"
 #include "results/results_model.h"
 #include "scan/filter_matcher.h"
+#include "scan/listing_memo.h"
 #include "scan/scan_filters.h"
 #include "scan/size_store.h"
 #include "scan/window_port.h"
@@ -95,6 +96,8 @@ struct TScanContext {
   // display order.
   std::unique_ptr<ResultsNode> ResultsRoot;
   std::vector<SelectionRow> Selection;
+  // What the counting pass listed, for the processing pass (emptied by it).
+  ListingMemo Listings;
   // Every folder the processing pass walked to its end, with the files it
   // handed on from it; emptied with the results.
   std::vector<FolderTally> ScannedFolders;

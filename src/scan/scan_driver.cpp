@@ -167,6 +167,7 @@ void Run(bool& storeMade) {
   ctx.FilesFound = 0;
 
   AddLogEntry(LogInfo, "Analysing...");
+  ctx.Listings.Clear();
   const std::vector<std::string> directories = WalkOrder();
   for (const std::string& directory : directories) ScanDirectory(directory, true);
 
@@ -181,6 +182,7 @@ void Run(bool& storeMade) {
     ScanDirectory(directory, false);
   }
 
+  ctx.Listings.Clear();
   // What this run hashed is written now, and the cache pruned: a later run
   // finds it whatever happens next.
   ctx.Cache.reset();

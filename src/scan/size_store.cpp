@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -490,12 +491,51 @@ SizeStore& RunStore() {
   return *ScanContext.Store;
 }
 
-std::string CheckFileAccess(const platform::ReadOnlyFile& file) {
-  if (file.IsOpen()) return {};
+std::string AccessErrorText(int error) {
   std::string result = "[";
-  result.append(std::to_string(file.Error())).append("] ").append(SystemErrorText(file.Error()));
+  result.append(std::to_string(error)).append("] ").append(SystemErrorText(error));
   return result;
 }
+
+std::string CheckFileAccess(const platform::ReadOnlyFile& file) {
+  return file.IsOpen() ? std::string() : AccessErrorText(file.Error());
+}
+
+namespace {
+
+// Logs why a file listed could not be opened (or would not be).
+void LogCannotAccess(const std::string& path, const FileIdentity& listed, int error) {
+  // Where the listing saw a regular file: a link, or a folder or FIFO.
+  if (listed.Known() && (error == ELOOP || error == EISDIR || error == ENOTSUP)) {
+    LogFileChanged(path, error == ELOOP ? ReplacedByLinkText : ReplacedText);
+  } else {
+    AddLogEntry(LogWarning, "Can not access to this file", path, AccessErrorText(error));
+  }
+}
+
+// The file of listed, of a size the store has no entry for, entered from
+// what its listing showed; false when that cannot be done so (not listed
+// with its times, or the size has an entry), and the file is to be opened.
+bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t size, const FileIdentity& listed) {
+  if (listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
+  if (store.FindHead(size).Kind != SizeStore::Head::Kind::None) return false;
+  // Whether it could be read, as an open would tell, at the cost of a look.
+  if (faccessat(listed.Folder, listed.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+    LogCannotAccess(path, listed, errno);
+    return true;
+  }
+  if (listed.Links > 1 && !store.MeetFile(listed.Device, listed.Inode)) {
+    ScanContext.FilesMetTwice += 1;
+    return true;
+  }
+  ScanContext.StoredFiles += 1;
+  store.AddEntry(size,
+                 StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}});
+  ScanContext.StoreEntries += 1;
+  return true;
+}
+
+}  // namespace
 
 void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed) {
   TScanContext& ctx = ScanContext;
@@ -505,16 +545,11 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   // Opened here, unless the worker hashing ahead has read its parts already:
   // then its look at the file stands for the access test.
   SizeStore& store = RunStore();
+  if (EnterFirstOfSize(store, path, size, listed)) return;
   FileToHash file =
       listed.Folder >= 0 ? FileToHash(store, path, listed.Folder, listed.Name) : FileToHash(store, path, path);
   if (!file.IsOpen()) {
-    const int error = file.File->Error();
-    // Where the listing saw a regular file: a link, or a folder or FIFO.
-    if (listed.Known() && (error == ELOOP || error == EISDIR || error == ENOTSUP)) {
-      LogFileChanged(path, error == ELOOP ? ReplacedByLinkText : ReplacedText);
-    } else {
-      AddLogEntry(LogWarning, "Can not access to this file", path, CheckFileAccess(*file.File));
-    }
+    LogCannotAccess(path, listed, file.File->Error());
     return;
   }
   const struct stat& status = file.Status();

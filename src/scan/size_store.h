@@ -158,6 +158,10 @@ struct FileIdentity {
   bool InFolderMetBefore = false;  // its directory was walked before in this pass
   int Folder = -1;
   std::string Name;
+  // As listed, when known (Links > 0): its times (nanoseconds) and links.
+  std::int64_t ModifiedNs = 0;
+  std::int64_t ChangedNs = 0;
+  std::uint64_t Links = 0;
   bool Known() const { return Device != 0 || Inode != 0; }
 };
 
@@ -166,11 +170,12 @@ struct FileIdentity {
 // earlier has its size and signature. The file is opened once (in its
 // listed folder, when given); it is left out, with a warning, when it is no
 // longer the file listed (listed, when known) with the size listed, or
-// cannot be read whole. A file met before under another name (a hard link,
-// a directory reached twice, a file mounted on another name) is counted in
-// FilesMetTwice and left out: files of several links, and the directories
-// walked, are remembered for that in the store; any other file is known
-// when it matches a file that is itself.
+// cannot be read whole. The first file of its size, listed with its times,
+// is not opened: it is only asked whether it could be read, and is opened
+// (and checked to be the file listed) when a second file of its size comes. A file met before under another name (a
+// hard link, a directory reached twice, a file mounted on another name) is counted in FilesMetTwice and left out: files
+// of several links, and the directories walked, are remembered for that in the store; any other file is known when it
+// matches a file that is itself.
 void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed = {});
 
 // The run's store (ScanContext.Store), made if need be.
@@ -179,6 +184,7 @@ SizeStore& RunStore();
 // The outcome of the access test of a file opened for reading: empty when
 // it is open, else "[" + errno + "] " + the system's text.
 std::string CheckFileAccess(const platform::ReadOnlyFile& file);
+std::string AccessErrorText(int error);
 
 // The decimal digits of a size, "0" for an empty file: the name of its entry.
 std::string SizeText(std::int64_t size);

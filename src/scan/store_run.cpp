@@ -21,7 +21,7 @@ constexpr std::size_t HeaderBytes = RecordBytes;
 constexpr char HeaderText[HeaderBytes] = "Veldrano work store, format 1\n";  // padded with zeros
 constexpr std::string_view Header(HeaderText, HeaderBytes);
 
-constexpr std::size_t LookupWindow = 8;              // records read by one probe
+constexpr std::size_t LookupWindow = 8;               // records read by one probe
 constexpr std::size_t WriteBufferBytes = 256 * 1024;  // a new run's writes
 constexpr std::uint64_t MinSlots = 1024;
 

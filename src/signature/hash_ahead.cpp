@@ -93,6 +93,8 @@ void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
 HashAhead::HashAhead() : worker_([this] { Work(); }) {}
 
 void HashAhead::SetInOrder(bool inOrder) {
+  if (inOrder == inOrderSet_) return;  // asked before every hint: the lock only for a change
+  inOrderSet_ = inOrder;
   const std::lock_guard lock(mutex_);
   inOrder_ = inOrder;
 }

@@ -100,6 +100,7 @@ class HashAhead {
   std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
   bool ending_ = false;
   bool inOrder_ = false;
+  bool inOrderSet_ = false;  // the caller's copy of inOrder_, read without the lock
   // The worker's alone: the parts of the files it read, with the inode of
   // the first file met with them.
   std::unordered_map<std::uint64_t, std::uint64_t> partsSeen_;
