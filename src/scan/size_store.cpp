@@ -52,6 +52,9 @@ struct FileToHash {
   FileToHash(SizeStore& store, const std::string& path, const Where&... where) : Ahead(store.TakeHashedAhead(path)) {
     if (!Ahead) File.emplace(where...);
   }
+  // A file as its listing showed it, with nothing read: the listing's look
+  // stands for the open, as the worker's does.
+  explicit FileToHash(const struct stat& listed) : Ahead(HashAhead::Finished{listed, {}}) {}
   std::optional<HashAhead::Finished> Ahead;
   std::optional<platform::ReadOnlyFile> File;
   bool Refused = false;  // opened again, and no longer the file the worker saw
@@ -316,11 +319,11 @@ void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& 
   if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
   // Files whose hashes earlier runs kept are likely not read at all.
   HashCache* const cache = ScanContext.Cache.get();
-  if (cache != nullptr && cache->Knows(device, inode, size)) return;
+  if (cache != nullptr && cache->Knows(device, inode)) return;
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
   hashAhead_->SetInOrder(InOrder());
   const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front()) &&
-                           (cache == nullptr || !cache->Knows(head.First.State.Device, head.First.State.Inode, size));
+                           (cache == nullptr || !cache->Knows(head.First.State.Device, head.First.State.Inode));
   const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
   if (firstToRead) hashAhead_->Hint(head.First.Path, first, size);
   hashAhead_->Hint(path, where, size);
@@ -535,6 +538,48 @@ bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t si
   return true;
 }
 
+// The status the listing showed of the file of listed, of size bytes.
+struct stat ListedStatus(const FileIdentity& listed, std::int64_t size) {
+  struct stat status {};
+  status.st_dev = static_cast<dev_t>(listed.Device);
+  status.st_ino = static_cast<ino_t>(listed.Inode);
+  status.st_mode = S_IFREG;
+  status.st_nlink = static_cast<nlink_t>(listed.Links);
+  status.st_size = size;
+  status.st_mtim = platform::TimespecOf(listed.ModifiedNs);
+  status.st_ctim = platform::TimespecOf(listed.ChangedNs);
+  return status;
+}
+
+// The file of listed, whose hashes the cache of earlier runs holds for the
+// very state it was listed in, matched without opening it: most likely
+// nothing of it is read (it is opened below its tree's root, and must still
+// be as listed, when something is). False when that cannot be done so.
+bool MatchFromCache(SizeStore& store, const std::string& path, std::int64_t size, const FileIdentity& listed) {
+  HashCache* const cache = ScanContext.Cache.get();
+  if (cache == nullptr || listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
+  std::optional<FileHashes> cached =
+      cache->Find(listed.Device, listed.Inode, size, listed.ModifiedNs, listed.ChangedNs);
+  if (!cached) return false;
+  if (faccessat(listed.Folder, listed.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+    LogCannotAccess(path, listed, errno);
+    return true;
+  }
+  if (listed.Links > 1 && !store.MeetFile(listed.Device, listed.Inode)) {
+    ScanContext.FilesMetTwice += 1;
+    return true;
+  }
+  ScanContext.StoredFiles += 1;
+  FileToHash file(ListedStatus(listed, size));
+  Side me;
+  me.File = StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}};
+  me.LookedUp = true;
+  me.Cached = std::move(*cached);
+  me.Opened = &file;
+  MatchWithStore(store, me, size);
+  return true;
+}
+
 }  // namespace
 
 void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed) {
@@ -545,7 +590,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   // Opened here, unless the worker hashing ahead has read its parts already:
   // then its look at the file stands for the access test.
   SizeStore& store = RunStore();
-  if (EnterFirstOfSize(store, path, size, listed)) return;
+  if (EnterFirstOfSize(store, path, size, listed) || MatchFromCache(store, path, size, listed)) return;
   FileToHash file =
       listed.Folder >= 0 ? FileToHash(store, path, listed.Folder, listed.Name) : FileToHash(store, path, path);
   if (!file.IsOpen()) {

@@ -126,7 +126,7 @@ void HashAhead::Hint(const std::string& path, const platform::AnchoredPath& wher
   if (wake) changed_.notify_all();
 }
 
-bool HashAhead::WaitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
+bool HashAhead::WaitUntil(std::unique_lock<platform::AdaptiveMutex>& lock, const std::function<bool()>& ready,
                           const std::function<bool()>& wait) {
   while (!ready()) {
     scanWaiting_ = true;

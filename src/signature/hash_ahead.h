@@ -12,6 +12,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "platform/adaptive_mutex.h"
 #include "platform/read_only_file.h"
 #include "signature/file_parts.h"
 #include "signature/md5.h"
@@ -88,11 +89,11 @@ class HashAhead {
   void Drop(std::deque<std::shared_ptr<Job>>::iterator found);
   // Waits, holding lock between looks, until ready(); lets wait() run every
   // few milliseconds meanwhile. False when wait() gave up.
-  bool WaitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& ready,
+  bool WaitUntil(std::unique_lock<platform::AdaptiveMutex>& lock, const std::function<bool()>& ready,
                  const std::function<bool()>& wait);
 
-  std::mutex mutex_;
-  std::condition_variable changed_;
+  platform::AdaptiveMutex mutex_;
+  std::condition_variable_any changed_;
   // Who sleeps on changed_: a wake-up costs a switch of threads, so each
   // side wakes the other only when it waits.
   bool workerIdle_ = false;

@@ -3,6 +3,8 @@
 #include "platform/user_folders.h"
 
 #include <fcntl.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -292,15 +294,7 @@ std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t in
   return found;
 }
 
-bool HashCache::Knows(std::uint64_t device, std::uint64_t inode, std::int64_t size) {
-  if (!MayHold(device, inode)) return false;
-  const std::lock_guard lock(dbMutex_);
-  sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
-  sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));
-  const bool known = sqlite3_step(find_) == SQLITE_ROW && sqlite3_column_int64(find_, 0) == size;
-  sqlite3_reset(find_);
-  return known;
-}
+bool HashCache::Knows(std::uint64_t device, std::uint64_t inode) const { return MayHold(device, inode); }
 
 void HashCache::Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
                     std::int64_t changedNs, const FileHashes& hashes) {
@@ -340,6 +334,11 @@ void HashCache::Flush() {
 }
 
 void HashCache::Write() {
+  // The scan goes first: the writer takes what time the processors have
+  // left (the last batches are written when the cache is closed in any
+  // case).
+  const sched_param idle{};
+  pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
   std::unique_lock queue(queueMutex_);
   for (;;) {
     queueChanged_.wait(queue, [this] { return ending_ || !handed_.empty(); });

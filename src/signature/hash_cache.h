@@ -71,9 +71,9 @@ class HashCache {
   // The hashes kept for a file in exactly this state, if any.
   std::optional<FileHashes> Find(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
                                  std::int64_t changedNs);
-  // Whether hashes are kept for this file at this size (its times not
-  // known yet): a guess that spares reading it ahead.
-  bool Knows(std::uint64_t device, std::uint64_t inode, std::int64_t size);
+  // Whether hashes are likely kept for this file (its state not known
+  // yet): a guess, without the database, that spares reading it ahead.
+  bool Knows(std::uint64_t device, std::uint64_t inode) const;
   // Keeps the hashes of a file in this state (written with the batch).
   void Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
            std::int64_t changedNs, const FileHashes& hashes);
