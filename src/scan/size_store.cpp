@@ -285,8 +285,10 @@ void SizeStore::NoteRead(bool cached) {
   // files read ahead are found in memory, so on a cold disk a share stays
   // well above the threshold; on a warm one the odd read that waits (a page
   // another thread holds) soon fades.
-  constexpr double Weight = 1.0 / 64;
-  coldShare_ += ((cached ? 0.0 : 1.0) - coldShare_) * Weight;
+  // Until 64 reads were made, the share of all of them.
+  constexpr int Window = 64;
+  if (readsNoted_ < Window) ++readsNoted_;
+  coldShare_ += ((cached ? 0.0 : 1.0) - coldShare_) / readsNoted_;
 }
 
 void SizeStore::AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder) {

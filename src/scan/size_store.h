@@ -141,6 +141,7 @@ class SizeStore {
   // The share of recent reads that had to wait for the disk: at first all
   // are taken to.
   double coldShare_ = 1.0;
+  int readsNoted_ = 0;
   bool ReadsWait() const { return coldShare_ > 1.0 / 32; }
   // A listed directory lies on a rotating disk: while reads wait for it,
   // reads ahead follow the scan's order, and no two files are read whole
