@@ -7,8 +7,6 @@ namespace veldrano::platform {
 
 namespace {
 
-constexpr std::size_t BlockBytes = 1 << 20;
-
 // Fills n bytes at offset unless the file ends or fails first.
 bool ReadFull(const ReadOnlyFile& file, char* data, std::size_t n, std::uint64_t offset) {
   std::size_t done = 0;
@@ -24,14 +22,19 @@ bool ReadFull(const ReadOnlyFile& file, char* data, std::size_t n, std::uint64_t
 
 ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnlyFile& b,
                                             const std::function<bool()>& keepGoing) {
+  return Compare(a, b, [&keepGoing](std::uint64_t) { return !keepGoing || keepGoing(); });
+}
+
+ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnlyFile& b,
+                                            const std::function<bool(std::uint64_t)>& afterBlock) {
   if (a.Size() != b.Size()) return Verdict::Different;
-  first_.resize(BlockBytes);
-  second_.resize(BlockBytes);
-  for (std::uint64_t offset = 0; offset < a.Size(); offset += BlockBytes) {
-    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(BlockBytes, a.Size() - offset));
+  first_.resize(blockBytes_);
+  second_.resize(blockBytes_);
+  for (std::uint64_t offset = 0; offset < a.Size(); offset += blockBytes_) {
+    const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes_, a.Size() - offset));
     if (!ReadFull(a, first_.data(), n, offset) || !ReadFull(b, second_.data(), n, offset)) return Verdict::Failed;
     if (std::memcmp(first_.data(), second_.data(), n) != 0) return Verdict::Different;
-    if (keepGoing && !keepGoing()) return Verdict::Stopped;
+    if (!afterBlock(offset + n)) return Verdict::Stopped;
   }
   // A file grown past its size, or written behind our reads, proves nothing.
   char extra = 0;

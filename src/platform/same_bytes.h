@@ -1,4 +1,6 @@
 #pragma once
+#include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <vector>
 
@@ -10,14 +12,20 @@ namespace veldrano::platform {
 // other, which an equal signature is not.
 class ByteComparer {
  public:
+  // Files are read blockBytes at a time.
+  explicit ByteComparer(std::size_t blockBytes = std::size_t{1} << 20) : blockBytes_(blockBytes) {}
+
   enum class Verdict { Equal, Different, Failed, Stopped };
   // Equal only when both were read whole, with no byte apart, and neither
   // changed meanwhile (size and times as when opened). Failed when a read
   // fails or a file changes while it is read. keepGoing is asked after each
   // block; false ends the comparison as Stopped.
   Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool()>& keepGoing = {});
+  // The same, with afterBlock(bytes compared so far) asked instead.
+  Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool(std::uint64_t)>& afterBlock);
 
  private:
+  std::size_t blockBytes_;
   std::vector<char> first_, second_;  // kept from one comparison to the next
 };
 

@@ -153,6 +153,17 @@ struct StoredSide : Side {
         S_ISREG(status.st_mode) && status.st_size == size && StateOf(status) == File.State) {
       return true;
     }
+    return Reopen(store);
+  }
+  // The file open for reading (opened again when the stat stood for it);
+  // null when it cannot be (logged).
+  const platform::ReadOnlyFile* OpenForReading(SizeStore& store) {
+    if (Opened == nullptr && !Reopen(store)) return nullptr;
+    return Opened->Open(store, File.Path);
+  }
+  // Opens the file again below the listed directory of its tree: it must
+  // still be the file stored; one changed since loses its hashes.
+  bool Reopen(SizeStore& store) {
     Reopened.emplace(store, File.Path, store.AnchorOf(File.Path));
     Opened = &*Reopened;
     if (!Reopened->IsOpen()) {
@@ -408,6 +419,46 @@ void KeepWhatWasFound(SizeStore& store, const StoreRecord& key, const StoredFile
   if (now.State != stored.State || !(now.Hashes == stored.Hashes)) store.Rename(key, now);
 }
 
+// From this size on, a file whose parts matched another's is compared with
+// it byte by byte rather than hashed: equal bytes have an equal MD5, so the
+// MD5 of one is that of both, and a comparison costs a fraction of a hash
+// (the other file's bytes are most often still in memory). Below it, the
+// comparison's second open costs more than it spares.
+constexpr std::int64_t CompareFromBytes = std::int64_t{16} << 10;
+
+enum class Compared { Same, NotSo, Stopped, FirstUnreadable };
+
+// Gives me the MD5 of first when their bytes are equal, hashing only first
+// (the worker hashing ahead does it meanwhile, for a large file): Same. Not
+// done (NotSo) where reads wait for a rotating disk (the two files would
+// make it seek between them), for small files, for a file whose MD5 is
+// known already, and when the bytes differ or a file could not be read
+// whole or changed meanwhile: both are then hashed, as ever, which logs
+// why a file could not be.
+Compared TakeSignatureOfSameBytes(SizeStore& store, Side& me, StoredSide& first, std::int64_t size) {
+  if (size < CompareFromBytes || !store.MayCompareBytes() || me.Knows(size, HashStep::Full)) return Compared::NotSo;
+  const bool firstKnown = first.Knows(size, HashStep::Full);
+  const platform::ReadOnlyFile* const mine = me.Opened->Open(store, me.File.Path);
+  if (mine == nullptr) return Compared::NotSo;
+  const platform::ReadOnlyFile* const theirs = first.OpenForReading(store);
+  if (theirs == nullptr) return Compared::FirstUnreadable;
+  if (!firstKnown && size >= SideBySideFromBytes) store.HintWhole(first.File.Path, size);
+  // Shown as the hashing of this file would show it, block by block.
+  const auto total = static_cast<std::uint64_t>(size);
+  ShowHashProgress(0, total);
+  const auto verdict = store.Comparer().Compare(*mine, *theirs, [total](std::uint64_t done) {
+    if (done < total) ShowHashProgress(done, total);
+    return !WindowClosing();
+  });
+  Display().SetFileProgress(0);
+  if (verdict == platform::ByteComparer::Verdict::Stopped) return Compared::Stopped;
+  if (verdict != platform::ByteComparer::Verdict::Equal) return Compared::NotSo;
+  if (!first.Hash(store, size, HashStep::Full)) return Compared::FirstUnreadable;
+  me.File.Hashes.Full = first.Of(HashStep::Full);
+  me.Read = true;
+  return Compared::Same;
+}
+
 // Finds, step by step, the record the file of me belongs to among the files
 // of its size, and records it as a duplicate of the file that record names
 // when they are equal to the last step. The first file to differ at a step
@@ -458,6 +509,14 @@ void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
   }
   for (std::size_t d = depth; d < steps.size(); ++d) {
     const HashStep step = steps[d];
+    if (step == HashStep::Full && d > 0) {
+      switch (TakeSignatureOfSameBytes(store, me, first, size)) {
+        case Compared::Same: continue;
+        case Compared::Stopped: KeepWhatWasFound(store, key, node->File, first.File); return;
+        case Compared::FirstUnreadable: store.Rename(key, me.File); return;
+        case Compared::NotSo: break;
+      }
+    }
     if (step == HashStep::Full && d > 0 && size >= SideBySideFromBytes && !first.Knows(size, step) &&
         !me.Knows(size, step)) {
       store.HintWhole(me.File.Path, size);

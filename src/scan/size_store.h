@@ -9,10 +9,12 @@
 
 #include "platform/read_ahead.h"
 #include "platform/read_only_file.h"
+#include "platform/same_bytes.h"
 #include "scan/disk_table.h"
 #include "scan/memory_table.h"
 #include "scan/store_record.h"
 #include "scan/work_dir.h"
+#include "signature/file_signature.h"
 #include "signature/hash_ahead.h"
 
 namespace veldrano {
@@ -103,6 +105,11 @@ class SizeStore {
   bool HashStepOf(const std::string& path, std::int64_t size, HashStep step, const struct stat& opened,
                   const std::function<const platform::ReadOnlyFile*()>& open, FileHashes& hashes);
 
+  // Whether two files may be read side by side to compare them: not while
+  // reads wait for a rotating disk.
+  bool MayCompareBytes() const { return !InOrder(); }
+  platform::ByteComparer& Comparer() { return comparer_; }
+
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);
   // Deletes what the store has on disk, and its work directory.
@@ -147,6 +154,7 @@ class SizeStore {
   // reads ahead follow the scan's order, and no two files are read whole
   // at once.
   bool sequential_ = false;
+  platform::ByteComparer comparer_{HashBlockBytes};  // its buffers kept from one file to the next
   bool InOrder() const { return sequential_ && ReadsWait(); }
 };
 
