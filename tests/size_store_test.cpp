@@ -7,6 +7,7 @@
 
 #include "scan/size_store.h"
 #include "signature/file_parts.h"
+#include "signature/file_signature.h"
 #include "support/scan_fixture.h"
 
 namespace veldrano {
@@ -93,10 +94,13 @@ TEST_F(SizeStoreTest, EmptyFilesShareOneEntryAndAreDuplicatesOfTheFirst) {
 }
 
 // Files of one size are told apart by their first block, then (when large)
-// their last, and only by their MD5 made duplicates: equal ends hide
-// neither a different middle nor, with an equal start, a different end.
+// their last, and only by their MD5, or their bytes compared, made
+// duplicates: equal ends hide neither a different middle nor, with an equal
+// start, a different end. A group's signature is the MD5 of its bytes,
+// however its copies were proven (hashed, compared, or compared while the
+// worker hashes the first file of a large pair).
 TEST_F(SizeStoreTest, FilesEqualInTheirPartsAreDuplicatesOnlyWhenEqualWhole) {
-  for (const std::int64_t size : {std::int64_t{10000}, SuffixFromBytes + 10000}) {
+  for (const std::int64_t size : {std::int64_t{10000}, SuffixFromBytes + 10000, (std::int64_t{1} << 20) + 10000}) {
     SCOPED_TRACE(size);
     ScanContext = TScanContext{};
     ScanContext.Window = &window;
@@ -112,6 +116,8 @@ TEST_F(SizeStoreTest, FilesEqualInTheirPartsAreDuplicatesOnlyWhenEqualWhole) {
     ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 2u);
     EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{m, m2}));
     EXPECT_EQ(ScanContext.ResultsRoot->Groups[1].Files, (Strings{a, a2}));
+    EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Signature, ComputeFileSignature(m2, size));
+    EXPECT_EQ(ScanContext.ResultsRoot->Groups[1].Signature, ComputeFileSignature(a2, size));
     EXPECT_EQ(ScanContext.DuplicateFiles, 2);
     EXPECT_TRUE(window.log.empty());
   }
