@@ -30,10 +30,6 @@ FileState StateOf(const struct stat& status) {
                    platform::Nanoseconds(status.st_mtim), platform::Nanoseconds(status.st_ctim)};
 }
 
-// From this size on, two files read whole for their MD5 are read side by
-// side: one by the scan, the other by the worker hashing ahead.
-constexpr std::int64_t SideBySideFromBytes = std::int64_t{1} << 20;
-
 // Logs why a file the store names could not be opened again.
 void LogCannotReopen(const std::string& path, int error) {
   if (error == ELOOP) {

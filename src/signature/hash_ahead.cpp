@@ -63,11 +63,14 @@ bool HashAhead::ReadAsScan(const platform::ReadOnlyFile& file, const Job& job, F
     if (ReadPart(file, job.Size, step, hashes).How != WholeRead::Ending::Whole) return false;
   }
   // A file whose parts were met before, in another file, is likely a copy,
-  // which the scan will read whole: read it here instead.
+  // which the scan will read whole: read it here instead. Not a large one:
+  // the scan compares it with its copy, at a fraction of the cost of its
+  // MD5, while this thread hashes the copy (a large file's MD5 here would
+  // be spent in vain).
   if (partsSeen_.size() >= MaxPartsSeen) partsSeen_.clear();
   const std::uint64_t inode = static_cast<std::uint64_t>(file.Status().st_ino);
   const auto [seen, first] = partsSeen_.try_emplace(PartsKey(job.Size, hashes), inode);
-  if (!first && seen->second != inode) {
+  if (!first && seen->second != inode && job.Size < SideBySideFromBytes) {
     const auto total = static_cast<std::uint64_t>(job.Size);
     if (!ReadMD5(file, job.Size, hashes, [&publish, total](std::uint64_t done) { return done == 0 || publish(1); }))
       return false;

@@ -28,6 +28,11 @@ namespace veldrano {
 // the scan opens and checks each file itself, takes a signature only when
 // the worker read the very same file whole, unchanged, and otherwise reads
 // the file itself as it would have without this.
+// From this size on, two files read whole for their MD5 (or one hashed and
+// both compared) are read side by side: one by the scan, the other by the
+// worker hashing ahead.
+inline constexpr std::int64_t SideBySideFromBytes = std::int64_t{1} << 20;
+
 class HashAhead {
  public:
   HashAhead();
