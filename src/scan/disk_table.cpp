@@ -82,18 +82,22 @@ void DiskTable::Fail(const char* what, const char* file, int error) const {
 
 std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
   if (count_ == 0) return std::nullopt;
+  if (last_ && last_->Key.SameKey(key)) return last_->Result;
   const std::uint64_t hash = HashOf(key, seed_);
+  std::optional<Found> result;
   // Largest first: a key met before is most likely in the largest run.
-  for (std::size_t run = 0; run < runs_.size(); ++run) {
+  for (std::size_t run = 0; run < runs_.size() && !result; ++run) {
     if (const auto found = runs_[run].Find(key, hash, seed_)) {
-      return Found{found->Record, (std::uint64_t{run} << RunShift) | found->Slot};
+      result = Found{found->Record, (std::uint64_t{run} << RunShift) | found->Slot};
     }
   }
-  return std::nullopt;
+  last_ = LastLookUp{key, result};
+  return result;
 }
 
 void DiskTable::Replace(std::uint64_t slot, const StoreRecord& record) {
   runs_.at(slot >> RunShift).Write(slot & SlotMask, record);
+  if (last_ && last_->Result && last_->Result->Slot == slot) last_->Result->Record = record;
 }
 
 StoredFile DiskTable::FileOf(const StoreRecord& record) {
@@ -127,6 +131,7 @@ void DiskTable::Rename(std::uint64_t slot, StoreRecord record, const StoredFile&
 
 void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& memory) {
   if (sortedByHash.empty()) return;
+  last_.reset();  // slots move, and keys looked up in vain may come
   if (!paths_.IsOpen()) {
     const std::string_view header = StoreFileHeader();
     paths_ = platform::UniqueFd(openat(directory_, PathsName, FileFlags | O_EXCL, 0600));

@@ -77,6 +77,15 @@ class DiskTable {
   std::uint64_t count_ = 0;      // records in the runs
   std::uint64_t nextRun_ = 1;    // the number in the next run's name
   std::uint64_t pathsSize_ = 0;  // bytes in paths
+  // The last key looked up, and what was found (none: not here): a file's
+  // step asks for the same record several times in a row (a lookup, then
+  // the change that follows it), and each lookup in vain costs a read per
+  // run.
+  struct LastLookUp {
+    StoreRecord Key;
+    std::optional<DiskTable::Found> Result;
+  };
+  std::optional<LastLookUp> last_;
 };
 
 }  // namespace veldrano
