@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "scan/scan_driver.h"
+#include "signature/file_signature.h"
 #include "support/killed_run.h"
 #include "support/scan_fixture.h"
 
@@ -75,6 +76,34 @@ TEST_F(HashCacheRun, AFileChangedSinceItWasCachedIsReadAgain) {
   EXPECT_EQ(Scan(), std::vector<Strings>{});
   EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 1");
   EXPECT_EQ(ScanContext.WarningCount, 0);
+}
+
+// A file the cache answers for is matched without being opened; when it must
+// be read further after all (a new copy of it came), it is opened then, below
+// its listed folder, and read as it is: here "2b" has only its first part
+// cached (it differed from "1a" there) until "0z", a new copy, needs its MD5.
+TEST_F(HashCacheRun, AFileAnsweredByTheCacheIsReadWhenItMustBe) {
+  std::string x = Bytes('x'), y = Bytes('x');
+  y[0] = 'y';
+  const std::string a = File("1a", x), b = File("2b", y);
+  EXPECT_EQ(Scan(), std::vector<Strings>{});
+  const std::string z = File("0z", y);
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{z, b}}));
+  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 2");
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Signature, ComputeFileSignature(z, 20000));
+  EXPECT_EQ(ScanContext.WarningCount, 0);
+
+  // Rewritten after the listing, before its reading: not taken as listed.
+  File("0z2", y);  // a copy met before "1a" and "2b", which come from the cache
+  window.onPump = [&](int) {
+    if (ScanContext.LastOperation != "Processing file " + b) return;
+    std::string other = y;
+    other[10000] = 'q';
+    File("2b", other);
+    window.onPump = nullptr;
+  };
+  const auto groups = Scan();
+  EXPECT_EQ(groups, (std::vector<Strings>{{z, tree + "/0z2"}}));
 }
 
 // What stands at the cache's name is never opened unless it is a regular

@@ -48,9 +48,9 @@ struct FileToHash {
   FileToHash(SizeStore& store, const std::string& path, const Where&... where) : Ahead(store.TakeHashedAhead(path)) {
     if (!Ahead) File.emplace(where...);
   }
-  // A file as its listing showed it, with nothing read: the listing's look
-  // stands for the open, as the worker's does.
-  explicit FileToHash(const struct stat& listed) : Ahead(HashAhead::Finished{listed, {}}) {}
+  // A file looked at in its folder, with nothing read: the look stands for
+  // the open, as the worker's does.
+  explicit FileToHash(const struct stat& seen) : Ahead(HashAhead::Finished{seen, {}}) {}
   std::optional<HashAhead::Finished> Ahead;
   std::optional<platform::ReadOnlyFile> File;
   bool Refused = false;  // opened again, and no longer the file the worker saw
@@ -573,13 +573,22 @@ void LogCannotAccess(const std::string& path, const FileIdentity& listed, int er
   }
 }
 
+// Whether the file at name in folder, just looked at (of owner and mode),
+// could be opened for reading, as an open would tell (errno set when not):
+// its owner's own file with the owner's read bit surely can (no access list
+// can take that from the owner); else the system is asked.
+bool CouldBeRead(int folder, const std::string& name, uid_t owner, mode_t mode) {
+  if (owner == geteuid() && (mode & S_IRUSR) != 0) return true;
+  return faccessat(folder, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // The file of listed, of a size the store has no entry for, entered from
 // what its listing showed; false when that cannot be done so (not listed
 // with its times, or the size has an entry), and the file is to be opened.
 bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t size, const FileIdentity& listed) {
   if (listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
   if (store.FindHead(size).Kind != SizeStore::Head::Kind::None) return false;
-  // Whether it could be read, as an open would tell, at the cost of a look.
+  // Whether it is still there and could be read, as an open would tell.
   if (faccessat(listed.Folder, listed.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
     LogCannotAccess(path, listed, errno);
     return true;
@@ -595,41 +604,36 @@ bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t si
   return true;
 }
 
-// The status the listing showed of the file of listed, of size bytes.
-struct stat ListedStatus(const FileIdentity& listed, std::int64_t size) {
-  struct stat status {};
-  status.st_dev = static_cast<dev_t>(listed.Device);
-  status.st_ino = static_cast<ino_t>(listed.Inode);
-  status.st_mode = S_IFREG;
-  status.st_nlink = static_cast<nlink_t>(listed.Links);
-  status.st_size = size;
-  status.st_mtim = platform::TimespecOf(listed.ModifiedNs);
-  status.st_ctim = platform::TimespecOf(listed.ChangedNs);
-  return status;
-}
-
 // The file of listed, whose hashes the cache of earlier runs holds for the
-// very state it was listed in, matched without opening it: most likely
-// nothing of it is read (it is opened below its tree's root, and must still
-// be as listed, when something is). False when that cannot be done so.
+// state it is in (a look at it, in its folder, stands for an open), matched
+// without opening it: most likely nothing of it is read (it is opened below
+// its tree's root, and must still be in that state, when something is).
+// False when that cannot be done so: it is then opened, as any file is.
 bool MatchFromCache(SizeStore& store, const std::string& path, std::int64_t size, const FileIdentity& listed) {
   HashCache* const cache = ScanContext.Cache.get();
   if (cache == nullptr || listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
-  std::optional<FileHashes> cached =
-      cache->Find(listed.Device, listed.Inode, size, listed.ModifiedNs, listed.ChangedNs);
+  if (!cache->Knows(listed.Device, listed.Inode)) return false;
+  struct stat status {};
+  if (fstatat(listed.Folder, listed.Name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode) ||
+      status.st_size != size || static_cast<std::uint64_t>(status.st_dev) != listed.Device ||
+      static_cast<std::uint64_t>(status.st_ino) != listed.Inode) {
+    return false;  // what is wrong with it is told by the open
+  }
+  const FileState state = StateOf(status);
+  std::optional<FileHashes> cached = cache->Find(state.Device, state.Inode, size, state.ModifiedNs, state.ChangedNs);
   if (!cached) return false;
-  if (faccessat(listed.Folder, listed.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
+  if (!CouldBeRead(listed.Folder, listed.Name, status.st_uid, status.st_mode)) {
     LogCannotAccess(path, listed, errno);
     return true;
   }
-  if (listed.Links > 1 && !store.MeetFile(listed.Device, listed.Inode)) {
+  if (status.st_nlink > 1 && !store.MeetFile(state.Device, state.Inode)) {
     ScanContext.FilesMetTwice += 1;
     return true;
   }
   ScanContext.StoredFiles += 1;
-  FileToHash file(ListedStatus(listed, size));
+  FileToHash file(status);
   Side me;
-  me.File = StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}};
+  me.File = StoredFile{path, state, {}};
   me.LookedUp = true;
   me.Cached = std::move(*cached);
   me.Opened = &file;
