@@ -95,12 +95,13 @@ TEST_F(HashCacheRun, AFileAnsweredByTheCacheIsReadWhenItMustBe) {
 
   // Rewritten after the listing, before its reading: not taken as listed.
   File("0z2", y);  // a copy met before "1a" and "2b", which come from the cache
+  bool rewritten = false;
   window.onPump = [&](int) {
-    if (ScanContext.LastOperation != "Processing file " + b) return;
+    if (rewritten || ScanContext.LastOperation != "Processing file " + b) return;
+    rewritten = true;
     std::string other = y;
     other[10000] = 'q';
     File("2b", other);
-    window.onPump = nullptr;
   };
   const auto groups = Scan();
   EXPECT_EQ(groups, (std::vector<Strings>{{z, tree + "/0z2"}}));

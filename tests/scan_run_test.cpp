@@ -218,6 +218,34 @@ TEST_F(ScanRun, ReportsADirectoryThatCannotBeListedInTheProcessingPass) {
   EXPECT_EQ(window.Informations()[window.log.size() - 2], "THERE ARE ERRORS (1)... Please see logs above...");
 }
 
+// The processing pass walks the listings the counting pass made: a file
+// replaced between the passes (another file, other bytes, under the same
+// name) is told as replaced, never matched as the file listed, whether it
+// is the first of its size or a later one.
+TEST_F(ScanRun, AFileReplacedBetweenThePassesIsNeverMatchedAsListed) {
+  const std::string a = File("a", std::string(20000, 'x')), b = File("b", std::string(20000, 'x'));
+  File("c", std::string(20000, 'x'));
+  List(tree);
+  bool replaced = false;
+  window.onPump = [&](int) {
+    if (replaced || !window.log.back().Information.starts_with("Job: ")) return;
+    replaced = true;
+    // New files renamed over the old, so that they are other inodes; of
+    // bytes unlike each other's.
+    const std::string newA = File("new-a", std::string(20000, 'y')), newB = File("new-b", std::string(20000, 'z'));
+    ASSERT_EQ(rename(newA.c_str(), a.c_str()), 0);
+    ASSERT_EQ(rename(newB.c_str(), b.c_str()), 0);
+  };
+  EXPECT_TRUE(sbStartClick());
+  EXPECT_EQ(ScanContext.DuplicateFiles, 0);
+  EXPECT_EQ(ScanContext.WarningCount, 2);
+  std::vector<std::string> changed;
+  for (const LogRow& row : window.log) {
+    if (row.Information.ends_with("File changed during the scan")) changed.push_back(row.Name);
+  }
+  EXPECT_EQ(changed, (std::vector<std::string>{b, a}));
+}
+
 TEST_F(ScanRun, FailureEndsTheRunButReleasesEverything) {
   File("a", "1");
   File("b", "22");
