@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <unistd.h>
 
@@ -121,6 +123,25 @@ TEST_F(SizeStoreTest, FilesEqualInTheirPartsAreDuplicatesOnlyWhenEqualWhole) {
     EXPECT_EQ(ScanContext.DuplicateFiles, 2);
     EXPECT_TRUE(window.log.empty());
   }
+}
+
+// Kept hashes never make a stale match: a stored file rewritten after its
+// hashes were found is looked at, and read again, before a later file is
+// made its duplicate; the later file takes its place. (Files small enough
+// to be hashed rather than compared: a comparison reads the file anyway.)
+TEST_F(SizeStoreTest, AStoredFileChangedSinceItWasHashedIsReadAgainBeforeAMatch) {
+  const std::string same(10000, 'x');
+  const std::string a = File("a", same), b = File("b", same), c = File("c", same);
+  ProcessFile(a, 10000);
+  ProcessFile(b, 10000);
+  File("a", std::string(10000, 'y'));
+  const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};  // another time, whatever the clock's grain
+  ASSERT_EQ(utimensat(AT_FDCWD, a.c_str(), times, 0), 0);
+  ProcessFile(c, 10000);
+  ASSERT_TRUE(ScanContext.ResultsRoot);
+  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 1u);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{a, b}));
+  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
 }
 
 TEST_F(SizeStoreTest, SkipsAFileThatCannotBeOpenedWithAWarning) {

@@ -107,8 +107,10 @@ struct Side {
     if (File.Hashes.Of(step)) return true;
     LookUp(size);
     if (Cached.Of(step)) {
+      // A file counts once: the first of its hashes found in this run.
+      const bool first = !File.Hashes.Prefix && !File.Hashes.Suffix && !File.Hashes.Full;
       File.Hashes.Of(step) = Cached.Of(step);
-      if (!Reused) ScanContext.ReusedFiles += 1;
+      if (!Reused && first) ScanContext.ReusedFiles += 1;
       Reused = true;
       return true;
     }
@@ -130,26 +132,36 @@ struct Side {
 };
 
 // The file a record names, as the scan finds it again to compare another
-// with it: kept hashes are reused while a stat shows the same file
-// unchanged (which file a path leads to cannot change what that file holds:
-// the stat may follow a folder replaced by a link, as it acts on nothing,
-// and its identity and times tell it is the file read). Otherwise the file
-// is opened below the listed directory of its tree, never through a link,
-// and its failures logged under its own path; a file changed since it was
+// with it: kept hashes are reused, and only when they make it a duplicate
+// does a stat have to show the same file unchanged (which file a path leads
+// to cannot change what that file holds: the stat may follow a folder
+// replaced by a link, as it acts on nothing, and its identity and times
+// tell it is the file read); most comparisons end in a difference, which a
+// file changed since cannot make wrong, only miss. Otherwise the file is
+// opened below the listed directory of its tree, never through a link, and
+// its failures logged under its own path; a file changed since it was
 // stored loses its hashes.
 struct StoredSide : Side {
   std::optional<FileToHash> Reopened;
-  bool Changed = false;  // not as stored: its hashes are found anew
+  bool Changed = false;   // not as stored: its hashes are found anew
+  bool Unlooked = false;  // kept hashes used, the file not looked at yet
 
   // Makes sure the file is still the one stored, with the hash of step
-  // kept or the file open to read it. False when it is not (logged).
+  // kept (to be confirmed by StillAsStored) or the file open to read it.
+  // False when it is not (logged).
   bool Check(SizeStore& store, std::int64_t size, HashStep step) {
-    struct stat status {};
-    if (Knows(size, step) && fstatat(AT_FDCWD, File.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-        S_ISREG(status.st_mode) && status.st_size == size && StateOf(status) == File.State) {
+    if (Knows(size, step)) {
+      Unlooked = Opened == nullptr;
       return true;
     }
     return Reopen(store);
+  }
+  // Whether the file whose kept hashes were used is still as stored.
+  bool StillAsStored(std::int64_t size) const {
+    if (!Unlooked || Opened != nullptr) return true;
+    struct stat status {};
+    return fstatat(AT_FDCWD, File.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
+           status.st_size == size && StateOf(status) == File.State;
   }
   // The file open for reading (opened again when the stat stood for it);
   // null when it cannot be (logged).
@@ -533,6 +545,16 @@ void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
       }
       store.Add(StoreRecord::LineKey(size, step, *first.Of(step)), &first.File);
       store.Add(StoreRecord::LineKey(size, step, *me.Of(step)), &me.File);
+      return;
+    }
+  }
+  if (!first.StillAsStored(size)) {
+    // Changed since its hashes were found: found anew, it must still equal
+    // this file at every step, else this file takes its place.
+    bool same = first.Reopen(store);
+    for (const HashStep step : steps) same = same && first.Hash(store, size, step) && first.Of(step) == me.Of(step);
+    if (!same) {
+      store.Rename(key, me.File);
       return;
     }
   }

@@ -132,20 +132,37 @@ std::optional<MD5Digest> HashColumn(sqlite3_stmt* statement, int column) {
 std::uint64_t HashCache::KeyOf(std::uint64_t device, std::uint64_t inode) { return Mix64(Mix64(device) ^ inode); }
 
 bool HashCache::MayHold(std::uint64_t device, std::uint64_t inode) const {
-  const std::uint64_t key = KeyOf(device, inode);
-  return std::binary_search(heldKeys_.begin(), heldKeys_.end(), key);
+  if (heldKeys_.empty()) return false;
+  const std::uint64_t key = KeyOf(device, inode) | 1;  // 0 marks a free slot
+  const std::size_t mask = heldKeys_.size() - 1;
+  for (std::size_t slot = key & mask;; slot = (slot + 1) & mask) {
+    if (heldKeys_[slot] == key) return true;
+    if (heldKeys_[slot] == 0) return false;
+  }
 }
 
 bool HashCache::LoadKeys() {
   sqlite3_stmt* statement = nullptr;
   bool read = sqlite3_prepare_v2(db_, "SELECT device, inode FROM hashes", -1, &statement, nullptr) == SQLITE_OK;
   int step = SQLITE_DONE;
+  std::vector<std::uint64_t> keys;
   while (read && (step = sqlite3_step(statement)) == SQLITE_ROW) {
-    heldKeys_.push_back(KeyOf(static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0)),
-                              static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1))));
+    keys.push_back(KeyOf(static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0)),
+                         static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1))) |
+                   1);
   }
   Finalize(statement);
-  std::sort(heldKeys_.begin(), heldKeys_.end());
+  // A table at most half full: a lookup reads one or two slots.
+  if (!keys.empty()) {
+    std::size_t slots = 2;
+    while (slots < 2 * keys.size()) slots *= 2;
+    heldKeys_.assign(slots, 0);
+    for (const std::uint64_t key : keys) {
+      std::size_t slot = key & (slots - 1);
+      while (heldKeys_[slot] != 0 && heldKeys_[slot] != key) slot = (slot + 1) & (slots - 1);
+      heldKeys_[slot] = key;
+    }
+  }
   return read && step == SQLITE_DONE;
 }
 
