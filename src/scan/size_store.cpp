@@ -604,6 +604,24 @@ bool CouldBeRead(int folder, const std::string& name, uid_t owner, mode_t mode) 
   return faccessat(folder, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
 }
 
+// What an open would tell of a file entered without one, told the same way:
+// that it cannot be read (readable false, errno why: logged), or that it
+// was met before under another name (counted). True when it goes on into
+// the store (counted as stored).
+bool AdmitUnopened(SizeStore& store, const std::string& path, const FileIdentity& listed, bool readable,
+                   std::uint64_t links) {
+  if (!readable) {
+    LogCannotAccess(path, listed, errno);
+    return false;
+  }
+  if (links > 1 && !store.MeetFile(listed.Device, listed.Inode)) {
+    ScanContext.FilesMetTwice += 1;
+    return false;
+  }
+  ScanContext.StoredFiles += 1;
+  return true;
+}
+
 // The file of listed, of a size the store has no entry for, entered from
 // what its listing showed; false when that cannot be done so (not listed
 // with its times, or the size has an entry), and the file is to be opened.
@@ -611,15 +629,8 @@ bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t si
   if (listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
   if (store.FindHead(size).Kind != SizeStore::Head::Kind::None) return false;
   // Whether it is still there and could be read, as an open would tell.
-  if (faccessat(listed.Folder, listed.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0) {
-    LogCannotAccess(path, listed, errno);
-    return true;
-  }
-  if (listed.Links > 1 && !store.MeetFile(listed.Device, listed.Inode)) {
-    ScanContext.FilesMetTwice += 1;
-    return true;
-  }
-  ScanContext.StoredFiles += 1;
+  const bool readable = faccessat(listed.Folder, listed.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+  if (!AdmitUnopened(store, path, listed, readable, listed.Links)) return true;
   store.AddEntry(size,
                  StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}});
   ScanContext.StoreEntries += 1;
@@ -644,15 +655,8 @@ bool MatchFromCache(SizeStore& store, const std::string& path, std::int64_t size
   const FileState state = StateOf(status);
   std::optional<FileHashes> cached = cache->Find(state.Device, state.Inode, size, state.ModifiedNs, state.ChangedNs);
   if (!cached) return false;
-  if (!CouldBeRead(listed.Folder, listed.Name, status.st_uid, status.st_mode)) {
-    LogCannotAccess(path, listed, errno);
-    return true;
-  }
-  if (status.st_nlink > 1 && !store.MeetFile(state.Device, state.Inode)) {
-    ScanContext.FilesMetTwice += 1;
-    return true;
-  }
-  ScanContext.StoredFiles += 1;
+  const bool readable = CouldBeRead(listed.Folder, listed.Name, status.st_uid, status.st_mode);
+  if (!AdmitUnopened(store, path, listed, readable, status.st_nlink)) return true;
   FileToHash file(status);
   Side me;
   me.File = StoredFile{path, state, {}};

@@ -3,9 +3,8 @@
 #include "platform/user_folders.h"
 
 #include <fcntl.h>
-#include <pthread.h>
-#include <sched.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -351,11 +350,13 @@ void HashCache::Flush() {
 }
 
 void HashCache::Write() {
-  // The scan goes first: the writer takes what time the processors have
-  // left (the last batches are written when the cache is closed in any
-  // case).
-  const sched_param idle{};
-  pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+  // The scan goes first: the writer mostly takes what time the processors
+  // have left. A niceness, not the idle class: an idle thread could wait
+  // without end on a busy machine, holding the database the scan asks, and
+  // the last batches must be written before the cache closes. (On Linux a
+  // thread has its own niceness.)
+  constexpr int WriterNiceness = 10;
+  setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), WriterNiceness);
   std::unique_lock queue(queueMutex_);
   for (;;) {
     queueChanged_.wait(queue, [this] { return ending_ || !handed_.empty(); });
