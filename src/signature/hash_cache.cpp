@@ -151,6 +151,7 @@ bool HashCache::LoadKeys() {
                    1);
   }
   Finalize(statement);
+  heldCount_ = static_cast<std::int64_t>(keys.size());
   // A table at most half full: a lookup reads one or two slots.
   if (!keys.empty()) {
     std::size_t slots = 2;
@@ -233,9 +234,11 @@ bool HashCache::Prepare(std::string& why) {
   sqlite3_busy_timeout(db_, 5000);
   const bool ready =
       Exec(db_, "PRAGMA journal_mode=WAL") && Exec(db_, "PRAGMA synchronous=NORMAL") &&
-      // Room for the pages a run touches (entries arrive in no order), and
-      // the log written back to the file every 64 MiB rather than 4 MiB.
-      Exec(db_, "PRAGMA cache_size=-32768") && Exec(db_, "PRAGMA wal_autocheckpoint=16384") &&
+      // Room for the pages a run touches (entries arrive in no order). The
+      // log is written back into the file every 4 MiB, by the thread writing
+      // (not every 64 MiB, as when the scan wrote): what is left for the
+      // scan to write back when it closes the cache stays small.
+      Exec(db_, "PRAGMA cache_size=-32768") && Exec(db_, "PRAGMA wal_autocheckpoint=1000") &&
       Exec(db_,
            "CREATE TABLE IF NOT EXISTS hashes(device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
            " modified INTEGER NOT NULL, changed INTEGER NOT NULL, prefix BLOB, suffix BLOB, full BLOB,"
@@ -258,6 +261,13 @@ bool HashCache::Prepare(std::string& why) {
     return false;
   }
   today_ = Today();
+  // The day of the last pruning, kept in the file's user version.
+  sqlite3_stmt* version = nullptr;
+  if (sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &version, nullptr) == SQLITE_OK &&
+      sqlite3_step(version) == SQLITE_ROW) {
+    lastPruned_ = sqlite3_column_int64(version, 0);
+  }
+  Finalize(version);
   // Lookups too run inside the batch's transaction: one outside would take
   // and drop the file's locks each time.
   Begin();
@@ -276,7 +286,14 @@ HashCache::~HashCache() {
   }
   if (db_ != nullptr && !failed_) {
     Commit();
-    Prune();
+    // Pruning reads the whole table: once a day, or when it may hold more
+    // than it should.
+    if (today_ > lastPruned_ || heldCount_ + putCount_ > MaxEntries) {
+      Prune();
+    } else {
+      inTransaction_ = false;
+      Exec(db_, "COMMIT");
+    }
   } else if (inTransaction_) {
     Exec(db_, "ROLLBACK");
   }
@@ -314,6 +331,7 @@ bool HashCache::Knows(std::uint64_t device, std::uint64_t inode) const { return 
 
 void HashCache::Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
                     std::int64_t changedNs, const FileHashes& hashes) {
+  ++putCount_;
   Queue(Row{device, inode, size, modifiedNs, changedNs, hashes, false});
 }
 
@@ -440,6 +458,7 @@ void HashCache::Prune() {
     sqlite3_step(statement);
   }
   Finalize(statement);
+  Exec(db_, ("PRAGMA user_version = " + std::to_string(today_)).c_str());
   inTransaction_ = false;
   Exec(db_, "COMMIT");
 }

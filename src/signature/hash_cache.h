@@ -124,6 +124,9 @@ class HashCache {
   std::vector<Row> batch_;            // being filled by the scan
   std::int64_t batchStart_ = 0;       // when it began (milliseconds)
   std::int64_t today_ = 0;            // days since the epoch
+  std::int64_t lastPruned_ = 0;       // the day the cache was last pruned
+  std::int64_t heldCount_ = 0;        // files it held when opened
+  std::int64_t putCount_ = 0;         // puts of this run (some may replace)
   std::atomic<bool> failed_ = false;  // a write failed: nothing more is written
 
   std::mutex queueMutex_;
