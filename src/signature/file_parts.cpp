@@ -75,6 +75,19 @@ bool EndsAt(const platform::ReadOnlyFile& file, std::uint64_t total, WholeRead& 
   return false;
 }
 
+std::size_t ReadNext(const platform::ReadOnlyFile& file, void* data, std::size_t n, std::uint64_t offset, bool* cached,
+                     WholeRead& read) {
+  const ssize_t got =
+      read.Read == 0 && cached != nullptr ? file.ReadAt(data, n, offset, *cached) : file.ReadAt(data, n, offset);
+  if (got < 0) {
+    read.How = WholeRead::Ending::ReadFailed;
+    read.Error = errno;
+    return 0;
+  }
+  if (got == 0) read.How = WholeRead::Ending::EndedEarly;
+  return static_cast<std::size_t>(got);
+}
+
 WholeRead ReadPart(const platform::ReadOnlyFile& file, std::int64_t size, HashStep step, FileHashes& hashes,
                    bool* cached) {
   WholeRead read;
@@ -87,20 +100,13 @@ WholeRead ReadPart(const platform::ReadOnlyFile& file, std::int64_t size, HashSt
   const std::uint64_t from = step == HashStep::Suffix ? total - wanted : 0;
   unsigned char buffer[PartBytes];
   while (read.Read < wanted) {
-    const std::size_t left = static_cast<std::size_t>(wanted - read.Read);
-    const ssize_t got = read.Read == 0 && cached != nullptr ? file.ReadAt(buffer, left, from, *cached)
-                                                            : file.ReadAt(buffer + read.Read, left, from + read.Read);
-    if (got < 0) {
-      read.How = WholeRead::Ending::ReadFailed;
-      read.Error = errno;
+    const std::size_t got = ReadNext(file, buffer + read.Read, static_cast<std::size_t>(wanted - read.Read),
+                                     from + read.Read, cached, read);
+    if (got == 0) {
+      if (read.How == WholeRead::Ending::EndedEarly) read.Read += from;
       return read;
     }
-    if (got == 0) {  // cut short since it was opened
-      read.How = WholeRead::Ending::EndedEarly;
-      read.Read += from;
-      return read;
-    }
-    read.Read += static_cast<std::uint64_t>(got);
+    read.Read += got;
   }
   if (step == HashStep::Prefix && !EndsAt(file, total, read)) return read;
   if (!file.Unchanged()) {

@@ -55,6 +55,14 @@ struct WholeRead {
 // end; if not, read says why (Longer, or ReadFailed with its errno).
 bool EndsAt(const platform::ReadOnlyFile& file, std::uint64_t total, WholeRead& read);
 
+// One read of a file read in order for its hashes: up to n bytes at offset
+// into data, the first (read.Read still 0) telling through cached, when
+// given, whether they were in memory already. The bytes got; 0 when the read
+// failed (ReadFailed, with its errno) or found the end, the file cut short
+// since it was opened (EndedEarly), which read then says.
+std::size_t ReadNext(const platform::ReadOnlyFile& file, void* data, std::size_t n, std::uint64_t offset, bool* cached,
+                     WholeRead& read);
+
 // Hashes the part of step (Prefix or Suffix) of the open file of size bytes
 // into hashes. The first part also checks, as a whole read does, that a
 // read at the file's size finds its end (pseudo-files say less than they

@@ -69,19 +69,10 @@ WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5C
       return read;
     }
     const std::size_t wanted = static_cast<std::size_t>(std::min(total - read.Read, HashBlockBytes));
-    const ssize_t got = read.Read == 0 && cached != nullptr ? file.ReadAt(buffer.get(), wanted, 0, *cached)
-                                                            : file.ReadAt(buffer.get(), wanted, read.Read);
-    if (got < 0) {
-      read.How = WholeRead::Ending::ReadFailed;
-      read.Error = errno;
-      return read;
-    }
-    if (got == 0) {  // cut short since it was opened
-      read.How = WholeRead::Ending::EndedEarly;
-      return read;
-    }
+    const std::size_t got = ReadNext(file, buffer.get(), wanted, read.Read, cached, read);
+    if (got == 0) return read;
     MD5Update(context, buffer.get(), static_cast<std::uint32_t>(got));
-    read.Read += static_cast<std::uint64_t>(got);
+    read.Read += got;
   }
   // The end, where the size says it is: one read there finds nothing.
   if (!EndsAt(file, total, read)) return read;
