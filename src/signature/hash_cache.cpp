@@ -37,18 +37,26 @@ std::int64_t Today() {
          24;
 }
 
-// Makes the folders of path that are missing, each of mode 0700.
-void MakeFolders(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-    mkdir(path.substr(0, slash).c_str(), 0700);
-  }
-}
-
 // The cache folder, open, when it is a real directory of this user (made
-// private if it was not); else why not.
-platform::UniqueFd OpenOwnFolder(const std::string& folder, std::string& why) {
-  MakeFolders(folder);
-  platform::UniqueFd fd(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+// private if it was not); else why not. The folders above it are made as
+// the user's other folders are, following links (they are the user's own
+// setting); the cache folder itself is made and opened inside its parent,
+// never through a link.
+platform::UniqueFd OpenOwnFolder(std::string folder, std::string& why) {
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  const std::size_t slash = folder.rfind('/');
+  const std::string parentPath = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+  const std::string name = slash == std::string::npos ? folder : folder.substr(slash + 1);
+  const platform::Outcome<platform::UniqueFd> parent = platform::OpenOrMakeDirectories(parentPath);
+  if (!parent.Ok()) {
+    why = SystemErrorText(parent.Error());
+    return {};
+  }
+  if (mkdirat(parent.Value().Get(), name.c_str(), 0700) != 0 && errno != EEXIST) {
+    why = SystemErrorText(errno);
+    return {};
+  }
+  platform::UniqueFd fd(openat(parent.Value().Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!fd.IsOpen()) {
     why = errno == ELOOP || errno == ENOTDIR ? "A link or not a folder" : SystemErrorText(errno);
     return {};
