@@ -143,22 +143,16 @@ struct Side {
 // stored loses its hashes.
 struct StoredSide : Side {
   std::optional<FileToHash> Reopened;
-  bool Changed = false;   // not as stored: its hashes are found anew
-  bool Unlooked = false;  // kept hashes used, the file not looked at yet
+  bool Changed = false;  // not as stored: its hashes are found anew
 
   // Makes sure the file is still the one stored, with the hash of step
   // kept (to be confirmed by StillAsStored) or the file open to read it.
   // False when it is not (logged).
-  bool Check(SizeStore& store, std::int64_t size, HashStep step) {
-    if (Knows(size, step)) {
-      Unlooked = Opened == nullptr;
-      return true;
-    }
-    return Reopen(store);
-  }
-  // Whether the file whose kept hashes were used is still as stored.
+  bool Check(SizeStore& store, std::int64_t size, HashStep step) { return Knows(size, step) || Reopen(store); }
+  // Whether the file is still as stored: when it was never opened here,
+  // its kept hashes were used as they are, and a look must confirm them.
   bool StillAsStored(std::int64_t size) const {
-    if (!Unlooked || Opened != nullptr) return true;
+    if (Opened != nullptr) return true;
     struct stat status {};
     return fstatat(AT_FDCWD, File.Path.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(status.st_mode) &&
            status.st_size == size && StateOf(status) == File.State;
@@ -573,17 +567,15 @@ SizeStore& RunStore() {
   return *ScanContext.Store;
 }
 
+namespace {
+
+// The outcome of an access test (an open for reading, or a question) that
+// failed with error: "[" + errno + "] " + the system's text.
 std::string AccessErrorText(int error) {
   std::string result = "[";
   result.append(std::to_string(error)).append("] ").append(SystemErrorText(error));
   return result;
 }
-
-std::string CheckFileAccess(const platform::ReadOnlyFile& file) {
-  return file.IsOpen() ? std::string() : AccessErrorText(file.Error());
-}
-
-namespace {
 
 // Logs why a file listed could not be opened (or would not be).
 void LogCannotAccess(const std::string& path, const FileIdentity& listed, int error) {

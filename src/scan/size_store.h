@@ -190,11 +190,6 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
 // The run's store (ScanContext.Store), made if need be.
 SizeStore& RunStore();
 
-// The outcome of the access test of a file opened for reading: empty when
-// it is open, else "[" + errno + "] " + the system's text.
-std::string CheckFileAccess(const platform::ReadOnlyFile& file);
-std::string AccessErrorText(int error);
-
 // The decimal digits of a size, "0" for an empty file: the name of its entry.
 std::string SizeText(std::int64_t size);
 
