@@ -80,6 +80,9 @@ TEST_F(DiskTableTest, FindsEveryRecordAcrossRunsAndKeepsChangesMadeInOlderRuns) 
       StoreRecord splitHead = second->Record;
       splitHead.MakeSplit();
       table->Replace(second->Slot, splitHead);
+      // Looked up again at once (answered from what was looked up lately).
+      EXPECT_EQ(table->FileOf(table->Find(StoreRecord::HeadKey(1))->Record).Path, "/renamed");
+      EXPECT_TRUE(table->Find(StoreRecord::HeadKey(2))->Record.IsSplit());
       changed = true;
     }
   }

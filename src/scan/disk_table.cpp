@@ -34,6 +34,12 @@ constexpr std::size_t MinReadRecords = 256;
 // records, so fewer runs win: 4 halves the runs of 1, and 8 gains nothing
 // more.
 constexpr std::uint64_t MergeRatio = 4;
+// The runs' filters: bits per record, and about what they take together,
+// whatever the records. Up to a few million records each has the most;
+// beyond, fewer (answering in vain more often), so that the store's memory
+// does not grow with its records.
+constexpr std::uint64_t MaxFilterBitsPerRecord = 16;
+constexpr std::uint64_t FilterBudgetBits = std::uint64_t{64} << 20;  // 8 MiB
 // A record found is placed by its run (the top byte) and its slot.
 constexpr int RunShift = 56;
 constexpr std::uint64_t SlotMask = (std::uint64_t{1} << RunShift) - 1;
@@ -82,8 +88,10 @@ void DiskTable::Fail(const char* what, const char* file, int error) const {
 
 std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
   if (count_ == 0) return std::nullopt;
-  if (last_ && last_->Key.SameKey(key)) return last_->Result;
   const std::uint64_t hash = HashOf(key, seed_);
+  if (recent_.empty()) recent_.resize(RecentLookUps);
+  LookUp& recent = recent_[hash & (RecentLookUps - 1)];
+  if (recent.Used && recent.Key.SameKey(key)) return recent.Result;
   std::optional<Found> result;
   // Largest first: a key met before is most likely in the largest run.
   for (std::size_t run = 0; run < runs_.size() && !result; ++run) {
@@ -91,13 +99,15 @@ std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
       result = Found{found->Record, (std::uint64_t{run} << RunShift) | found->Slot};
     }
   }
-  last_ = LastLookUp{key, result};
+  recent = LookUp{key, result, true};
   return result;
 }
 
 void DiskTable::Replace(std::uint64_t slot, const StoreRecord& record) {
   runs_.at(slot >> RunShift).Write(slot & SlotMask, record);
-  if (last_ && last_->Result && last_->Result->Slot == slot) last_->Result->Record = record;
+  if (recent_.empty()) return;
+  LookUp& recent = recent_[HashOf(record, seed_) & (RecentLookUps - 1)];
+  if (recent.Used && recent.Result && recent.Result->Slot == slot) recent.Result->Record = record;
 }
 
 StoredFile DiskTable::FileOf(const StoreRecord& record) {
@@ -131,7 +141,7 @@ void DiskTable::Rename(std::uint64_t slot, StoreRecord record, const StoredFile&
 
 void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& memory) {
   if (sortedByHash.empty()) return;
-  last_.reset();  // slots move, and keys looked up in vain may come
+  recent_.clear();  // slots move, and keys looked up in vain may come
   if (!paths_.IsOpen()) {
     const std::string_view header = StoreFileHeader();
     paths_ = platform::UniqueFd(openat(directory_, PathsName, FileFlags | O_EXCL, 0600));
@@ -166,7 +176,13 @@ void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& me
   sources.back().Batch = sortedByHash;
   for (MergeSource& source : sources) source.Advance(seed_);
 
-  RunWriter out(directory_, directoryPath_, std::string(RunPrefix) + std::to_string(nextRun_++), total);
+  // The filter of the new run is sized for the records held once it is in.
+  // Older runs keep theirs, sized when there were fewer: the oldest, the
+  // largest, takes about the budget, and the newer ones a share of it that
+  // shrinks as they do.
+  const std::uint64_t held = count_ + sortedByHash.size();
+  const std::uint64_t filterBits = std::min(MaxFilterBitsPerRecord, FilterBudgetBits / held);
+  RunWriter out(directory_, directoryPath_, std::string(RunPrefix) + std::to_string(nextRun_++), total, filterBits);
   for (;;) {
     MergeSource* next = nullptr;
     for (MergeSource& source : sources) {

@@ -77,15 +77,19 @@ class DiskTable {
   std::uint64_t count_ = 0;      // records in the runs
   std::uint64_t nextRun_ = 1;    // the number in the next run's name
   std::uint64_t pathsSize_ = 0;  // bytes in paths
-  // The last key looked up, and what was found (none: not here): a file's
-  // step asks for the same record several times in a row (a lookup, then
-  // the change that follows it), and each lookup in vain costs a read per
-  // run.
-  struct LastLookUp {
+  // Keys looked up lately, and what was found (none: not here), by their
+  // hash, one per place: a file's step asks for the same record several
+  // times in a row (a lookup, then the change that follows it), the heads
+  // of the sizes met most are asked for file after file, and each lookup
+  // costs a read of a run (a lookup in vain, one per run its filter lets
+  // through). Kept until the next Merge moves the slots and brings keys.
+  struct LookUp {
     StoreRecord Key;
     std::optional<DiskTable::Found> Result;
+    bool Used = false;
   };
-  std::optional<LastLookUp> last_;
+  static constexpr std::size_t RecentLookUps = 8192;  // a power of two
+  std::vector<LookUp> recent_;
 };
 
 }  // namespace veldrano

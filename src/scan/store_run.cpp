@@ -87,10 +87,17 @@ bool StreamWriter::Flush() {
   return true;
 }
 
-StoreRun::StoreRun(platform::UniqueFd file, std::string path, std::uint64_t count, std::uint64_t slots, int bits)
-    : file_(std::move(file)), path_(std::move(path)), count_(count), slots_(slots), bits_(bits) {}
+StoreRun::StoreRun(platform::UniqueFd file, std::string path, std::uint64_t count, std::uint64_t slots, int bits,
+                   RunFilter filter)
+    : file_(std::move(file)),
+      path_(std::move(path)),
+      count_(count),
+      slots_(slots),
+      bits_(bits),
+      filter_(std::move(filter)) {}
 
 std::optional<StoreRun::Found> StoreRun::Find(const StoreRecord& key, std::uint64_t hash, std::uint64_t seed) const {
+  if (!filter_.MayHold(hash)) return std::nullopt;
   StoreRecord window[LookupWindow];
   for (std::uint64_t slot = hash >> (64 - bits_); slot < slots_;) {
     const std::uint64_t wanted = std::min<std::uint64_t>(LookupWindow, slots_ - slot);
@@ -135,8 +142,13 @@ bool RunReader::Next(StoreRecord& record) {
   }
 }
 
-RunWriter::RunWriter(int directory, const std::string& directoryPath, std::string name, std::uint64_t count)
-    : directory_(directory), name_(std::move(name)), path_(directoryPath + name_), count_(count) {
+RunWriter::RunWriter(int directory, const std::string& directoryPath, std::string name, std::uint64_t count,
+                     std::uint64_t filterBitsPerRecord)
+    : directory_(directory),
+      name_(std::move(name)),
+      path_(directoryPath + name_),
+      count_(count),
+      filter_(count, filterBitsPerRecord) {
   // At most three slots in four used, which keeps the clusters short.
   const std::uint64_t capacity = std::bit_ceil(std::max(MinSlots, count + count / 3 + 1));
   bits_ = std::countr_zero(capacity);
@@ -161,11 +173,12 @@ void RunWriter::Add(const StoreRecord& record, std::uint64_t hash) {
     FailStoreFile("Can not write the store file", path_, errno);
   }
   nextSlot_ = slot + 1;
+  filter_.Add(hash);
 }
 
 StoreRun RunWriter::Finish() {
   if (!out_->Flush()) FailStoreFile("Can not write the store file", path_, errno);
-  return StoreRun(std::move(file_), path_, count_, nextSlot_, bits_);
+  return StoreRun(std::move(file_), path_, count_, nextSlot_, bits_, std::move(filter_));
 }
 
 }  // namespace veldrano

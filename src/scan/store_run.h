@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "scan/run_filter.h"
 #include "scan/store_record.h"
 
 namespace veldrano {
@@ -51,7 +52,8 @@ class StreamWriter {
 // change, in place. Failures throw std::runtime_error naming the file.
 class StoreRun {
  public:
-  StoreRun(platform::UniqueFd file, std::string path, std::uint64_t count, std::uint64_t slots, int bits);
+  StoreRun(platform::UniqueFd file, std::string path, std::uint64_t count, std::uint64_t slots, int bits,
+           RunFilter filter = {});
 
   // The file's path, for messages, and its name in the work directory.
   const std::string& Path() const { return path_; }
@@ -64,7 +66,8 @@ class StoreRun {
     StoreRecord Record;
     std::uint64_t Slot = 0;
   };
-  // The record of key, whose hash is given, and its slot.
+  // The record of key, whose hash is given, and its slot; read only when
+  // the run's filter may hold it.
   std::optional<Found> Find(const StoreRecord& key, std::uint64_t hash, std::uint64_t seed) const;
   // Writes record over the one at slot.
   void Write(std::uint64_t slot, const StoreRecord& record);
@@ -75,6 +78,7 @@ class StoreRun {
   std::uint64_t count_;  // records
   std::uint64_t slots_;  // slots the file holds
   int bits_;             // the table has 2^bits_ home slots
+  RunFilter filter_;
 };
 
 // The records of a run in slot order, empty slots left out, read ahead in
@@ -98,7 +102,9 @@ class RunReader {
 // (a failure) removes its file.
 class RunWriter {
  public:
-  RunWriter(int directory, const std::string& directoryPath, std::string name, std::uint64_t count);
+  // With a filter of filterBitsPerRecord bits per record (none: 0).
+  RunWriter(int directory, const std::string& directoryPath, std::string name, std::uint64_t count,
+            std::uint64_t filterBitsPerRecord = 0);
   ~RunWriter();
   RunWriter(const RunWriter&) = delete;
   RunWriter& operator=(const RunWriter&) = delete;
@@ -114,6 +120,7 @@ class RunWriter {
   int bits_;
   std::uint64_t nextSlot_ = 0;
   std::optional<StreamWriter> out_;
+  RunFilter filter_;
 };
 
 }  // namespace veldrano

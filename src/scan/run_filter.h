@@ -1,0 +1,31 @@
+#pragma once
+#include <cstdint>
+#include <vector>
+
+namespace veldrano {
+
+// A Bloom filter of the keys of one sorted run of the store, by their
+// hashes: a key it does not hold is surely not in the run, so a lookup in
+// vain costs no read of the run (most lookups of a scan are for keys met
+// for the first time). Blocked: the bits of a key lie in one cache line.
+// A filter of no bits holds nothing back.
+class RunFilter {
+ public:
+  RunFilter() = default;
+  // Room for records keys at bitsPerRecord bits each (none: no filter).
+  RunFilter(std::uint64_t records, std::uint64_t bitsPerRecord);
+
+  void Add(std::uint64_t hash);
+  // False when the key of hash is surely not among those added.
+  bool MayHold(std::uint64_t hash) const;
+  std::uint64_t Bytes() const { return words_.size() * sizeof(std::uint64_t); }
+
+ private:
+  static constexpr std::uint64_t WordsPerBlock = 8;  // 64 bytes
+  std::uint64_t BlockOf(std::uint64_t mixed) const;
+
+  std::vector<std::uint64_t> words_;
+  int probes_ = 0;
+};
+
+}  // namespace veldrano
