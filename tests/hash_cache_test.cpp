@@ -107,6 +107,32 @@ TEST_F(HashCacheRun, AFileAnsweredByTheCacheIsReadWhenItMustBe) {
   EXPECT_EQ(groups, (std::vector<Strings>{{z, tree + "/0z2"}}));
 }
 
+// A small file the cache answers for is matched as its listing showed it,
+// without a look: before it is recorded as a copy, a look must show it
+// still so. Rewritten in place between the passes (the same size), or gone,
+// it is never a copy of what it held.
+TEST_F(HashCacheRun, AFileTakenAsListedIsLookedAtBeforeItIsRecorded) {
+  const std::string x(100, 'x');
+  const std::string a = File("1a", x), b = File("2b", x), c = File("3c", x);
+  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b, c}}));
+  bool changed = false;
+  window.onPump = [&](int) {
+    if (changed || ScanContext.LastOperation != "Processing file " + a) return;
+    changed = true;
+    File("2b", std::string(100, 'y'));
+    std::filesystem::remove(c);
+  };
+  EXPECT_EQ(Scan(), std::vector<Strings>{});
+  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 3");
+  std::vector<Strings> warnings;
+  for (const LogRow& row : window.log) {
+    if (row.Information.starts_with("Warning #")) warnings.push_back({row.Information, row.Name, row.Comment});
+  }
+  EXPECT_EQ(warnings,
+            (std::vector<Strings>{{"Warning #1: File changed during the scan", b, "Modified since it was listed"},
+                                  {"Warning #2: Can not access to this file", c, "[2] No such file or directory"}}));
+}
+
 // What stands at the cache's name is never opened unless it is a regular
 // file of this user: a link or another user's file is set aside (one
 // warning), a folder that is not the user's is not used; the scan's results

@@ -109,6 +109,8 @@ DirectoryReader::Listing DirectoryReader::ReadAll() {
             entry.ModifiedNs = Nanoseconds(status.st_mtim);
             entry.ChangedNs = Nanoseconds(status.st_ctim);
             entry.Links = status.st_nlink;
+            entry.Owner = status.st_uid;
+            entry.Mode = status.st_mode;
           } else if (S_ISDIR(status.st_mode)) {
             entry.Kind = DirectoryEntry::Type::Directory;
           }

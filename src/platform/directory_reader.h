@@ -20,11 +20,13 @@ struct DirectoryEntry {
   std::uint64_t Size = 0;  // regular files only
   dev_t Device = 0;        // files and directories: their identity
   ino_t Inode = 0;
-  // Regular files: their times of modification and change (nanoseconds)
-  // and links, as listed.
+  // Regular files: their times of modification and change (nanoseconds),
+  // links, owner and mode, as listed.
   std::int64_t ModifiedNs = 0;
   std::int64_t ChangedNs = 0;
   nlink_t Links = 0;
+  uid_t Owner = 0;
+  mode_t Mode = 0;
 };
 
 // Lists one directory, and holds it open until the reader goes, so that

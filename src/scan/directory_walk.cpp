@@ -268,7 +268,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
         tally.Bytes += static_cast<long double>(entry.Size);
         HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode),
                                       metBefore, reader.Descriptor(), entry.Name, entry.ModifiedNs, entry.ChangedNs,
-                                      static_cast<std::uint64_t>(entry.Links)});
+                                      static_cast<std::uint64_t>(entry.Links), entry.Owner, entry.Mode});
       }
     }
   }

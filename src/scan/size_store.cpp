@@ -39,6 +39,24 @@ void LogCannotReopen(const std::string& path, int error) {
   }
 }
 
+// The outcome of an access test (an open for reading, or a question) that
+// failed with error: "[" + errno + "] " + the system's text.
+std::string AccessErrorText(int error) {
+  std::string result = "[";
+  result.append(std::to_string(error)).append("] ").append(SystemErrorText(error));
+  return result;
+}
+
+// Logs why a file listed could not be opened (or would not be).
+void LogCannotAccess(const std::string& path, const FileIdentity& listed, int error) {
+  // Where the listing saw a regular file: a link, or a folder or FIFO.
+  if (listed.Known() && (error == ELOOP || error == EISDIR || error == ENOTSUP)) {
+    LogFileChanged(path, error == ELOOP ? ReplacedByLinkText : ReplacedText);
+  } else {
+    AddLogEntry(LogWarning, "Can not access to this file", path, AccessErrorText(error));
+  }
+}
+
 // A file about to be hashed: as the worker hashing ahead found it, when it
 // has read its parts already (its look at the file stands for an open
 // here, and the file is opened only when it must be read further), else
@@ -85,6 +103,9 @@ struct Side {
   FileHashes Cached;             // what the cache holds for the file as it is
   bool Reused = false;           // a hash of the cache spared a read
   bool Read = false;             // hashes were found by reading the file here
+  // Set when the file was taken as its listing showed it, without a look
+  // since: it is looked at again before it is recorded as a duplicate.
+  const FileIdentity* Listed = nullptr;
 
   const std::optional<MD5Digest>& Of(HashStep step) const { return File.Hashes.Of(step); }
   void LookUp(std::int64_t size) {
@@ -122,6 +143,26 @@ struct Side {
     return store.HashStepOf(
         File.Path, size, step, Opened->Status(), [this, &store] { return Opened->Open(store, File.Path); },
         File.Hashes);
+  }
+  // Whether the file is still as it was taken (logged when not): a file
+  // taken as listed, and not opened since (an open checks it), is looked at
+  // again in its folder.
+  bool StillAsTaken() const {
+    if (Listed == nullptr || Opened == nullptr || Opened->File || !Opened->Ahead) return true;
+    struct stat now {};
+    if (fstatat(Listed->Folder, Listed->Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
+      LogCannotAccess(File.Path, *Listed, errno);
+      return false;
+    }
+    if (now.st_dev != Opened->Ahead->Seen.st_dev || now.st_ino != Opened->Ahead->Seen.st_ino) {
+      LogFileChanged(File.Path, ReplacedText);
+      return false;
+    }
+    if (!S_ISREG(now.st_mode) || !platform::SameFileState(now, Opened->Ahead->Seen)) {
+      LogFileChanged(File.Path, "Modified since it was listed");
+      return false;
+    }
+    return true;
   }
   // Keeps what was read of the file for later runs.
   void Remember(std::int64_t size) const {
@@ -234,6 +275,8 @@ SizeStore::Head SizeStore::FindHead(std::int64_t size) {
   return head;
 }
 
+bool SizeStore::HasEntry(std::int64_t size) { return FindRecord(StoreRecord::HeadKey(size), nullptr).has_value(); }
+
 void SizeStore::AddEntry(std::int64_t size, const StoredFile& first) { Add(StoreRecord::HeadKey(size), &first); }
 
 std::optional<SizeStore::Node> SizeStore::Find(const StoreRecord& key) {
@@ -330,11 +373,12 @@ platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
 void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size,
                          std::uint64_t device, std::uint64_t inode) {
   if (size <= 0) return;
-  const Head head = FindHead(size);
-  if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
-  // Files whose hashes earlier runs kept are likely not read at all.
+  // Files whose hashes earlier runs kept are likely not read at all (asked
+  // first: it costs no lookup in the store).
   HashCache* const cache = ScanContext.Cache.get();
   if (cache != nullptr && cache->Knows(device, inode)) return;
+  const Head head = FindHead(size);
+  if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
   hashAhead_->SetInOrder(InOrder());
   const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front()) &&
@@ -554,6 +598,7 @@ void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
   }
   ProcessMessages();
   KeepWhatWasFound(store, key, node->File, first.File);
+  if (!me.StillAsTaken()) return;
   RecordDuplicate(SignatureOf(*me.Of(HashStep::Full)), me.File.Path, IdOf(me.File), first.File.Path, IdOf(first.File),
                   size);
 }
@@ -569,30 +614,13 @@ SizeStore& RunStore() {
 
 namespace {
 
-// The outcome of an access test (an open for reading, or a question) that
-// failed with error: "[" + errno + "] " + the system's text.
-std::string AccessErrorText(int error) {
-  std::string result = "[";
-  result.append(std::to_string(error)).append("] ").append(SystemErrorText(error));
-  return result;
-}
-
-// Logs why a file listed could not be opened (or would not be).
-void LogCannotAccess(const std::string& path, const FileIdentity& listed, int error) {
-  // Where the listing saw a regular file: a link, or a folder or FIFO.
-  if (listed.Known() && (error == ELOOP || error == EISDIR || error == ENOTSUP)) {
-    LogFileChanged(path, error == ELOOP ? ReplacedByLinkText : ReplacedText);
-  } else {
-    AddLogEntry(LogWarning, "Can not access to this file", path, AccessErrorText(error));
-  }
-}
-
-// Whether the file at name in folder, just looked at (of owner and mode),
-// could be opened for reading, as an open would tell (errno set when not):
+// Whether the file at name in folder, of owner and mode as listed, could be
+// opened for reading, as an open would tell (errno set when not):
 // its owner's own file with the owner's read bit surely can (no access list
 // can take that from the owner); else the system is asked.
 bool CouldBeRead(int folder, const std::string& name, uid_t owner, mode_t mode) {
-  if (owner == geteuid() && (mode & S_IRUSR) != 0) return true;
+  static const uid_t self = geteuid();  // asked once: it is asked for every file
+  if (owner == self && (mode & S_IRUSR) != 0) return true;
   return faccessat(folder, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
 }
 
@@ -619,7 +647,7 @@ bool AdmitUnopened(SizeStore& store, const std::string& path, const FileIdentity
 // with its times, or the size has an entry), and the file is to be opened.
 bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t size, const FileIdentity& listed) {
   if (listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
-  if (store.FindHead(size).Kind != SizeStore::Head::Kind::None) return false;
+  if (store.HasEntry(size)) return false;
   // Whether it is still there and could be read, as an open would tell.
   const bool readable = faccessat(listed.Folder, listed.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
   if (!AdmitUnopened(store, path, listed, readable, listed.Links)) return true;
@@ -629,32 +657,46 @@ bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t si
   return true;
 }
 
+// The status a file's listing showed, for a file taken as listed.
+struct stat ListedStatus(std::int64_t size, const FileIdentity& listed) {
+  struct stat status {};
+  status.st_dev = static_cast<dev_t>(listed.Device);
+  status.st_ino = static_cast<ino_t>(listed.Inode);
+  status.st_size = size;
+  status.st_mtim = platform::TimeOfNanoseconds(listed.ModifiedNs);
+  status.st_ctim = platform::TimeOfNanoseconds(listed.ChangedNs);
+  status.st_nlink = static_cast<nlink_t>(listed.Links);
+  status.st_uid = listed.Owner;
+  status.st_mode = listed.Mode;
+  return status;
+}
+
 // The file of listed, whose hashes the cache of earlier runs holds for the
-// state it is in (a look at it, in its folder, stands for an open), matched
-// without opening it: most likely nothing of it is read (it is opened below
-// its tree's root, and must still be in that state, when something is).
-// False when that cannot be done so: it is then opened, as any file is.
+// state its listing showed, matched as listed, without opening it or
+// looking at it again: most likely nothing of it is read. When something
+// is, it is opened below its tree's root and must still be in that state;
+// when it is found a duplicate, a look in its folder must show it so. A
+// difference needs no look: a file changed since its listing can make it
+// missed, never wrong. False when it cannot be matched so: it is then
+// opened, as any file is.
 bool MatchFromCache(SizeStore& store, const std::string& path, std::int64_t size, const FileIdentity& listed) {
   HashCache* const cache = ScanContext.Cache.get();
   if (cache == nullptr || listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
   if (!cache->Knows(listed.Device, listed.Inode)) return false;
-  struct stat status {};
-  if (fstatat(listed.Folder, listed.Name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(status.st_mode) ||
-      status.st_size != size || static_cast<std::uint64_t>(status.st_dev) != listed.Device ||
-      static_cast<std::uint64_t>(status.st_ino) != listed.Inode) {
-    return false;  // what is wrong with it is told by the open
-  }
-  const FileState state = StateOf(status);
-  std::optional<FileHashes> cached = cache->Find(state.Device, state.Inode, size, state.ModifiedNs, state.ChangedNs);
+  std::optional<FileHashes> cached =
+      cache->Find(listed.Device, listed.Inode, size, listed.ModifiedNs, listed.ChangedNs);
   if (!cached) return false;
-  const bool readable = CouldBeRead(listed.Folder, listed.Name, status.st_uid, status.st_mode);
-  if (!AdmitUnopened(store, path, listed, readable, status.st_nlink)) return true;
-  FileToHash file(status);
+  if (!AdmitUnopened(store, path, listed, CouldBeRead(listed.Folder, listed.Name, listed.Owner, listed.Mode),
+                     listed.Links)) {
+    return true;
+  }
+  FileToHash file(ListedStatus(size, listed));
   Side me;
-  me.File = StoredFile{path, state, {}};
+  me.File = StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}};
   me.LookedUp = true;
   me.Cached = std::move(*cached);
   me.Opened = &file;
+  me.Listed = &listed;
   MatchWithStore(store, me, size);
   return true;
 }
@@ -694,7 +736,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
   }
   ctx.StoredFiles += 1;
 
-  if (store.FindHead(size).Kind == SizeStore::Head::Kind::None) {
+  if (!store.HasEntry(size)) {
     // The first file of this size: it is read only if a second one comes.
     store.AddEntry(size, current);
     ctx.StoreEntries += 1;

@@ -1,4 +1,6 @@
 #pragma once
+#include <sys/types.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -48,6 +50,8 @@ class SizeStore {
     StoredFile First;  // the lone first file, with the hashes found of it
   };
   Head FindHead(std::int64_t size);
+  // Whether the store has an entry of size (without reading its file).
+  bool HasEntry(std::int64_t size);
   // A new entry holding the first file of its size, unhashed.
   void AddEntry(std::int64_t size, const StoredFile& first);
 
@@ -167,10 +171,13 @@ struct FileIdentity {
   bool InFolderMetBefore = false;  // its directory was walked before in this pass
   int Folder = -1;
   std::string Name;
-  // As listed, when known (Links > 0): its times (nanoseconds) and links.
+  // As listed, when known (Links > 0): its times (nanoseconds), links,
+  // owner and mode.
   std::int64_t ModifiedNs = 0;
   std::int64_t ChangedNs = 0;
   std::uint64_t Links = 0;
+  uid_t Owner = 0;
+  mode_t Mode = 0;
   bool Known() const { return Device != 0 || Inode != 0; }
 };
 
