@@ -276,6 +276,9 @@ bool HashCache::Prepare(std::string& why) {
     lastPruned_ = sqlite3_column_int64(version, 0);
   }
   Finalize(version);
+  // An empty cache has nothing to prune today: all it will hold is of
+  // today (its size is still watched).
+  if (heldCount_ == 0) lastPruned_ = today_;
   // Lookups too run inside the batch's transaction: one outside would take
   // and drop the file's locks each time.
   Begin();
