@@ -57,25 +57,30 @@ class HashCacheRun : public testing::ScanTest {
 
 // Only the exact state of a file (to its change time) lets its hashes be
 // reused: new bytes of the same size, with the modification time set
-// back as a copy tool would, are read again.
+// back as a copy tool would, are read again. Whether the cache is read
+// whole when it is opened (a small one) or asked file by file.
 TEST_F(HashCacheRun, AFileChangedSinceItWasCachedIsReadAgain) {
-  const std::string a = File("a", Bytes('x')), b = File("b", Bytes('x'));
-  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
-  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 0");
-  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
-  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 2");
+  for (const std::int64_t rowsInMemory : {HashCache::DefaultRowsInMemory, std::int64_t{0}}) {
+    SCOPED_TRACE(rowsInMemory);
+    ScanContext.HashCacheRowsInMemory = rowsInMemory;
+    std::filesystem::remove_all(tree);
+    const std::string a = File("a", Bytes('x')), b = File("b", Bytes('x'));
+    EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+    EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b}}));
+    EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 2");
 
-  struct stat before {};
-  ASSERT_EQ(stat(b.c_str(), &before), 0);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later change time
-  std::string other = Bytes('x');
-  other[10000] = 'y';  // the ends stay equal
-  File("b", other);
-  const timespec times[2] = {before.st_atim, before.st_mtim};
-  ASSERT_EQ(utimensat(AT_FDCWD, b.c_str(), times, 0), 0);
-  EXPECT_EQ(Scan(), std::vector<Strings>{});
-  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 1");
-  EXPECT_EQ(ScanContext.WarningCount, 0);
+    struct stat before {};
+    ASSERT_EQ(stat(b.c_str(), &before), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // a later change time
+    std::string other = Bytes('x');
+    other[10000] = 'y';  // the ends stay equal
+    File("b", other);
+    const timespec times[2] = {before.st_atim, before.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, b.c_str(), times, 0), 0);
+    EXPECT_EQ(Scan(), std::vector<Strings>{});
+    EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 1");
+    EXPECT_EQ(ScanContext.WarningCount, 0);
+  }
 }
 
 // A file the cache answers for is matched without being opened; when it must

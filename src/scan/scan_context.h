@@ -72,9 +72,10 @@ struct TScanContext {
   // HashCache::DefaultFolder().
   bool UseHashCache = false;
   std::string HashCacheFolder;
-  int HashCacheBatchFiles = HashCache::DefaultBatchFiles;  // files written per transaction
-  std::unique_ptr<HashCache> Cache;                        // this run's, while it walks
-  std::int64_t ReusedFiles = 0;                            // files whose hashes the cache gave, not read again
+  int HashCacheBatchFiles = HashCache::DefaultBatchFiles;               // files written per transaction
+  std::int64_t HashCacheRowsInMemory = HashCache::DefaultRowsInMemory;  // read whole up to this many files
+  std::unique_ptr<HashCache> Cache;                                     // this run's, while it walks
+  std::int64_t ReusedFiles = 0;  // files whose hashes the cache gave, not read again
 
   // What the user chose not to scan; the front end sets it, a run keeps it.
   ScanFilters Filters;

@@ -92,7 +92,7 @@ bool OpenHashCache() {
   if (!ctx.UseHashCache) return false;
   std::optional<HashCache::Problem> problem;
   ctx.Cache = HashCache::Open(ctx.HashCacheFolder.empty() ? HashCache::DefaultFolder() : ctx.HashCacheFolder, problem,
-                              ctx.HashCacheBatchFiles);
+                              ctx.HashCacheBatchFiles, ctx.HashCacheRowsInMemory);
   if (problem) AddLogEntry(LogWarning, problem->Text, problem->Name, problem->Comment);
   return ctx.Cache != nullptr;
 }

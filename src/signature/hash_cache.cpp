@@ -138,25 +138,50 @@ std::optional<MD5Digest> HashColumn(sqlite3_stmt* statement, int column) {
 
 std::uint64_t HashCache::KeyOf(std::uint64_t device, std::uint64_t inode) { return Mix64(Mix64(device) ^ inode); }
 
-bool HashCache::MayHold(std::uint64_t device, std::uint64_t inode) const {
-  if (heldKeys_.empty()) return false;
+std::size_t HashCache::SlotOf(std::uint64_t device, std::uint64_t inode) const {
+  if (heldKeys_.empty()) return NoSlot;
   const std::uint64_t key = KeyOf(device, inode) | 1;  // 0 marks a free slot
   const std::size_t mask = heldKeys_.size() - 1;
   for (std::size_t slot = key & mask;; slot = (slot + 1) & mask) {
-    if (heldKeys_[slot] == key) return true;
-    if (heldKeys_[slot] == 0) return false;
+    if (heldKeys_[slot] == key) return slot;
+    if (heldKeys_[slot] == 0) return NoSlot;
   }
 }
 
+bool HashCache::MayHold(std::uint64_t device, std::uint64_t inode) const { return SlotOf(device, inode) != NoSlot; }
+
 bool HashCache::LoadKeys() {
+  // A small cache is read whole, rows and all: its lookups then cost no
+  // query (each a descent of the table's tree). Told by the file's pages,
+  // before anything is read.
+  std::int64_t pages = 0, pageBytes = 0;
   sqlite3_stmt* statement = nullptr;
-  bool read = sqlite3_prepare_v2(db_, "SELECT device, inode FROM hashes", -1, &statement, nullptr) == SQLITE_OK;
+  for (const auto& [pragma, value] :
+       {std::pair{"PRAGMA page_count", &pages}, std::pair{"PRAGMA page_size", &pageBytes}}) {
+    if (sqlite3_prepare_v2(db_, pragma, -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+      *value = sqlite3_column_int64(statement, 0);
+    }
+    Finalize(statement);
+  }
+  const bool whole = pages * pageBytes / BytesPerRowAtLeast <= rowsInMemory_;
+  bool read = sqlite3_prepare_v2(db_,
+                                 whole ? "SELECT device, inode, size, modified, changed, prefix, suffix, full, seen"
+                                         " FROM hashes"
+                                       : "SELECT device, inode FROM hashes",
+                                 -1, &statement, nullptr) == SQLITE_OK;
   int step = SQLITE_DONE;
   std::vector<std::uint64_t> keys;
   while (read && (step = sqlite3_step(statement)) == SQLITE_ROW) {
-    keys.push_back(KeyOf(static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0)),
-                         static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1))) |
-                   1);
+    const auto device = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0));
+    const auto inode = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1));
+    keys.push_back(KeyOf(device, inode) | 1);
+    if (whole) {
+      heldRows_.push_back(
+          HeldRow{device, inode, sqlite3_column_int64(statement, 2), sqlite3_column_int64(statement, 3),
+                  sqlite3_column_int64(statement, 4), sqlite3_column_int64(statement, 8),
+                  FileHashes{HashColumn(statement, 5), HashColumn(statement, 6), HashColumn(statement, 7)}});
+    }
   }
   Finalize(statement);
   heldCount_ = static_cast<std::int64_t>(keys.size());
@@ -165,10 +190,13 @@ bool HashCache::LoadKeys() {
     std::size_t slots = 2;
     while (slots < 2 * keys.size()) slots *= 2;
     heldKeys_.assign(slots, 0);
-    for (const std::uint64_t key : keys) {
+    if (whole) rowOf_.assign(slots, 0);
+    for (std::size_t index = 0; index < keys.size(); ++index) {
+      const std::uint64_t key = keys[index];
       std::size_t slot = key & (slots - 1);
       while (heldKeys_[slot] != 0 && heldKeys_[slot] != key) slot = (slot + 1) & (slots - 1);
       heldKeys_[slot] = key;
+      if (whole) rowOf_[slot] = static_cast<std::uint32_t>(index);
     }
   }
   return read && step == SQLITE_DONE;
@@ -184,7 +212,8 @@ std::string HashCache::DefaultFolder() {
   return base.empty() ? base : base + "/veldrano/";
 }
 
-std::unique_ptr<HashCache> HashCache::Open(const std::string& folder, std::optional<Problem>& problem, int batchFiles) {
+std::unique_ptr<HashCache> HashCache::Open(const std::string& folder, std::optional<Problem>& problem, int batchFiles,
+                                           std::int64_t rowsInMemory) {
   problem.reset();
   std::string why;
   const platform::UniqueFd dir = folder.empty() ? platform::UniqueFd() : OpenOwnFolder(folder, why);
@@ -202,6 +231,7 @@ std::unique_ptr<HashCache> HashCache::Open(const std::string& folder, std::optio
     if (fstatat(dir.Get(), FileName, &status, AT_SYMLINK_NOFOLLOW) != 0 && !CreateFile(dir.Get(), why)) break;
     std::unique_ptr<HashCache> cache(new HashCache());
     cache->batchFiles_ = std::max(1, batchFiles);
+    cache->rowsInMemory_ = rowsInMemory;
     const int opened = sqlite3_open_v2(path.c_str(), &cache->db_,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
     if (opened == SQLITE_OK && cache->Prepare(why)) return cache;
@@ -319,7 +349,16 @@ std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t in
   if (!MayHold(device, inode)) return std::nullopt;
   std::optional<FileHashes> found;
   std::int64_t seen = today_;
-  {
+  if (!heldRows_.empty()) {
+    // The keys' table names two files alike only by a rare chance: then
+    // the one it does not hold is read again.
+    const HeldRow& row = heldRows_[rowOf_[SlotOf(device, inode)]];
+    if (row.Device == device && row.Inode == inode && row.Size == size && row.ModifiedNs == modifiedNs &&
+        row.ChangedNs == changedNs) {
+      found = row.Hashes;
+      seen = row.Seen;
+    }
+  } else {
     const std::lock_guard lock(dbMutex_);
     sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
     sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));

@@ -58,8 +58,12 @@ class HashCache {
     std::string Name;     // the file or folder
     std::string Comment;  // why
   };
+  // A cache of at most rowsInMemory files is read whole when it is opened
+  // (its lookups then ask no database).
+  static constexpr std::int64_t DefaultRowsInMemory = 200000;
   static std::unique_ptr<HashCache> Open(const std::string& folder, std::optional<Problem>& problem,
-                                         int batchFiles = DefaultBatchFiles);
+                                         int batchFiles = DefaultBatchFiles,
+                                         std::int64_t rowsInMemory = DefaultRowsInMemory);
   // Empties the cache in folder (removes its files); false, with why, when
   // that failed. A missing cache is empty already.
   static bool Forget(const std::string& folder, std::string& why);
@@ -91,6 +95,9 @@ class HashCache {
   // cannot be read as a cache.
   bool LoadKeys();
   static std::uint64_t KeyOf(std::uint64_t device, std::uint64_t inode);
+  // The slot of the file's key in heldKeys_, or NoSlot.
+  static constexpr std::size_t NoSlot = SIZE_MAX;
+  std::size_t SlotOf(std::uint64_t device, std::uint64_t inode) const;
   // False when the cache surely holds nothing for the file.
   bool MayHold(std::uint64_t device, std::uint64_t inode) const;
   // A write for the thread writing: a file's hashes, or only that it was
@@ -135,7 +142,23 @@ class HashCache {
   bool writing_ = false;
   bool ending_ = false;
   std::thread writer_;
-  std::vector<std::uint64_t> heldKeys_;  // sorted
+  std::vector<std::uint64_t> heldKeys_;  // an open-addressing table of KeyOf | 1
+  // A cache of at most rowsInMemory_ files (judged by its size: each row
+  // takes at least BytesPerRowAtLeast bytes of the file) is read whole
+  // when it is opened: its rows, and for each slot of heldKeys_ its row.
+  std::int64_t rowsInMemory_ = DefaultRowsInMemory;
+  static constexpr std::int64_t BytesPerRowAtLeast = 48;
+  struct HeldRow {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::int64_t Size = 0;
+    std::int64_t ModifiedNs = 0;
+    std::int64_t ChangedNs = 0;
+    std::int64_t Seen = 0;
+    FileHashes Hashes;
+  };
+  std::vector<HeldRow> heldRows_;
+  std::vector<std::uint32_t> rowOf_;
 };
 
 }  // namespace veldrano
