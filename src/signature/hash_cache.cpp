@@ -177,10 +177,10 @@ bool HashCache::LoadKeys() {
     const auto inode = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1));
     keys.push_back(KeyOf(device, inode) | 1);
     if (whole) {
-      heldRows_.push_back(
-          HeldRow{device, inode, sqlite3_column_int64(statement, 2), sqlite3_column_int64(statement, 3),
-                  sqlite3_column_int64(statement, 4), sqlite3_column_int64(statement, 8),
-                  FileHashes{HashColumn(statement, 5), HashColumn(statement, 6), HashColumn(statement, 7)}});
+      heldRows_.push_back(Row{device, inode, sqlite3_column_int64(statement, 2), sqlite3_column_int64(statement, 3),
+                              sqlite3_column_int64(statement, 4),
+                              FileHashes{HashColumn(statement, 5), HashColumn(statement, 6), HashColumn(statement, 7)},
+                              false, sqlite3_column_int64(statement, 8)});
     }
   }
   Finalize(statement);
@@ -352,7 +352,7 @@ std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t in
   if (!heldRows_.empty()) {
     // The keys' table names two files alike only by a rare chance: then
     // the one it does not hold is read again.
-    const HeldRow& row = heldRows_[rowOf_[SlotOf(device, inode)]];
+    const Row& row = heldRows_[rowOf_[SlotOf(device, inode)]];
     if (row.Device == device && row.Inode == inode && row.Size == size && row.ModifiedNs == modifiedNs &&
         row.ChangedNs == changedNs) {
       found = row.Hashes;

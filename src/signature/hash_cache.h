@@ -100,8 +100,8 @@ class HashCache {
   std::size_t SlotOf(std::uint64_t device, std::uint64_t inode) const;
   // False when the cache surely holds nothing for the file.
   bool MayHold(std::uint64_t device, std::uint64_t inode) const;
-  // A write for the thread writing: a file's hashes, or only that it was
-  // used today.
+  // A file's row: a write for the thread writing (its hashes, or only
+  // that it was used today), or one read when the cache was opened.
   struct Row {
     std::uint64_t Device = 0;
     std::uint64_t Inode = 0;
@@ -109,7 +109,8 @@ class HashCache {
     std::int64_t ModifiedNs = 0;
     std::int64_t ChangedNs = 0;
     FileHashes Hashes;
-    bool SeenOnly = false;
+    bool SeenOnly = false;  // a write of the day of use alone
+    std::int64_t Seen = 0;  // read: the day it was last used
   };
   void Queue(Row row);
   // Hands the batch filled so far to the thread writing (started on the
@@ -148,16 +149,7 @@ class HashCache {
   // when it is opened: its rows, and for each slot of heldKeys_ its row.
   std::int64_t rowsInMemory_ = DefaultRowsInMemory;
   static constexpr std::int64_t BytesPerRowAtLeast = 48;
-  struct HeldRow {
-    std::uint64_t Device = 0;
-    std::uint64_t Inode = 0;
-    std::int64_t Size = 0;
-    std::int64_t ModifiedNs = 0;
-    std::int64_t ChangedNs = 0;
-    std::int64_t Seen = 0;
-    FileHashes Hashes;
-  };
-  std::vector<HeldRow> heldRows_;
+  std::vector<Row> heldRows_;
   std::vector<std::uint32_t> rowOf_;
 };
 
