@@ -682,7 +682,6 @@ struct stat ListedStatus(std::int64_t size, const FileIdentity& listed) {
 bool MatchFromCache(SizeStore& store, const std::string& path, std::int64_t size, const FileIdentity& listed) {
   HashCache* const cache = ScanContext.Cache.get();
   if (cache == nullptr || listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
-  if (!cache->Knows(listed.Device, listed.Inode)) return false;
   std::optional<FileHashes> cached =
       cache->Find(listed.Device, listed.Inode, size, listed.ModifiedNs, listed.ChangedNs);
   if (!cached) return false;

@@ -19,6 +19,11 @@
 
 namespace veldrano {
 
+// From this size on, two files read whole for their MD5 (or one hashed and
+// both compared) are read side by side: one by the scan, the other by the
+// worker hashing ahead.
+inline constexpr std::int64_t SideBySideFromBytes = std::int64_t{1} << 20;
+
 // Hashes, on a thread of its own, the files the scan is about to hash, in
 // the order they were announced, so that the scan finds the hashes of a
 // file computed while it dealt with the files before: their parts (the
@@ -28,11 +33,6 @@ namespace veldrano {
 // the scan opens and checks each file itself, takes a signature only when
 // the worker read the very same file whole, unchanged, and otherwise reads
 // the file itself as it would have without this.
-// From this size on, two files read whole for their MD5 (or one hashed and
-// both compared) are read side by side: one by the scan, the other by the
-// worker hashing ahead.
-inline constexpr std::int64_t SideBySideFromBytes = std::int64_t{1} << 20;
-
 class HashAhead {
  public:
   HashAhead();

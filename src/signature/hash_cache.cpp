@@ -346,13 +346,14 @@ HashCache::~HashCache() {
 
 std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t inode, std::int64_t size,
                                           std::int64_t modifiedNs, std::int64_t changedNs) {
-  if (!MayHold(device, inode)) return std::nullopt;
+  const std::size_t slot = SlotOf(device, inode);
+  if (slot == NoSlot) return std::nullopt;  // surely not held
   std::optional<FileHashes> found;
   std::int64_t seen = today_;
   if (!heldRows_.empty()) {
     // The keys' table names two files alike only by a rare chance: then
     // the one it does not hold is read again.
-    const Row& row = heldRows_[rowOf_[SlotOf(device, inode)]];
+    const Row& row = heldRows_[rowOf_[slot]];
     if (row.Device == device && row.Inode == inode && row.Size == size && row.ModifiedNs == modifiedNs &&
         row.ChangedNs == changedNs) {
       found = row.Hashes;
