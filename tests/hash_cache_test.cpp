@@ -85,8 +85,9 @@ TEST_F(HashCacheRun, AFileChangedSinceItWasCachedIsReadAgain) {
 
 // A file the cache answers for is matched without being opened; when it must
 // be read further after all (a new copy of it came), it is opened then, below
-// its listed folder, and read as it is: here "2b" has only its first part
-// cached (it differed from "1a" there) until "0z", a new copy, needs its MD5.
+// its listed folder, and read only while it is as listed: here "2b" has only
+// its first part cached (it differed from "1a" there) until "0z", a new
+// copy, needs its MD5.
 TEST_F(HashCacheRun, AFileAnsweredByTheCacheIsReadWhenItMustBe) {
   std::string x = Bytes('x'), y = Bytes('x');
   y[0] = 'y';
@@ -98,7 +99,8 @@ TEST_F(HashCacheRun, AFileAnsweredByTheCacheIsReadWhenItMustBe) {
   EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Signature, ComputeFileSignature(z, 20000));
   EXPECT_EQ(ScanContext.WarningCount, 0);
 
-  // Rewritten after the listing, before its reading: not taken as listed.
+  // Rewritten after the listing, before its reading: never matched as
+  // listed.
   File("0z2", y);  // a copy met before "1a" and "2b", which come from the cache
   bool rewritten = false;
   window.onPump = [&](int) {
