@@ -129,19 +129,39 @@ TEST_F(SizeStoreTest, FilesEqualInTheirPartsAreDuplicatesOnlyWhenEqualWhole) {
 // hashes were found is looked at, and read again, before a later file is
 // made its duplicate; the later file takes its place. (Files small enough
 // to be hashed rather than compared: a comparison reads the file anyway.)
+// The file a record names may change after its hashes were found. Before a
+// copy is recorded with it, it is read again and must still match; a copy
+// of a group found before joins that group by its own hash whatever became
+// of the group's first file.
 TEST_F(SizeStoreTest, AStoredFileChangedSinceItWasHashedIsReadAgainBeforeAMatch) {
   const std::string same(10000, 'x');
-  const std::string a = File("a", same), b = File("b", same), c = File("c", same);
+  const auto change = [this](const std::string& name) {
+    const std::string path = File(name, std::string(10000, 'y'));
+    const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};  // another time, whatever the clock's grain
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  };
+  // a is hashed whole against b, which differs only in its middle; then a
+  // changes: c matches a's kept hashes, but not a as it is now, and takes
+  // its place.
+  std::string middle = same;
+  middle[5000] = 'z';
+  const std::string a = File("a", same), b = File("b", middle);
   ProcessFile(a, 10000);
   ProcessFile(b, 10000);
-  File("a", std::string(10000, 'y'));
-  const timespec times[2] = {{0, UTIME_OMIT}, {1000000000, 0}};  // another time, whatever the clock's grain
-  ASSERT_EQ(utimensat(AT_FDCWD, a.c_str(), times, 0), 0);
+  change("a");
+  const std::string c = File("c", same), d = File("d", same);
   ProcessFile(c, 10000);
+  EXPECT_FALSE(ScanContext.ResultsRoot && !ScanContext.ResultsRoot->Groups.empty());
+  ProcessFile(d, 10000);
   ASSERT_TRUE(ScanContext.ResultsRoot);
   ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 1u);
-  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{a, b}));
-  EXPECT_EQ(ScanContext.DuplicateFiles, 1);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{c, d}));
+  // c, the group's first, changes: e still joins the group of its bytes.
+  change("c");
+  const std::string e = File("e", same);
+  ProcessFile(e, 10000);
+  EXPECT_EQ(ScanContext.ResultsRoot->Groups[0].Files, (Strings{c, d, e}));
+  EXPECT_EQ(ScanContext.DuplicateFiles, 2);
 }
 
 TEST_F(SizeStoreTest, SkipsAFileThatCannotBeOpenedWithAWarning) {

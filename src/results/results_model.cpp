@@ -61,6 +61,11 @@ ScannedFile IdOf(const std::string& path) {
 
 }  // namespace
 
+bool HasSignatureGroup(const std::string& signature) {
+  const ResultsNode* const root = ScanContext.ResultsRoot.get();
+  return root != nullptr && root->GroupIndex.contains(signature);
+}
+
 void RecordDuplicate(const std::string& signature, const std::string& path, const std::string& firstPath,
                      std::int64_t size) {
   RecordDuplicate(signature, path, IdOf(path), firstPath, IdOf(firstPath), size);

@@ -108,6 +108,8 @@ void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving);
 
 // The group of a signature (exact, case-sensitive), or none.
 std::optional<std::uint32_t> FindSignatureGroup(std::string_view signature);
+// Whether the signature has a group (the window does not run meanwhile).
+bool HasSignatureGroup(const std::string& signature);
 
 // A node of the tree: level 0 the root, 1 a group, 2 a file of a group.
 struct TreeNodeRef {

@@ -209,9 +209,8 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   std::size_t hinted = 0;
   const auto hint = [&](const DirectoryEntry& file) {
     if (file.Size == 0) return;  // nothing to read
-    RunStore().HintRead(path + file.Name, platform::AnchoredPath{reader.Folder(), file.Name},
-                        static_cast<std::int64_t>(file.Size), static_cast<std::uint64_t>(file.Device),
-                        static_cast<std::uint64_t>(file.Inode));
+    RunStore().HintRead(path, reader.Folder(), file.Name, static_cast<std::int64_t>(file.Size),
+                        static_cast<std::uint64_t>(file.Device), static_cast<std::uint64_t>(file.Inode));
   };
   const auto hintUpTo = [&](std::size_t last) {
     for (; hinted < entries.size() && hinted <= last; ++hinted) {

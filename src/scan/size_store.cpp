@@ -370,8 +370,8 @@ platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
   return platform::AnchoredPath{std::move(folder), path.substr(found->Path.size())};
 }
 
-void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size,
-                         std::uint64_t device, std::uint64_t inode) {
+void SizeStore::HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
+                         const std::string& name, std::int64_t size, std::uint64_t device, std::uint64_t inode) {
   if (size <= 0) return;
   // Files whose hashes earlier runs kept are likely not read at all (asked
   // first: it costs no lookup in the store).
@@ -379,6 +379,8 @@ void SizeStore::HintRead(const std::string& path, const platform::AnchoredPath& 
   if (cache != nullptr && cache->Knows(device, inode)) return;
   const Head head = FindHead(size);
   if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
+  const std::string path = folderPath + name;
+  const platform::AnchoredPath where{folder, name};
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
   hashAhead_->SetInOrder(InOrder());
   const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front()) &&
@@ -586,7 +588,12 @@ void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
       return;
     }
   }
-  if (!first.StillAsStored(size)) {
+  // A copy of a group already found joins it by its own hash: the record's
+  // file is in the results since it was first recorded, and nothing of it
+  // is recorded again, so its kept hashes need no look. Otherwise it must
+  // still be as stored.
+  const std::string signature = SignatureOf(*me.Of(HashStep::Full));
+  if (!HasSignatureGroup(signature) && !first.StillAsStored(size)) {
     // Changed since its hashes were found: found anew, it must still equal
     // this file at every step, else this file takes its place.
     bool same = first.Reopen(store);
@@ -599,8 +606,7 @@ void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
   ProcessMessages();
   KeepWhatWasFound(store, key, node->File, first.File);
   if (!me.StillAsTaken()) return;
-  RecordDuplicate(SignatureOf(*me.Of(HashStep::Full)), me.File.Path, IdOf(me.File), first.File.Path, IdOf(first.File),
-                  size);
+  RecordDuplicate(signature, me.File.Path, IdOf(me.File), first.File.Path, IdOf(first.File), size);
 }
 
 }  // namespace

@@ -86,14 +86,14 @@ class SizeStore {
   // tells it is the file stored).
   platform::AnchoredPath AnchorOf(const std::string& path) const;
 
-  // path, of size bytes, is about to be processed (where tells how to open
-  // it): when it will be read (its size has an entry), its parts are hashed
+  // The file name in folder (at folderPath), of size bytes, is about to be
+  // processed: when it will be read (its size has an entry), its parts are hashed
   // in the background, with the entry's first file when that is still to be
   // read; while reads have to wait for the disk, both are also asked from
   // the disk at once. Nothing is read ahead of a file (device, inode) whose
   // hashes the cache of earlier runs holds.
-  void HintRead(const std::string& path, const platform::AnchoredPath& where, std::int64_t size,
-                std::uint64_t device = 0, std::uint64_t inode = 0);
+  void HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
+                const std::string& name, std::int64_t size, std::uint64_t device = 0, std::uint64_t inode = 0);
   // The file at path will be read whole next, while the scan reads another:
   // the worker hashing ahead takes it up at once.
   void HintWhole(const std::string& path, std::int64_t size);
