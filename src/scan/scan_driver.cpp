@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <exception>
+#include <future>
+#include <optional>
 
 #include "platform/termination_signals.h"
 #include "report/activity_log.h"
@@ -82,19 +84,38 @@ std::vector<std::string> WalkOrder() {
   return order;
 }
 
-// Opens the user's cache of hashes for this run, when the user wants it; a
-// cache that could not be used as it was is told in one warning. True when
-// the run has a cache.
-bool OpenHashCache() {
+// The user's cache of hashes for this run, being opened on a thread of its
+// own while the counting pass lists the trees: reading what it holds takes
+// about as long as listing as many files. No future when the user does
+// not want it.
+struct OpenedCache {
+  std::unique_ptr<HashCache> Cache;
+  std::optional<HashCache::Problem> Problem;
+};
+
+std::future<OpenedCache> StartOpeningHashCache() {
   TScanContext& ctx = ScanContext;
   ctx.ReusedFiles = 0;
   ctx.Cache.reset();
-  if (!ctx.UseHashCache) return false;
-  std::optional<HashCache::Problem> problem;
-  ctx.Cache = HashCache::Open(ctx.HashCacheFolder.empty() ? HashCache::DefaultFolder() : ctx.HashCacheFolder, problem,
-                              ctx.HashCacheBatchFiles, ctx.HashCacheRowsInMemory);
-  if (problem) AddLogEntry(LogWarning, problem->Text, problem->Name, problem->Comment);
-  return ctx.Cache != nullptr;
+  if (!ctx.UseHashCache) return {};
+  return std::async(std::launch::async,
+                    [folder = ctx.HashCacheFolder.empty() ? HashCache::DefaultFolder() : ctx.HashCacheFolder,
+                     batchFiles = ctx.HashCacheBatchFiles, rows = ctx.HashCacheRowsInMemory] {
+                      OpenedCache opened;
+                      opened.Cache = HashCache::Open(folder, opened.Problem, batchFiles, rows);
+                      return opened;
+                    });
+}
+
+// Waits for the cache being opened and makes it the run's; a cache that
+// could not be used as it was is told in one warning. True when the run
+// has a cache.
+bool FinishOpeningHashCache(std::future<OpenedCache>& opening) {
+  if (!opening.valid()) return false;
+  OpenedCache opened = opening.get();
+  if (opened.Problem) AddLogEntry(LogWarning, opened.Problem->Text, opened.Problem->Name, opened.Problem->Comment);
+  ScanContext.Cache = std::move(opened.Cache);
+  return ScanContext.Cache != nullptr;
 }
 
 void ReturnToIdle() {
@@ -162,7 +183,7 @@ void Run(bool& storeMade) {
   Display().SetProgressBarsVisible(true);
   ctx.Estimator = std::make_unique<TStimazioni>();
   ctx.StopRequested = false;
-  const bool cacheUsed = OpenHashCache();
+  std::future<OpenedCache> opening = StartOpeningHashCache();
   ctx.TotalBytes = 0;
   ctx.FilesFound = 0;
 
@@ -170,6 +191,7 @@ void Run(bool& storeMade) {
   ctx.Listings.Clear();
   const std::vector<std::string> directories = WalkOrder();
   for (const std::string& directory : directories) ScanDirectory(directory, true);
+  const bool cacheUsed = FinishOpeningHashCache(opening);
 
   ctx.BytesProcessed = 0;
   ctx.RecoverableBytes = 0;
