@@ -4,8 +4,10 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 
 #include "scan/directory_walk.h"
+#include "scan/listing_ahead.h"
 #include "support/scan_fixture.h"
 
 namespace veldrano {
@@ -75,4 +77,71 @@ TEST_F(DirectoryWalk, ShowStatusDropsTextsWithin500msOfThePanelsLastOne) {
 }
 
 }  // namespace
+// A walk taking its listings from a helper listing ahead, as the scan's
+// walk does: whichever thread lists a directory, the walk gets every
+// directory's own entries, once, in either order, with a budget so small
+// that the helper keeps waiting for the walk, and past listings it is told
+// the walk holds already.
+TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
+  for (int a = 0; a < 4; ++a) {
+    for (int b = 0; b < 5; ++b) {
+      for (int c = 0; c < 3; ++c) File("d" + std::to_string(a) + "/e" + std::to_string(b) + "/f" + std::to_string(c), "x");
+      File("d" + std::to_string(a) + "/e" + std::to_string(b) + "/g/h/file", "y");
+    }
+  }
+  using Names = std::vector<std::string>;
+  using platform::DirectoryReader;
+  const auto namesOf = [](const DirectoryReader::Listing& listing) {
+    Names names;
+    for (const auto& entry : listing.Entries) names.push_back(entry.Name);
+    return names;
+  };
+  // path -> names: a plain walk, and the known listings (every other
+  // directory's) a processing pass would hold.
+  std::map<std::string, Names> expected;
+  std::map<ListingAhead::Key, std::vector<platform::DirectoryEntry>> known;
+  const std::function<void(DirectoryReader&, const std::string&, int)> plain = [&](DirectoryReader& reader,
+                                                                                 const std::string& path, int n) {
+    const DirectoryReader::Listing listing = reader.ReadAll();
+    expected[path] = namesOf(listing);
+    if (n % 2 == 0) known[{reader.Device(), reader.Inode()}] = listing.Subdirectories();
+    for (const auto& entry : listing.Subdirectories()) {
+      DirectoryReader sub(reader, entry);
+      plain(sub, path + entry.Name + "/", ++n);
+    }
+  };
+  DirectoryReader top(tree + "/");
+  plain(top, tree + "/", 0);
+  const auto goesInto = [](const DirectoryReader&, const std::string&, const platform::DirectoryEntry& entry, bool) {
+    return entry.Name != "g";  // as a filter would leave it out
+  };
+  for (const auto order : {ListingAhead::Order::Backwards, ListingAhead::Order::Forwards}) {
+    for (const std::size_t budget : {ListingAhead::DefaultByteBudget, std::size_t{1}}) {
+      for (const bool withKnown : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << static_cast<int>(order) << " " << budget << " " << withKnown);
+        std::map<std::string, Names> seen;
+        DirectoryReader root(tree + "/");
+        ListingAhead ahead(root, tree + "/", false, goesInto, order,
+                           withKnown ? known : std::map<ListingAhead::Key, std::vector<platform::DirectoryEntry>>{},
+                           budget);
+        const std::function<void(DirectoryReader&, const std::string&)> walk = [&](DirectoryReader& reader,
+                                                                                  const std::string& path) {
+          std::optional<DirectoryReader::Listing> listing = ahead.Take(reader);
+          if (!listing) {
+            listing = reader.ReadAll();
+            ahead.Listed(reader, *listing);
+          }
+          EXPECT_TRUE(seen.emplace(path, namesOf(*listing)).second) << path;
+          for (const auto& entry : listing->Subdirectories()) {
+            DirectoryReader sub(reader, entry);
+            walk(sub, path + entry.Name + "/");
+          }
+        };
+        walk(root, tree + "/");
+        EXPECT_EQ(seen, expected);
+      }
+    }
+  }
+}
+
 }  // namespace veldrano

@@ -71,6 +71,14 @@ bool DirectoryReader::IsTopOfFileSystem() const {
   return parent.st_dev != device_ || parent.st_ino == inode_;
 }
 
+std::vector<DirectoryEntry> DirectoryReader::Listing::Subdirectories() const {
+  std::vector<DirectoryEntry> below;
+  for (const DirectoryEntry& entry : Entries) {
+    if (entry.Kind == DirectoryEntry::Type::Directory) below.push_back(entry);
+  }
+  return below;
+}
+
 DirectoryReader::Listing DirectoryReader::ReadAll() {
   Listing listing;
   std::vector<DirectoryEntry>& entries = listing.Entries;

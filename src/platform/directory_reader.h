@@ -66,6 +66,7 @@ class DirectoryReader {
   struct Listing {
     std::vector<DirectoryEntry> Entries;
     int StepError = 0;  // 0 when the listing ended normally
+    std::vector<DirectoryEntry> Subdirectories() const;
   };
   Listing ReadAll();
 

@@ -11,6 +11,7 @@
 #include "report/activity_log.h"
 #include "report/formatting.h"
 #include "report/round_half_even.h"
+#include "scan/listing_ahead.h"
 #include "scan/path_helpers.h"
 #include "scan/scan_context.h"
 #include "scan/size_store.h"
@@ -95,6 +96,35 @@ bool LeftOutByFilters(const FilterMatcher& filters, const DirectoryReader& reade
   return false;
 }
 
+// Why the walk passes over a subdirectory, if it does.
+enum class PassOver { No, OwnWorkDir, Trash, Filtered, Reference };
+
+// Whether, and why, the walk passes over the subdirectory entry of the
+// directory reader lists (at path), which is the top of its file system or
+// not; leftOut: the filters leave it out. Also asked on the thread listing
+// ahead of the walk.
+PassOver PassesOver(const DirectoryReader& reader, const std::string& path, const DirectoryEntry& entry,
+                    bool topOfFileSystem, bool leftOut) {
+  // The work directories of this program (the run's own store among them)
+  // are never entered. They are the directories of the work-directory form
+  // directly inside the temporary directory, which is recognised by its
+  // identity, whatever name the walk reaches it under. Everything else in
+  // the temporary directory is walked like any other place.
+  if (Is(ScanContext.TempDir, reader.Device(), reader.Inode()) && IsOurWorkDir(reader.Descriptor(), entry.Name)) {
+    return PassOver::OwnWorkDir;
+  }
+  if (IsTrash(entry, topOfFileSystem)) return PassOver::Trash;
+  // Not even opened: an excluded folder the user cannot read gives no
+  // error.
+  if (leftOut) return PassOver::Filtered;
+  // A reference folder is walked first, as a tree of its own: not again.
+  const std::string subPath = path + entry.Name + "/";
+  if (std::ranges::find(ScanContext.ReferenceFolders, subPath) != ScanContext.ReferenceFolders.end()) {
+    return PassOver::Reference;
+  }
+  return PassOver::No;
+}
+
 void CountFile(const std::string& full) {
   ScanContext.FilesPending += 1;
   ScanContext.FilesFound += 1;
@@ -143,23 +173,22 @@ void ShowStatus(int slot, std::string_view text) {
 
 namespace {
 
-void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore);
+void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore,
+          ListingAhead* ahead);
 
 // Walks the subdirectory entry of the directory reader lists (at path),
 // opened inside it, and only while it is still the directory listed; false
 // when it could not be walked.
 bool WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const std::string& path, bool countingPass,
-              bool metBefore) {
+              bool metBefore, ListingAhead* ahead) {
   const std::string subPath = path + entry.Name + "/";
-  // A reference folder is walked first, as a tree of its own: not again.
-  if (std::ranges::find(ScanContext.ReferenceFolders, subPath) != ScanContext.ReferenceFolders.end()) return true;
   DirectoryReader sub(reader, entry);
   const FilterMatcher* const filters = ScanContext.ActiveFilters.get();
   if (sub.IsOpen() && filters != nullptr && filters->OneFileSystem() && sub.Device() != reader.Device()) {
     // Mounted since it was listed (an automount point mounts when opened).
     if (!countingPass) ScanContext.FoldersFilteredOut += 1;
   } else if (sub.IsOpen()) {
-    Walk(sub, subPath, sub.Device() != reader.Device(), countingPass, metBefore);
+    Walk(sub, subPath, sub.Device() != reader.Device(), countingPass, metBefore, ahead);
   } else if (countingPass) {
     // Reported by the processing pass, if it is still so.
   } else if (sub.Replaced()) {
@@ -174,21 +203,25 @@ bool WalkInto(const DirectoryReader& reader, const DirectoryEntry& entry, const 
 
 // The walk of the open directory reader, at path (ending in "/"), which is
 // the top of its file system or not; metBefore: the directory, or one above
-// it, was walked before in this pass. Every subdirectory and file is opened
-// inside it, as its listing showed it.
-void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore) {
+// it, was walked before in this pass; ahead: the listings made ahead of the
+// walk, if any. Every subdirectory and file is opened inside it, as its
+// listing showed it.
+void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem, bool countingPass, bool metBefore,
+          ListingAhead* ahead) {
   // The processing pass walks what the counting pass listed, where it kept
-  // it: the same entries, as the counts were made of them.
-  std::optional<DirectoryReader::Listing> counted;
-  if (!countingPass) counted = ScanContext.Listings.Take(reader.Device(), reader.Inode());
-  const DirectoryReader::Listing listing = counted ? std::move(*counted) : reader.ReadAll();
+  // it: the same entries, as the counts were made of them. Else the
+  // directory was listed ahead, or is listed now.
+  std::optional<DirectoryReader::Listing> found;
+  if (!countingPass) found = ScanContext.Listings.Take(reader.Device(), reader.Inode());
+  if (!found && ahead != nullptr) {
+    found = ahead->Take(reader);
+    if (!found) {
+      found = reader.ReadAll();
+      ahead->Listed(reader, *found);
+    }
+  }
+  const DirectoryReader::Listing listing = found ? std::move(*found) : reader.ReadAll();
   const std::vector<DirectoryEntry>& entries = listing.Entries;
-  // The work directories of this program (the run's own store among them)
-  // are never entered. They are the directories of the work-directory form
-  // directly inside the temporary directory, which is recognised by its
-  // identity, whatever name the walk reaches it under. Everything else in
-  // the temporary directory is walked like any other place.
-  const bool inTemp = Is(ScanContext.TempDir, reader.Device(), reader.Inode());
   if (!countingPass && !metBefore) metBefore = !RunStore().MeetFile(reader.Device(), reader.Inode());
   // What the filters leave out of this listing, decided once per entry;
   // empty when nothing is filtered.
@@ -236,18 +269,19 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
     }
     ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {
-      if (inTemp && IsOurWorkDir(reader.Descriptor(), entry.Name)) continue;
-      if (IsTrash(entry, topOfFileSystem)) {
-        if (!countingPass) ScanContext.TrashFoldersLeftOut += 1;
-        continue;
+      switch (PassesOver(reader, path, entry, topOfFileSystem, !kept(index))) {
+        case PassOver::No:
+          if (!WalkInto(reader, entry, path, countingPass, metBefore, ahead)) tally.Whole = false;
+          break;
+        case PassOver::Trash:
+          if (!countingPass) ScanContext.TrashFoldersLeftOut += 1;
+          break;
+        case PassOver::Filtered:
+          if (!countingPass) ScanContext.FoldersFilteredOut += 1;
+          break;
+        case PassOver::OwnWorkDir:
+        case PassOver::Reference: break;
       }
-      // Not even opened: an excluded folder the user cannot read gives no
-      // error.
-      if (!kept(index)) {
-        if (!countingPass) ScanContext.FoldersFilteredOut += 1;
-        continue;
-      }
-      if (!WalkInto(reader, entry, path, countingPass, metBefore)) tally.Whole = false;
     } else if (entry.Kind == DirectoryEntry::Type::File) {
       if (!kept(index)) {
         if (!countingPass) {
@@ -283,6 +317,15 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   if (countingPass) ScanContext.Listings.Keep(reader.Device(), reader.Inode(), listing);
 }
 
+// Whether the walk goes into the subdirectory entry of the directory
+// reader lists (at path): asked on the thread listing ahead of the walk.
+bool GoesInto(const DirectoryReader& reader, const std::string& path, const DirectoryEntry& entry,
+              bool topOfFileSystem) {
+  const FilterMatcher* const filters = ScanContext.ActiveFilters.get();
+  const bool leftOut = filters != nullptr && LeftOutByFilters(*filters, reader, path, entry);
+  return PassesOver(reader, path, entry, topOfFileSystem, leftOut) == PassOver::No;
+}
+
 }  // namespace
 
 void PrepareWalks() {
@@ -311,7 +354,18 @@ void ScanDirectory(const std::string& listed, bool countingPass) {
   }
   // Files of this tree that are read later are opened below it again.
   if (!countingPass) RunStore().AddTreeRoot(path, reader.Folder());
-  Walk(reader, path, reader.IsTopOfFileSystem(), countingPass, false);
+  const bool top = reader.IsTopOfFileSystem();
+  // Listed ahead, beside the walk: in the counting pass from the end of the
+  // tree backwards, until the two meet; in the processing pass in the
+  // walk's order, only when the counting pass could not keep every listing,
+  // and then the rest.
+  std::optional<ListingAhead> ahead;
+  if (countingPass) {
+    ahead.emplace(reader, path, top, GoesInto, ListingAhead::Order::Backwards);
+  } else if (!ScanContext.Listings.Complete()) {
+    ahead.emplace(reader, path, top, GoesInto, ListingAhead::Order::Forwards, ScanContext.Listings.Subdirectories());
+  }
+  Walk(reader, path, top, countingPass, false, ahead ? &*ahead : nullptr);
 }
 
 }  // namespace veldrano

@@ -13,7 +13,10 @@ std::size_t ListingMemo::BytesOf(const platform::DirectoryReader::Listing& listi
 
 void ListingMemo::Keep(dev_t device, ino_t inode, platform::DirectoryReader::Listing listing) {
   const std::size_t bytes = BytesOf(listing);
-  if (bytes_ + bytes > budget_) return;
+  if (bytes_ + bytes > budget_) {
+    complete_ = false;
+    return;
+  }
   if (kept_.try_emplace({device, inode}, std::move(listing)).second) bytes_ += bytes;
 }
 
@@ -29,6 +32,13 @@ std::optional<platform::DirectoryReader::Listing> ListingMemo::Take(dev_t device
 void ListingMemo::Clear() {
   kept_.clear();
   bytes_ = 0;
+  complete_ = true;
+}
+
+std::map<std::pair<dev_t, ino_t>, std::vector<platform::DirectoryEntry>> ListingMemo::Subdirectories() const {
+  std::map<std::pair<dev_t, ino_t>, std::vector<platform::DirectoryEntry>> below;
+  for (const auto& [key, listing] : kept_) below.emplace(key, listing.Subdirectories());
+  return below;
 }
 
 }  // namespace veldrano

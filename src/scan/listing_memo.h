@@ -5,6 +5,7 @@
 #include <map>
 #include <optional>
 #include <utility>
+#include <vector>
 
 #include "platform/directory_reader.h"
 
@@ -27,12 +28,19 @@ class ListingMemo {
   void Keep(dev_t device, ino_t inode, platform::DirectoryReader::Listing listing);
   std::optional<platform::DirectoryReader::Listing> Take(dev_t device, ino_t inode);
   void Clear();
+  // Whether every listing offered since Clear was kept.
+  bool Complete() const { return complete_; }
+  // The subdirectories of each directory whose listing is kept.
+  std::map<std::pair<dev_t, ino_t>, std::vector<platform::DirectoryEntry>> Subdirectories() const;
+
+  // What a listing holds in memory, roughly.
+  static std::size_t BytesOf(const platform::DirectoryReader::Listing& listing);
 
  private:
-  static std::size_t BytesOf(const platform::DirectoryReader::Listing& listing);
 
   std::size_t budget_ = DefaultByteBudget;
   std::size_t bytes_ = 0;
+  bool complete_ = true;
   std::map<std::pair<dev_t, ino_t>, platform::DirectoryReader::Listing> kept_;
 };
 
