@@ -239,17 +239,20 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   // from the files in between.
   constexpr std::size_t ReadAheadFiles = 32;
   constexpr std::size_t SecondChanceFiles = 4;
+  // A file the first announcement settled (nothing to read, or its hashes
+  // are in the cache) is not announced again.
   std::size_t hinted = 0;
-  const auto hint = [&](const DirectoryEntry& file) {
-    if (file.Size == 0) return;  // nothing to read
-    RunStore().HintRead(path, reader.Folder(), file.Name, static_cast<std::int64_t>(file.Size),
-                        static_cast<std::uint64_t>(file.Device), static_cast<std::uint64_t>(file.Inode));
+  std::vector<char> settled(countingPass ? 0 : entries.size());
+  const auto hint = [&](std::size_t index) {
+    const DirectoryEntry& file = entries[index];
+    if (file.Kind != DirectoryEntry::Type::File || !kept(index) || settled[index] != 0) return;
+    settled[index] = file.Size == 0 ||  // nothing to read
+                     !RunStore().HintRead(path, reader.Folder(), file.Name, static_cast<std::int64_t>(file.Size),
+                                          static_cast<std::uint64_t>(file.Device),
+                                          static_cast<std::uint64_t>(file.Inode));
   };
   const auto hintUpTo = [&](std::size_t last) {
-    for (; hinted < entries.size() && hinted <= last; ++hinted) {
-      const DirectoryEntry& ahead = entries[hinted];
-      if (ahead.Kind == DirectoryEntry::Type::File && kept(hinted)) hint(ahead);
-    }
+    for (; hinted < entries.size() && hinted <= last; ++hinted) hint(hinted);
   };
 
   // A listing begins with "." and ".."; like every entry, each lets the
@@ -264,8 +267,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
     if (ScanContext.StopRequested) return;
     if (!countingPass) {
       hintUpTo(index + ReadAheadFiles);
-      const std::size_t near = index + SecondChanceFiles;
-      if (near < entries.size() && entries[near].Kind == DirectoryEntry::Type::File && kept(near)) hint(entries[near]);
+      if (const std::size_t near = index + SecondChanceFiles; near < entries.size()) hint(near);
     }
     ProcessMessages();
     if (entry.Kind == DirectoryEntry::Type::Directory) {

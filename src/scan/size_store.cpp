@@ -370,15 +370,15 @@ platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
   return platform::AnchoredPath{std::move(folder), path.substr(found->Path.size())};
 }
 
-void SizeStore::HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
+bool SizeStore::HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
                          const std::string& name, std::int64_t size, std::uint64_t device, std::uint64_t inode) {
-  if (size <= 0) return;
+  if (size <= 0) return false;
   // Files whose hashes earlier runs kept are likely not read at all (asked
   // first: it costs no lookup in the store).
   HashCache* const cache = ScanContext.Cache.get();
-  if (cache != nullptr && cache->Knows(device, inode)) return;
+  if (cache != nullptr && cache->Knows(device, inode)) return false;
   const Head head = FindHead(size);
-  if (head.Kind == Head::Kind::None) return;  // the first of its size is not read
+  if (head.Kind == Head::Kind::None) return true;  // the first of its size is not read
   const std::string path = folderPath + name;
   const platform::AnchoredPath where{folder, name};
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
@@ -388,13 +388,14 @@ void SizeStore::HintRead(const std::string& folderPath, const std::shared_ptr<co
   const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
   if (firstToRead) hashAhead_->Hint(head.First.Path, first, size);
   hashAhead_->Hint(path, where, size);
-  if (!ReadsWait()) return;
+  if (!ReadsWait()) return true;
   if (!readAhead_) readAhead_ = std::make_unique<platform::ReadAhead>();
   // Only the parts: most files of a size differ there.
   const std::uint64_t parts = StepsFor(size).size() > 2 ? PartBytes : 0;
   const auto bytes = parts > 0 ? static_cast<std::uint64_t>(size) : std::min<std::uint64_t>(size, PartBytes);
   if (firstToRead) readAhead_->Hint(first, bytes, head.First.State.Inode, parts);
   readAhead_->Hint(where, bytes, inode, parts);
+  return true;
 }
 
 void SizeStore::HintWhole(const std::string& path, std::int64_t size) {

@@ -91,8 +91,9 @@ class SizeStore {
   // in the background, with the entry's first file when that is still to be
   // read; while reads have to wait for the disk, both are also asked from
   // the disk at once. Nothing is read ahead of a file (device, inode) whose
-  // hashes the cache of earlier runs holds.
-  void HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
+  // hashes the cache of earlier runs holds. False when announcing the file
+  // again could change nothing.
+  bool HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
                 const std::string& name, std::int64_t size, std::uint64_t device = 0, std::uint64_t inode = 0);
   // The file at path will be read whole next, while the scan reads another:
   // the worker hashing ahead takes it up at once.
