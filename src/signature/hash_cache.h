@@ -39,7 +39,11 @@ class HashCache {
   static constexpr std::int64_t MaxEntries = 1000000;
   // A batch is written once it holds this many files, or is
   // BatchMilliseconds old: a run killed loses at most that much of its work.
-  static constexpr int DefaultBatchFiles = 4096;
+  // Each batch is one transaction, which writes every page it touched (its
+  // files' keys fall all over the table): fewer, larger batches write
+  // fewer pages in all, while the last one, written as the cache closes,
+  // stays short (measured best at 16 384 of 4 096 to 65 536).
+  static constexpr int DefaultBatchFiles = 16384;
   static constexpr std::int64_t BatchMilliseconds = 2000;
   static constexpr int ForgetAfterDays = 90;
   // "1 000 000 files, forgotten after 90 days unused": for the user.
