@@ -128,7 +128,7 @@ PassOver PassesOver(const DirectoryReader& reader, const std::string& path, cons
 void CountFile(const std::string& full) {
   ScanContext.FilesPending += 1;
   ScanContext.FilesFound += 1;
-  ScanContext.LastOperation = "Checking Size of file " + full;
+  ScanContext.LastOperation.assign("Checking Size of file ").append(full);
   ScanContext.TotalBytes += ScanContext.CurrentFileSize;
   ShowStatusWhenDue(1, [] { return FormatCount(' ', static_cast<long double>(ScanContext.FilesFound)); });
 }
@@ -136,7 +136,7 @@ void CountFile(const std::string& full) {
 void HandOnFile(const std::string& full, const FileIdentity& listed) {
   TScanContext& ctx = ScanContext;
   ctx.FilesPending -= 1;
-  ctx.LastOperation = "Creating MD5 signature of file " + full;
+  ctx.LastOperation.assign("Creating MD5 signature of file ").append(full);
   ctx.BytesProcessed += ctx.CurrentFileSize;
   std::int64_t percent = 0;
   if (ctx.TotalBytes > 0) {
@@ -231,7 +231,10 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
     for (const DirectoryEntry& entry : entries) leftOut.push_back(LeftOutByFilters(*filters, reader, path, entry));
   }
   const auto kept = [&leftOut](std::size_t index) { return leftOut.empty() || leftOut[index] == 0; };
-  std::string lastFile;
+  // The path of the file at hand, built in one buffer (a scan makes one
+  // per file), and the last file handed on.
+  std::string full;
+  const DirectoryEntry* lastFile = nullptr;
   FolderTally tally{path};
   // The files a little further on are hashed ahead while this one is
   // processed: announced once they come within ReadAheadFiles, and again
@@ -246,10 +249,10 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   const auto hint = [&](std::size_t index) {
     const DirectoryEntry& file = entries[index];
     if (file.Kind != DirectoryEntry::Type::File || !kept(index) || settled[index] != 0) return;
-    settled[index] = file.Size == 0 ||  // nothing to read
-                     !RunStore().HintRead(path, reader.Folder(), file.Name, static_cast<std::int64_t>(file.Size),
-                                          static_cast<std::uint64_t>(file.Device),
-                                          static_cast<std::uint64_t>(file.Inode));
+    settled[index] =
+        file.Size == 0 ||  // nothing to read
+        !RunStore().HintRead(path, reader.Folder(), file.Name, static_cast<std::int64_t>(file.Size),
+                             static_cast<std::uint64_t>(file.Device), static_cast<std::uint64_t>(file.Inode));
   };
   const auto hintUpTo = [&](std::size_t last) {
     for (; hinted < entries.size() && hinted <= last; ++hinted) hint(hinted);
@@ -292,8 +295,8 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
         }
         continue;
       }
-      const std::string full = path + entry.Name;
-      lastFile = full;
+      full.assign(path).append(entry.Name);
+      lastFile = &entry;
       ShowStatus(3, full);
       ScanContext.CurrentFileSize = static_cast<std::int64_t>(entry.Size);
       if (countingPass) {
@@ -309,7 +312,8 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   }
   // Every entry was visited: the listing went as far as it could.
   if (listing.StepError != 0 && !countingPass) {
-    AddLogEntry(LogError, "Error while scanning...", lastFile, SystemErrorText(listing.StepError));
+    AddLogEntry(LogError, "Error while scanning...", lastFile != nullptr ? path + lastFile->Name : std::string(),
+                SystemErrorText(listing.StepError));
   }
   // Only a folder walked to its end: a stopped one may hold more files than
   // were handed on; so may one whose listing broke off, or with a folder in

@@ -711,7 +711,7 @@ bool MatchFromCache(SizeStore& store, const std::string& path, std::int64_t size
 
 void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity& listed) {
   TScanContext& ctx = ScanContext;
-  ctx.LastOperation = "Processing file " + path;
+  ctx.LastOperation.assign("Processing file ").append(path);  // in its own buffer: once per file
   ProcessMessages();
 
   // Opened here, unless the worker hashing ahead has read its parts already:
