@@ -85,7 +85,8 @@ TEST_F(DirectoryWalk, ShowStatusDropsTextsWithin500msOfThePanelsLastOne) {
 TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
   for (int a = 0; a < 4; ++a) {
     for (int b = 0; b < 5; ++b) {
-      for (int c = 0; c < 3; ++c) File("d" + std::to_string(a) + "/e" + std::to_string(b) + "/f" + std::to_string(c), "x");
+      for (int c = 0; c < 3; ++c)
+        File("d" + std::to_string(a) + "/e" + std::to_string(b) + "/f" + std::to_string(c), "x");
       File("d" + std::to_string(a) + "/e" + std::to_string(b) + "/g/h/file", "y");
     }
   }
@@ -101,7 +102,7 @@ TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
   std::map<std::string, Names> expected;
   std::map<ListingAhead::Key, std::vector<platform::DirectoryEntry>> known;
   const std::function<void(DirectoryReader&, const std::string&, int)> plain = [&](DirectoryReader& reader,
-                                                                                 const std::string& path, int n) {
+                                                                                   const std::string& path, int n) {
     const DirectoryReader::Listing listing = reader.ReadAll();
     expected[path] = namesOf(listing);
     if (n % 2 == 0) known[{reader.Device(), reader.Inode()}] = listing.Subdirectories();
@@ -125,7 +126,7 @@ TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
                            withKnown ? known : std::map<ListingAhead::Key, std::vector<platform::DirectoryEntry>>{},
                            budget);
         const std::function<void(DirectoryReader&, const std::string&)> walk = [&](DirectoryReader& reader,
-                                                                                  const std::string& path) {
+                                                                                   const std::string& path) {
           std::optional<DirectoryReader::Listing> listing = ahead.Take(reader);
           if (!listing) {
             listing = reader.ReadAll();

@@ -13,8 +13,7 @@ ListingAhead::ListingAhead(const DirectoryReader& root, std::string path, bool t
     : goesInto_(std::move(goesInto)), order_(order), known_(std::move(known)), budget_(byteBudget) {
   // Its own descriptor of the root: a directory's reading position is
   // shared by whoever reads through one descriptor.
-  helper_ = std::thread([this, path = std::move(path), topOfFileSystem, device = root.Device(),
-                         inode = root.Inode()] {
+  helper_ = std::thread([this, path = std::move(path), topOfFileSystem, device = root.Device(), inode = root.Inode()] {
     try {
       DirectoryReader own(path);
       if (own.IsOpen() && own.Device() == device && own.Inode() == inode) Visit(own, path, topOfFileSystem);
@@ -65,8 +64,7 @@ void ListingAhead::Listed(const DirectoryReader& reader, const Listing& listing)
   changed_.notify_all();
 }
 
-std::optional<std::vector<ListingAhead::Entry>> ListingAhead::SubdirectoriesOf(DirectoryReader& reader,
-                                                                              bool& walks) {
+std::optional<std::vector<ListingAhead::Entry>> ListingAhead::SubdirectoriesOf(DirectoryReader& reader, bool& walks) {
   const Key key{reader.Device(), reader.Inode()};
   if (const auto known = known_.find(key); known != known_.end()) {
     std::vector<Entry> below = std::move(known->second);

@@ -48,8 +48,7 @@ class ListingAhead {
   // Starts at root (at path, ending in "/"), the top of its file system or
   // not.
   ListingAhead(const platform::DirectoryReader& root, std::string path, bool topOfFileSystem, GoesInto goesInto,
-               Order order, std::map<Key, std::vector<Entry>> known = {},
-               std::size_t byteBudget = DefaultByteBudget);
+               Order order, std::map<Key, std::vector<Entry>> known = {}, std::size_t byteBudget = DefaultByteBudget);
   ListingAhead(const ListingAhead&) = delete;
   ListingAhead& operator=(const ListingAhead&) = delete;
   // Stops the helper (a listing under way is finished first).

@@ -37,7 +37,6 @@ class ListingMemo {
   static std::size_t BytesOf(const platform::DirectoryReader::Listing& listing);
 
  private:
-
   std::size_t budget_ = DefaultByteBudget;
   std::size_t bytes_ = 0;
   bool complete_ = true;
