@@ -270,13 +270,18 @@ bool HashCache::Forget(const std::string& folder, std::string& why) {
 
 bool HashCache::Prepare(std::string& why) {
   sqlite3_busy_timeout(db_, 5000);
+  // The log (write-ahead) is written back into the file by the thread
+  // writing, once it holds 40 MiB, and not when the cache closes: the next
+  // run reads through the log as it is, and the scan's close waits only for
+  // the last batch. Written back every 4 MiB, the pages most batches touch
+  // were written twice, and the close wrote back the rest (small, first
+  // run: 0.95 -> 0.92 s; million: 10-11 -> 9.4 s). The log stays bounded by
+  // that size and a batch.
+  sqlite3_db_config(db_, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
   const bool ready =
       Exec(db_, "PRAGMA journal_mode=WAL") && Exec(db_, "PRAGMA synchronous=NORMAL") &&
-      // Room for the pages a run touches (entries arrive in no order). The
-      // log is written back into the file every 4 MiB, by the thread writing
-      // (not every 64 MiB, as when the scan wrote): what is left for the
-      // scan to write back when it closes the cache stays small.
-      Exec(db_, "PRAGMA cache_size=-32768") && Exec(db_, "PRAGMA wal_autocheckpoint=1000") &&
+      // Room for the pages a run touches (entries arrive in no order).
+      Exec(db_, "PRAGMA cache_size=-32768") && Exec(db_, "PRAGMA wal_autocheckpoint=10000") &&
       Exec(db_,
            "CREATE TABLE IF NOT EXISTS hashes(device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
            " modified INTEGER NOT NULL, changed INTEGER NOT NULL, prefix BLOB, suffix BLOB, full BLOB,"
