@@ -148,7 +148,19 @@ std::size_t HashCache::SlotOf(std::uint64_t device, std::uint64_t inode) const {
   }
 }
 
-bool HashCache::MayHold(std::uint64_t device, std::uint64_t inode) const { return SlotOf(device, inode) != NoSlot; }
+// The columns of a whole row, in the order ReadRow takes them.
+constexpr const char* RowColumns = "device, inode, size, modified, changed, prefix, suffix, full, seen";
+
+HashCache::Row HashCache::ReadRow(sqlite3_stmt* statement) {
+  return Row{static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0)),
+             static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1)),
+             sqlite3_column_int64(statement, 2),
+             sqlite3_column_int64(statement, 3),
+             sqlite3_column_int64(statement, 4),
+             FileHashes{HashColumn(statement, 5), HashColumn(statement, 6), HashColumn(statement, 7)},
+             false,
+             sqlite3_column_int64(statement, 8)};
+}
 
 bool HashCache::LoadKeys() {
   // A small cache is read whole, rows and all: its lookups then cost no
@@ -165,23 +177,15 @@ bool HashCache::LoadKeys() {
     Finalize(statement);
   }
   const bool whole = pages * pageBytes / BytesPerRowAtLeast <= rowsInMemory_;
-  bool read = sqlite3_prepare_v2(db_,
-                                 whole ? "SELECT device, inode, size, modified, changed, prefix, suffix, full, seen"
-                                         " FROM hashes"
-                                       : "SELECT device, inode FROM hashes",
-                                 -1, &statement, nullptr) == SQLITE_OK;
+  const std::string select = std::string("SELECT ") + (whole ? RowColumns : "device, inode") + " FROM hashes";
+  bool read = sqlite3_prepare_v2(db_, select.c_str(), -1, &statement, nullptr) == SQLITE_OK;
   int step = SQLITE_DONE;
   std::vector<std::uint64_t> keys;
   while (read && (step = sqlite3_step(statement)) == SQLITE_ROW) {
     const auto device = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0));
     const auto inode = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1));
     keys.push_back(KeyOf(device, inode) | 1);
-    if (whole) {
-      heldRows_.push_back(Row{device, inode, sqlite3_column_int64(statement, 2), sqlite3_column_int64(statement, 3),
-                              sqlite3_column_int64(statement, 4),
-                              FileHashes{HashColumn(statement, 5), HashColumn(statement, 6), HashColumn(statement, 7)},
-                              false, sqlite3_column_int64(statement, 8)});
-    }
+    if (whole) heldRows_.push_back(ReadRow(statement));
   }
   Finalize(statement);
   heldCount_ = static_cast<std::int64_t>(keys.size());
@@ -286,10 +290,9 @@ bool HashCache::Prepare(std::string& why) {
            "CREATE TABLE IF NOT EXISTS hashes(device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
            " modified INTEGER NOT NULL, changed INTEGER NOT NULL, prefix BLOB, suffix BLOB, full BLOB,"
            " seen INTEGER NOT NULL, PRIMARY KEY(device, inode)) WITHOUT ROWID") &&
-      sqlite3_prepare_v3(db_,
-                         "SELECT size, modified, changed, prefix, suffix, full, seen FROM hashes"
-                         " WHERE device = ?1 AND inode = ?2",
-                         -1, SQLITE_PREPARE_PERSISTENT, &find_, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v3(
+          db_, (std::string("SELECT ") + RowColumns + " FROM hashes WHERE device = ?1 AND inode = ?2").c_str(), -1,
+          SQLITE_PREPARE_PERSISTENT, &find_, nullptr) == SQLITE_OK &&
       sqlite3_prepare_v3(db_, "INSERT OR REPLACE INTO hashes VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)", -1,
                          SQLITE_PREPARE_PERSISTENT, &put_, nullptr) == SQLITE_OK &&
       sqlite3_prepare_v3(db_, "UPDATE hashes SET seen = ?3 WHERE device = ?1 AND inode = ?2", -1,
@@ -353,37 +356,32 @@ std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t in
                                           std::int64_t modifiedNs, std::int64_t changedNs) {
   const std::size_t slot = SlotOf(device, inode);
   if (slot == NoSlot) return std::nullopt;  // surely not held
-  std::optional<FileHashes> found;
-  std::int64_t seen = today_;
+  Row asked;
+  const Row* row = nullptr;
   if (!heldRows_.empty()) {
-    // The keys' table names two files alike only by a rare chance: then
-    // the one it does not hold is read again.
-    const Row& row = heldRows_[rowOf_[slot]];
-    if (row.Device == device && row.Inode == inode && row.Size == size && row.ModifiedNs == modifiedNs &&
-        row.ChangedNs == changedNs) {
-      found = row.Hashes;
-      seen = row.Seen;
-    }
+    row = &heldRows_[rowOf_[slot]];
   } else {
     const std::lock_guard lock(dbMutex_);
     sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
     sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));
-    if (sqlite3_step(find_) == SQLITE_ROW && sqlite3_column_int64(find_, 0) == size &&
-        sqlite3_column_int64(find_, 1) == modifiedNs && sqlite3_column_int64(find_, 2) == changedNs) {
-      found.emplace();
-      found->Prefix = HashColumn(find_, 3);
-      found->Suffix = HashColumn(find_, 4);
-      found->Full = HashColumn(find_, 5);
-      seen = sqlite3_column_int64(find_, 6);
+    if (sqlite3_step(find_) == SQLITE_ROW) {
+      asked = ReadRow(find_);
+      row = &asked;
     }
     sqlite3_reset(find_);
   }
+  // The keys' table names two files alike only by a rare chance: then the
+  // one a held row is not of is read again.
+  if (row == nullptr || row->Device != device || row->Inode != inode || row->Size != size ||
+      row->ModifiedNs != modifiedNs || row->ChangedNs != changedNs) {
+    return std::nullopt;
+  }
   // Used today: kept the longer (written once a day at most).
-  if (found && seen < today_) Queue(Row{device, inode, size, modifiedNs, changedNs, {}, true});
-  return found;
+  if (row->Seen < today_) Queue(Row{device, inode, size, modifiedNs, changedNs, {}, true});
+  return row->Hashes;
 }
 
-bool HashCache::Knows(std::uint64_t device, std::uint64_t inode) const { return MayHold(device, inode); }
+bool HashCache::Knows(std::uint64_t device, std::uint64_t inode) const { return SlotOf(device, inode) != NoSlot; }
 
 void HashCache::Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
                     std::int64_t changedNs, const FileHashes& hashes) {

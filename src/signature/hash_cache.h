@@ -102,8 +102,6 @@ class HashCache {
   // The slot of the file's key in heldKeys_, or NoSlot.
   static constexpr std::size_t NoSlot = SIZE_MAX;
   std::size_t SlotOf(std::uint64_t device, std::uint64_t inode) const;
-  // False when the cache surely holds nothing for the file.
-  bool MayHold(std::uint64_t device, std::uint64_t inode) const;
   // A file's row: a write for the thread writing (its hashes, or only
   // that it was used today), or one read when the cache was opened.
   struct Row {
@@ -116,6 +114,8 @@ class HashCache {
     bool SeenOnly = false;  // a write of the day of use alone
     std::int64_t Seen = 0;  // read: the day it was last used
   };
+  // The row statement stands on (every column, as RowColumns lists them).
+  static Row ReadRow(sqlite3_stmt* statement);
   void Queue(Row row);
   // Hands the batch filled so far to the thread writing (started on the
   // first).
