@@ -100,7 +100,7 @@ TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
   // path -> names: a plain walk, and the known listings (every other
   // directory's) a processing pass would hold.
   std::map<std::string, Names> expected;
-  std::map<ListingAhead::Key, std::vector<platform::DirectoryEntry>> known;
+  ListingAhead::Known known;
   const std::function<void(DirectoryReader&, const std::string&, int)> plain = [&](DirectoryReader& reader,
                                                                                    const std::string& path, int n) {
     const DirectoryReader::Listing listing = reader.ReadAll();
@@ -122,9 +122,7 @@ TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
         SCOPED_TRACE(::testing::Message() << static_cast<int>(order) << " " << budget << " " << withKnown);
         std::map<std::string, Names> seen;
         DirectoryReader root(tree + "/");
-        ListingAhead ahead(root, tree + "/", false, goesInto, order,
-                           withKnown ? known : std::map<ListingAhead::Key, std::vector<platform::DirectoryEntry>>{},
-                           budget);
+        ListingAhead ahead(root, tree + "/", false, goesInto, order, withKnown ? known : ListingAhead::Known{}, budget);
         const std::function<void(DirectoryReader&, const std::string&)> walk = [&](DirectoryReader& reader,
                                                                                    const std::string& path) {
           std::optional<DirectoryReader::Listing> listing = ahead.Take(reader);

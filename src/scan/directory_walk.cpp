@@ -213,14 +213,10 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   // directory was listed ahead, or is listed now.
   std::optional<DirectoryReader::Listing> found;
   if (!countingPass) found = ScanContext.Listings.Take(reader.Device(), reader.Inode());
-  if (!found && ahead != nullptr) {
-    found = ahead->Take(reader);
-    if (!found) {
-      found = reader.ReadAll();
-      ahead->Listed(reader, *found);
-    }
-  }
+  if (!found && ahead != nullptr) found = ahead->Take(reader);
+  const bool listedHere = !found;
   const DirectoryReader::Listing listing = found ? std::move(*found) : reader.ReadAll();
+  if (listedHere && ahead != nullptr) ahead->Listed(reader, listing);
   const std::vector<DirectoryEntry>& entries = listing.Entries;
   if (!countingPass && !metBefore) metBefore = !RunStore().MeetFile(reader.Device(), reader.Inode());
   // What the filters leave out of this listing, decided once per entry;

@@ -9,7 +9,7 @@ namespace veldrano {
 using platform::DirectoryReader;
 
 ListingAhead::ListingAhead(const DirectoryReader& root, std::string path, bool topOfFileSystem, GoesInto goesInto,
-                           Order order, std::map<Key, std::vector<Entry>> known, std::size_t byteBudget)
+                           Order order, Known known, std::size_t byteBudget)
     : goesInto_(std::move(goesInto)), order_(order), known_(std::move(known)), budget_(byteBudget) {
   // Its own descriptor of the root: a directory's reading position is
   // shared by whoever reads through one descriptor.

@@ -34,6 +34,8 @@ class ListingAhead {
   using Listing = platform::DirectoryReader::Listing;
   using Entry = platform::DirectoryEntry;
   using Key = std::pair<dev_t, ino_t>;
+  // Directories whose listings the walk holds, with their subdirectories.
+  using Known = std::map<Key, std::vector<Entry>>;
   // Whether the walk goes into the subdirectory entry of the directory
   // reader lists, at path (ending in "/"), which is the top of its file
   // system or not. Asked on the helper's thread.
@@ -48,7 +50,7 @@ class ListingAhead {
   // Starts at root (at path, ending in "/"), the top of its file system or
   // not.
   ListingAhead(const platform::DirectoryReader& root, std::string path, bool topOfFileSystem, GoesInto goesInto,
-               Order order, std::map<Key, std::vector<Entry>> known = {}, std::size_t byteBudget = DefaultByteBudget);
+               Order order, Known known = {}, std::size_t byteBudget = DefaultByteBudget);
   ListingAhead(const ListingAhead&) = delete;
   ListingAhead& operator=(const ListingAhead&) = delete;
   // Stops the helper (a listing under way is finished first).
@@ -79,7 +81,7 @@ class ListingAhead {
 
   const GoesInto goesInto_;
   const Order order_;
-  std::map<Key, std::vector<Entry>> known_;
+  Known known_;
   const std::size_t budget_;
 
   std::mutex mutex_;

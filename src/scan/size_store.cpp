@@ -621,14 +621,19 @@ SizeStore& RunStore() {
 
 namespace {
 
+// Whether the system says the file at name in folder is there and could be
+// opened for reading, as an open would tell (errno set when not).
+bool AskedReadable(int folder, const std::string& name) {
+  return faccessat(folder, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+}
+
 // Whether the file at name in folder, of owner and mode as listed, could be
 // opened for reading, as an open would tell (errno set when not):
 // its owner's own file with the owner's read bit surely can (no access list
 // can take that from the owner); else the system is asked.
 bool CouldBeRead(int folder, const std::string& name, uid_t owner, mode_t mode) {
   static const uid_t self = geteuid();  // asked once: it is asked for every file
-  if (owner == self && (mode & S_IRUSR) != 0) return true;
-  return faccessat(folder, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+  return (owner == self && (mode & S_IRUSR) != 0) || AskedReadable(folder, name);
 }
 
 // What an open would tell of a file entered without one, told the same way:
@@ -656,7 +661,7 @@ bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t si
   if (listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
   if (store.HasEntry(size)) return false;
   // Whether it is still there and could be read, as an open would tell.
-  const bool readable = faccessat(listed.Folder, listed.Name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) == 0;
+  const bool readable = AskedReadable(listed.Folder, listed.Name);
   if (!AdmitUnopened(store, path, listed, readable, listed.Links)) return true;
   store.AddEntry(size,
                  StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}});
