@@ -26,7 +26,8 @@ ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnl
 }
 
 ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnlyFile& b,
-                                            const std::function<bool(std::uint64_t)>& afterBlock) {
+                                            const std::function<bool(std::uint64_t)>& afterBlock,
+                                            const std::function<void(const char*, std::size_t)>& sawOfB) {
   if (a.Size() != b.Size()) return Verdict::Different;
   first_.resize(blockBytes_);
   second_.resize(blockBytes_);
@@ -34,6 +35,7 @@ ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnl
     const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(blockBytes_, a.Size() - offset));
     if (!ReadFull(a, first_.data(), n, offset) || !ReadFull(b, second_.data(), n, offset)) return Verdict::Failed;
     if (std::memcmp(first_.data(), second_.data(), n) != 0) return Verdict::Different;
+    if (sawOfB) sawOfB(second_.data(), n);
     if (!afterBlock(offset + n)) return Verdict::Stopped;
   }
   // A file grown past its size, or written behind our reads, proves nothing.

@@ -21,8 +21,11 @@ class ByteComparer {
   // fails or a file changes while it is read. keepGoing is asked after each
   // block; false ends the comparison as Stopped.
   Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool()>& keepGoing = {});
-  // The same, with afterBlock(bytes compared so far) asked instead.
-  Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool(std::uint64_t)>& afterBlock);
+  // The same, with afterBlock(bytes compared so far) asked instead; each
+  // block of b, once found equal, is shown to sawOfB (when given), in order:
+  // what reading b whole would see, when the verdict is Equal.
+  Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool(std::uint64_t)>& afterBlock,
+                  const std::function<void(const char*, std::size_t)>& sawOfB = {});
 
  private:
   std::size_t blockBytes_;

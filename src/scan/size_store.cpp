@@ -386,7 +386,7 @@ bool SizeStore::HintRead(const std::string& folderPath, const std::shared_ptr<co
   const bool firstToRead = head.Kind == Head::Kind::Unsigned && !head.First.Hashes.Of(StepsFor(size).front()) &&
                            (cache == nullptr || !cache->Knows(head.First.State.Device, head.First.State.Inode));
   const platform::AnchoredPath first = firstToRead ? AnchorOf(head.First.Path) : platform::AnchoredPath{};
-  if (firstToRead) hashAhead_->Hint(head.First.Path, first, size);
+  if (firstToRead) hashAhead_->HintFirstOf(path, head.First.Path, first, size);
   hashAhead_->Hint(path, where, size);
   if (!ReadsWait()) return true;
   if (!readAhead_) readAhead_ = std::make_unique<platform::ReadAhead>();
@@ -398,10 +398,10 @@ bool SizeStore::HintRead(const std::string& folderPath, const std::shared_ptr<co
   return true;
 }
 
-void SizeStore::HintWhole(const std::string& path, std::int64_t size) {
-  if (InOrder()) return;  // two files read at once would make the disk seek between them
+bool SizeStore::HintWhole(const std::string& path, std::int64_t size) {
+  if (InOrder()) return false;  // two files read at once would make the disk seek between them
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
-  hashAhead_->Hint(path, AnchorOf(path), size, HashAhead::Depth::Whole, true);
+  return hashAhead_->HintWholeUnlessBusy(path, AnchorOf(path), size);
 }
 
 std::optional<HashAhead::Finished> SizeStore::TakeHashedAhead(const std::string& path) {
@@ -477,13 +477,15 @@ constexpr std::int64_t CompareFromBytes = std::int64_t{16} << 10;
 
 enum class Compared { Same, NotSo, Stopped, FirstUnreadable };
 
-// Gives me the MD5 of first when their bytes are equal, hashing only first
-// (the worker hashing ahead does it meanwhile, for a large file): Same. Not
-// done (NotSo) where reads wait for a rotating disk (the two files would
-// make it seek between them), for small files, for a file whose MD5 is
-// known already, and when the bytes differ or a file could not be read
-// whole or changed meanwhile: both are then hashed, as ever, which logs
-// why a file could not be.
+// Gives me the MD5 of first when their bytes are equal, hashing only first:
+// Same. Its MD5 is known, or taken from its blocks as they are compared,
+// or, for a large file, read by the worker hashing ahead meanwhile (when it
+// is not hashing another file whole, for a later match). Not done (NotSo)
+// where reads wait for a rotating disk (the two files would make it seek
+// between them), for small files, for a file whose MD5 is known already,
+// and when the bytes differ or a file could not be read whole or changed
+// meanwhile: both are then hashed, as ever, which logs why a file could
+// not be.
 Compared TakeSignatureOfSameBytes(SizeStore& store, Side& me, StoredSide& first, std::int64_t size) {
   if (size < CompareFromBytes || !store.MayCompareBytes() || me.Knows(size, HashStep::Full)) return Compared::NotSo;
   const bool firstKnown = first.Knows(size, HashStep::Full);
@@ -491,18 +493,30 @@ Compared TakeSignatureOfSameBytes(SizeStore& store, Side& me, StoredSide& first,
   if (mine == nullptr) return Compared::NotSo;
   const platform::ReadOnlyFile* const theirs = first.OpenForReading(store);
   if (theirs == nullptr) return Compared::FirstUnreadable;
-  if (!firstKnown && size >= SideBySideFromBytes) store.HintWhole(first.File.Path, size);
+  const bool hashHere =
+      !firstKnown && (size < SideBySideFromBytes || !store.HintWhole(first.File.Path, size));
+  TMD5Context context;
+  if (hashHere) MD5Init(context);
   // Shown as the hashing of this file would show it, block by block.
   const auto total = static_cast<std::uint64_t>(size);
   ShowHashProgress(0, total);
-  const auto verdict = store.Comparer().Compare(*mine, *theirs, [total](std::uint64_t done) {
-    if (done < total) ShowHashProgress(done, total);
-    return !WindowClosing();
-  });
+  const auto verdict = store.Comparer().Compare(
+      *mine, *theirs,
+      [total](std::uint64_t done) {
+        if (done < total) ShowHashProgress(done, total);
+        return !WindowClosing();
+      },
+      hashHere ? [&context](const char* data, std::size_t n) { MD5Update(context, data, static_cast<std::uint32_t>(n)); }
+               : std::function<void(const char*, std::size_t)>{});
   Display().SetFileProgress(0);
   if (verdict == platform::ByteComparer::Verdict::Stopped) return Compared::Stopped;
   if (verdict != platform::ByteComparer::Verdict::Equal) return Compared::NotSo;
-  if (!first.Hash(store, size, HashStep::Full)) return Compared::FirstUnreadable;
+  if (hashHere) {
+    first.File.Hashes.Full = MD5Final(context);
+    first.Read = true;
+  } else if (!first.Hash(store, size, HashStep::Full)) {
+    return Compared::FirstUnreadable;
+  }
   me.File.Hashes.Full = first.Of(HashStep::Full);
   me.Read = true;
   return Compared::Same;

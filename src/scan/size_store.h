@@ -95,9 +95,11 @@ class SizeStore {
   // again could change nothing.
   bool HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
                 const std::string& name, std::int64_t size, std::uint64_t device = 0, std::uint64_t inode = 0);
-  // The file at path will be read whole next, while the scan reads another:
-  // the worker hashing ahead takes it up at once.
-  void HintWhole(const std::string& path, std::int64_t size);
+  // The file at path is to be hashed whole, while the scan reads another:
+  // the worker hashing ahead takes it up at once, unless it is hashing
+  // another file whole (or the disk rotates). False when it does not: the
+  // scan then hashes it itself.
+  bool HintWhole(const std::string& path, std::int64_t size);
   // The file at path as the worker hashing ahead found it, when it is done
   // with its parts (then the file need not be opened here).
   std::optional<HashAhead::Finished> TakeHashedAhead(const std::string& path);

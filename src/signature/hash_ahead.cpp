@@ -25,6 +25,7 @@ struct HashAhead::Job {
   std::int64_t Size = 0;
   HashAhead::Depth Depth = HashAhead::Depth::Parts;
   bool Urgent = false;
+  std::string Partner;  // for the first file of a size: the file announced with it
   Stage Stage = Stage::Waiting;
   std::uint64_t Read = 0;  // bytes hashed so far
   struct stat Seen {};     // the file as the worker opened it
@@ -55,7 +56,7 @@ bool ReadMD5(const platform::ReadOnlyFile& file, std::int64_t size, FileHashes& 
 
 }  // namespace
 
-bool HashAhead::ReadAsScan(const platform::ReadOnlyFile& file, const Job& job, FileHashes& hashes,
+bool HashAhead::ReadAsScan(const platform::ReadOnlyFile& file, Job& job, bool firstOfSize, FileHashes& hashes,
                            const std::function<bool(std::uint64_t)>& publish) {
   const std::span<const HashStep> steps = StepsFor(job.Size);
   if (job.Depth == Depth::Whole || steps.size() == 1) return ReadMD5(file, job.Size, hashes, publish);
@@ -63,13 +64,21 @@ bool HashAhead::ReadAsScan(const platform::ReadOnlyFile& file, const Job& job, F
     if (ReadPart(file, job.Size, step, hashes).How != WholeRead::Ending::Whole) return false;
   }
   // A file whose parts were met before, in another file, is likely a copy,
-  // which the scan will read whole: read it here instead. Not a large one:
-  // the scan compares it with its copy, at a fraction of the cost of its
-  // MD5, while this thread hashes the copy (a large file's MD5 here would
-  // be spent in vain).
+  // which the scan will read whole: read it here instead. A large one only
+  // when it is the first of its size: the scan compares the other with it,
+  // at a fraction of the cost of an MD5, and takes the MD5 of this one for
+  // both (of the other, it would be spent in vain). It is then announced
+  // whole, where the scan looks for it once the bytes compared equal.
   if (partsSeen_.size() >= MaxPartsSeen) partsSeen_.clear();
   const std::uint64_t inode = static_cast<std::uint64_t>(file.Status().st_ino);
   const auto [seen, first] = partsSeen_.try_emplace(PartsKey(job.Size, hashes), inode);
+  if (!first && seen->second != inode && firstOfSize && job.Size >= SideBySideFromBytes) {
+    {
+      const std::lock_guard lock(mutex_);
+      job.Depth = Depth::Whole;
+    }
+    return ReadMD5(file, job.Size, hashes, publish);
+  }
   if (!first && seen->second != inode && job.Size < SideBySideFromBytes) {
     const auto total = static_cast<std::uint64_t>(job.Size);
     if (!ReadMD5(file, job.Size, hashes, [&publish, total](std::uint64_t done) { return done == 0 || publish(1); }))
@@ -89,7 +98,16 @@ void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
     jobs_.erase(found);
     return;
   }
-  const auto kept = std::remove_if(jobs_.begin(), found, [](const auto& job) { return !job->Urgent; });
+  // The first of a size stays while the file it was announced with is
+  // this one or still to come.
+  const std::string& taken = (*found)->Path;
+  const auto stays = [&](const auto& job) {
+    return job->Urgent || (!job->Partner.empty() &&
+                           (job->Partner == taken || std::any_of(found + 1, jobs_.end(), [&](const auto& later) {
+                              return later->Path == job->Partner;
+                            })));
+  };
+  const auto kept = std::remove_if(jobs_.begin(), found, [&](const auto& job) { return !stays(job); });
   jobs_.erase(kept, found + 1);
 }
 
@@ -113,16 +131,43 @@ HashAhead::~HashAhead() {
 
 void HashAhead::Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
                      bool urgent) {
+  Announce(path, where, size, depth, urgent, {});
+}
+
+void HashAhead::HintFirstOf(const std::string& path, const std::string& firstPath,
+                            const platform::AnchoredPath& firstWhere, std::int64_t size) {
+  Announce(firstPath, firstWhere, size, Depth::Parts, false, path);
+}
+
+bool HashAhead::HintWholeUnlessBusy(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
+  {
+    const std::lock_guard lock(mutex_);
+    if (FindJob(path, Depth::Whole) != jobs_.end()) return true;
+    if ((reading_ && reading_->Depth == Depth::Whole)) return false;
+  }
+  Announce(path, where, size, Depth::Whole, true, {});
+  return true;
+}
+
+void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
+                         bool urgent, const std::string& partner) {
   bool wake = false;
   {
     const std::lock_guard lock(mutex_);
-    if (FindJob(path, depth) != jobs_.end()) return;
+    // A file announced whole is announced to its parts as well.
+    auto found = FindJob(path, depth);
+    if (found == jobs_.end() && depth == Depth::Parts) found = FindJob(path, Depth::Whole);
+    if (found != jobs_.end()) {
+      if (!partner.empty()) (*found)->Partner = partner;
+      return;
+    }
     auto job = std::make_shared<Job>();
     job->Path = path;
     job->Where = where;
     job->Size = size;
     job->Depth = depth;
     job->Urgent = urgent;
+    job->Partner = partner;
     jobs_.push_back(std::move(job));
     wake = workerIdle_;
   }
@@ -220,6 +265,8 @@ void HashAhead::Work() {
     workerIdle_ = false;
     if (ending_) return;
     job->Stage = Job::Stage::Reading;
+    reading_ = job;
+    const bool firstOfSize = !job->Partner.empty();
     lock.unlock();
 
     // What the scan's own reading would take: the whole file, as listed,
@@ -239,7 +286,7 @@ void HashAhead::Work() {
       return goOn;
     };
     FileHashes hashes;
-    const bool whole = file.IsOpen() && ReadAsScan(file, *job, hashes, publish);
+    const bool whole = file.IsOpen() && ReadAsScan(file, *job, firstOfSize, hashes, publish);
 
     lock.lock();
     if (whole) {
@@ -247,6 +294,7 @@ void HashAhead::Work() {
       job->Hashes = hashes;
     }
     job->Stage = whole ? Job::Stage::Done : Job::Stage::Failed;
+    reading_.reset();
     if (scanWaiting_) changed_.notify_all();
   }
 }

@@ -50,6 +50,19 @@ class HashAhead {
   // taken.
   void Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth = Depth::Parts,
             bool urgent = false);
+  // The first file of a size, about to be compared with path, is announced
+  // with it: taking path (or the files before it) leaves it announced, for
+  // the match that follows. When its parts turn out those of another file,
+  // the worker reads it whole: a large one is then announced whole, which
+  // the scan would ask for to take the signature of both (see Take).
+  void HintFirstOf(const std::string& path, const std::string& firstPath, const platform::AnchoredPath& firstWhere,
+                   std::int64_t size);
+
+  // Announces path whole, to be read before anything else, unless the
+  // worker is reading another file whole: false then, and the caller reads
+  // path itself (two files are hashed at once). True when path is announced
+  // whole (already, or now).
+  bool HintWholeUnlessBusy(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
 
   // In order, the worker takes the nearest announced file first (while a
   // rotating disk serves the reads, so that its reads and the scan's go one
@@ -82,15 +95,20 @@ class HashAhead {
  private:
   struct Job;
   void Work();
-  // What the scan's own reading would take, to the job's depth: false when
-  // the file could not be read so. publish(bytes done) before each block.
-  bool ReadAsScan(const platform::ReadOnlyFile& file, const Job& job, FileHashes& hashes,
+  // What the scan's own reading would take, to the job's depth (a large
+  // first of its size may be read whole: see HintFirstOf): false when the
+  // file could not be read so. publish(bytes done) before each block.
+  bool ReadAsScan(const platform::ReadOnlyFile& file, Job& job, bool firstOfSize, FileHashes& hashes,
                   const std::function<bool(std::uint64_t)>& publish);
+  // Announces path (see Hint); partner: see HintFirstOf.
+  void Announce(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
+                bool urgent, const std::string& partner);
   // The announcement of path to depth not taken yet, or jobs_.end(); under
   // mutex_.
   std::deque<std::shared_ptr<Job>>::iterator FindJob(const std::string& path, Depth depth);
   // Takes the job found out of the queue, with the files announced before
-  // it, which the scan passed over (an urgent job goes alone).
+  // it, which the scan passed over (an urgent job goes alone; the first of
+  // its size announced with it stays).
   void Drop(std::deque<std::shared_ptr<Job>>::iterator found);
   // Waits, holding lock between looks, until ready(); lets wait() run every
   // few milliseconds meanwhile. False when wait() gave up.
@@ -104,6 +122,7 @@ class HashAhead {
   bool workerIdle_ = false;
   bool scanWaiting_ = false;
   std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
+  std::shared_ptr<const Job> reading_;      // the job the worker is at
   bool ending_ = false;
   bool inOrder_ = false;
   bool inOrderSet_ = false;  // the caller's copy of inOrder_, read without the lock
