@@ -81,12 +81,14 @@ TEST_F(DirectoryWalk, ShowStatusDropsTextsWithin500msOfThePanelsLastOne) {
 // walk does: whichever thread lists a directory, the walk gets every
 // directory's own entries, once, in either order, with a budget so small
 // that the helper keeps waiting for the walk, and past listings it is told
-// the walk holds already.
+// the walk holds already; backwards, also as slim listings past the budget,
+// which keep what the counting pass needs (names, kinds, sizes, and
+// directories whole, to be gone into).
 TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
   for (int a = 0; a < 4; ++a) {
     for (int b = 0; b < 5; ++b) {
       for (int c = 0; c < 3; ++c)
-        File("d" + std::to_string(a) + "/e" + std::to_string(b) + "/f" + std::to_string(c), "x");
+        File("d" + std::to_string(a) + "/e" + std::to_string(b) + "/f" + std::to_string(c), std::string(c + 1, 'x'));
       File("d" + std::to_string(a) + "/e" + std::to_string(b) + "/g/h/file", "y");
     }
   }
@@ -94,7 +96,10 @@ TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
   using platform::DirectoryReader;
   const auto namesOf = [](const DirectoryReader::Listing& listing) {
     Names names;
-    for (const auto& entry : listing.Entries) names.push_back(entry.Name);
+    for (const auto& entry : listing.Entries) {
+      names.push_back(entry.Name + " " + std::to_string(static_cast<int>(entry.Kind)) + " " +
+                      std::to_string(entry.Size));
+    }
     return names;
   };
   // path -> names: a plain walk, and the known listings (every other
@@ -117,12 +122,16 @@ TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
     return entry.Name != "g";  // as a filter would leave it out
   };
   for (const auto order : {ListingAhead::Order::Backwards, ListingAhead::Order::Forwards}) {
-    for (const std::size_t budget : {ListingAhead::DefaultByteBudget, std::size_t{1}}) {
+    for (const auto& [budget, slimBudget] : {std::pair{ListingAhead::DefaultByteBudget, std::size_t{0}},
+                                            std::pair{std::size_t{1}, std::size_t{0}},
+                                            std::pair{std::size_t{1}, ListingAhead::DefaultSlimBudget}}) {
       for (const bool withKnown : {false, true}) {
-        SCOPED_TRACE(::testing::Message() << static_cast<int>(order) << " " << budget << " " << withKnown);
+        SCOPED_TRACE(::testing::Message() << static_cast<int>(order) << " " << budget << " " << slimBudget << " "
+                                          << withKnown);
         std::map<std::string, Names> seen;
         DirectoryReader root(tree + "/");
-        ListingAhead ahead(root, tree + "/", false, goesInto, order, withKnown ? known : ListingAhead::Known{}, budget);
+        ListingAhead ahead(root, tree + "/", false, goesInto, order, withKnown ? known : ListingAhead::Known{}, budget,
+                           slimBudget);
         const std::function<void(DirectoryReader&, const std::string&)> walk = [&](DirectoryReader& reader,
                                                                                    const std::string& path) {
           std::optional<DirectoryReader::Listing> listing = ahead.Take(reader);

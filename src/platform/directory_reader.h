@@ -66,6 +66,9 @@ class DirectoryReader {
   struct Listing {
     std::vector<DirectoryEntry> Entries;
     int StepError = 0;  // 0 when the listing ended normally
+    // Only what counting the files needs: each entry's name and kind, a
+    // file's size, a directory's entry whole (see ListingAhead).
+    bool Slim = false;
     std::vector<DirectoryEntry> Subdirectories() const;
   };
   Listing ReadAll();

@@ -363,7 +363,10 @@ void ScanDirectory(const std::string& listed, bool countingPass) {
   // and then the rest.
   std::optional<ListingAhead> ahead;
   if (countingPass) {
-    ahead.emplace(reader, path, top, GoesInto, ListingAhead::Order::Backwards);
+    // Slim listings hold too little for the filters to be asked.
+    const std::size_t slim = ScanContext.ActiveFilters ? 0 : ListingAhead::DefaultSlimBudget;
+    ahead.emplace(reader, path, top, GoesInto, ListingAhead::Order::Backwards, ListingAhead::Known{},
+                  ListingAhead::DefaultByteBudget, slim);
   } else if (!ScanContext.Listings.Complete()) {
     ahead.emplace(reader, path, top, GoesInto, ListingAhead::Order::Forwards, ScanContext.Listings.Subdirectories());
   }

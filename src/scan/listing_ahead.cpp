@@ -9,8 +9,12 @@ namespace veldrano {
 using platform::DirectoryReader;
 
 ListingAhead::ListingAhead(const DirectoryReader& root, std::string path, bool topOfFileSystem, GoesInto goesInto,
-                           Order order, Known known, std::size_t byteBudget)
-    : goesInto_(std::move(goesInto)), order_(order), known_(std::move(known)), budget_(byteBudget) {
+                           Order order, Known known, std::size_t byteBudget, std::size_t slimBudget)
+    : goesInto_(std::move(goesInto)),
+      order_(order),
+      known_(std::move(known)),
+      budget_(byteBudget),
+      slimBudget_(slimBudget) {
   // Its own descriptor of the root: a directory's reading position is
   // shared by whoever reads through one descriptor.
   helper_ = std::thread([this, path = std::move(path), topOfFileSystem, device = root.Device(), inode = root.Inode()] {
@@ -44,13 +48,17 @@ std::optional<ListingAhead::Listing> ListingAhead::Take(const DirectoryReader& r
   }
   changed_.wait(lock, [this, &place] { return place->second.Now != State::HelperListing || helperDone_; });
   if (place->second.Now != State::Deposited) return std::nullopt;  // met before: listed again
-  Listing listing = std::move(place->second.Made);
-  place->second.Made = {};
+  Place taken = std::move(place->second);
+  place->second = Place{};
   place->second.Now = State::Taken;
-  held_ -= ListingMemo::BytesOf(listing);
+  if (taken.Slim) {
+    heldSlim_ -= taken.Slim->Bytes();
+  } else {
+    held_ -= ListingMemo::BytesOf(taken.Made);
+  }
   lock.unlock();
   changed_.notify_all();
-  return listing;
+  return taken.Slim ? taken.Slim->Expanded() : std::move(taken.Made);
 }
 
 void ListingAhead::Listed(const DirectoryReader& reader, const Listing& listing) {
@@ -72,8 +80,10 @@ std::optional<std::vector<ListingAhead::Entry>> ListingAhead::SubdirectoriesOf(D
     return below;
   }
   std::unique_lock lock(mutex_);
-  // Not further ahead than the budget: the walk lists for itself meanwhile.
-  changed_.wait(lock, [this] { return held_ <= budget_ || stopping_; });
+  // Not further ahead than the budgets: the walk lists for itself meanwhile.
+  changed_.wait(lock, [this] {
+    return held_ <= budget_ || (slimBudget_ > 0 && heldSlim_ <= slimBudget_) || stopping_;
+  });
   if (stopping_) return std::nullopt;
   const auto [place, made] = places_.try_emplace(key);
   if (!made) {
@@ -99,12 +109,53 @@ std::optional<std::vector<ListingAhead::Entry>> ListingAhead::SubdirectoriesOf(D
   }
   std::vector<Entry> below = listing.Subdirectories();
   lock.lock();
-  held_ += ListingMemo::BytesOf(listing);
-  place->second.Made = std::move(listing);
+  if (held_ <= budget_ || slimBudget_ == 0) {
+    held_ += ListingMemo::BytesOf(listing);
+    place->second.Made = std::move(listing);
+  } else {
+    place->second.Slim.emplace(listing);
+    heldSlim_ += place->second.Slim->Bytes();
+  }
   place->second.Now = State::Deposited;
   lock.unlock();
   changed_.notify_all();
   return below;
+}
+
+ListingAhead::SlimListing::SlimListing(const Listing& listing) : StepError(listing.StepError) {
+  Items.reserve(listing.Entries.size());
+  for (const Entry& entry : listing.Entries) {
+    Names.append(entry.Name);
+    Items.push_back(Item{entry.Size, static_cast<std::uint32_t>(Names.size()), entry.Kind});
+    if (entry.Kind == Entry::Type::Directory) Directories.push_back(entry);
+  }
+  Names.shrink_to_fit();
+}
+
+ListingAhead::Listing ListingAhead::SlimListing::Expanded() const {
+  Listing listing;
+  listing.StepError = StepError;
+  listing.Slim = true;
+  listing.Entries.reserve(Items.size());
+  std::uint32_t nameStart = 0;
+  auto directory = Directories.begin();
+  for (const Item& item : Items) {
+    if (item.Kind == Entry::Type::Directory) {
+      listing.Entries.push_back(*directory++);
+    } else {
+      Entry& entry = listing.Entries.emplace_back();
+      entry.Name.assign(Names, nameStart, item.NameEnd - nameStart);
+      entry.Kind = item.Kind;
+      entry.Size = item.Size;
+    }
+    nameStart = item.NameEnd;
+  }
+  return listing;
+}
+
+std::size_t ListingAhead::SlimListing::Bytes() const {
+  return sizeof(SlimListing) + Names.capacity() + Items.capacity() * sizeof(Item) +
+         Directories.capacity() * sizeof(Entry);
 }
 
 bool ListingAhead::Visit(DirectoryReader& reader, const std::string& path, bool topOfFileSystem) {

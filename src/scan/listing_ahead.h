@@ -6,6 +6,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <thread>
@@ -29,6 +30,10 @@ namespace veldrano {
 // would (goesInto), and lists no directory the walk holds a listing of
 // already (known: the counting pass's own, kept for the processing pass;
 // its subdirectories are given).
+//
+// Backwards, the helper's listings wait for the walk until they meet, which
+// in a large tree is far: beyond its budget, it may keep them slim, in a
+// second budget (slimBudget; 0: never), as the counting pass needs no more.
 class ListingAhead {
  public:
   using Listing = platform::DirectoryReader::Listing;
@@ -46,11 +51,13 @@ class ListingAhead {
 
   // Listings of about 80 000 files.
   static constexpr std::size_t DefaultByteBudget = std::size_t{8} << 20;
+  // Slim listings of about 500 000 files.
+  static constexpr std::size_t DefaultSlimBudget = std::size_t{16} << 20;
 
   // Starts at root (at path, ending in "/"), the top of its file system or
   // not.
   ListingAhead(const platform::DirectoryReader& root, std::string path, bool topOfFileSystem, GoesInto goesInto,
-               Order order, Known known = {}, std::size_t byteBudget = DefaultByteBudget);
+               Order order, Known known = {}, std::size_t byteBudget = DefaultByteBudget, std::size_t slimBudget = 0);
   ListingAhead(const ListingAhead&) = delete;
   ListingAhead& operator=(const ListingAhead&) = delete;
   // Stops the helper (a listing under way is finished first).
@@ -65,9 +72,27 @@ class ListingAhead {
 
  private:
   enum class State { HelperListing, Deposited, Taken, WalkListing, WalkListed, Visited };
+  // A listing in little memory: each entry's name, kind and (a file's) size,
+  // a directory's entry whole.
+  struct SlimListing {
+    struct Item {
+      std::uint64_t Size = 0;
+      std::uint32_t NameEnd = 0;  // in Names
+      Entry::Type Kind = Entry::Type::Other;
+    };
+    std::string Names;
+    std::vector<Item> Items;
+    std::vector<Entry> Directories;  // in the listing's order
+    int StepError = 0;
+
+    explicit SlimListing(const Listing& listing);
+    Listing Expanded() const;
+    std::size_t Bytes() const;
+  };
   struct Place {
     State Now = State::HelperListing;
-    Listing Made;              // Deposited: the helper's listing
+    Listing Made;                     // Deposited: the helper's listing
+    std::optional<SlimListing> Slim;  // or its slim form
     std::vector<Entry> Below;  // WalkListed: the subdirectories the walk found
   };
 
@@ -83,11 +108,13 @@ class ListingAhead {
   const Order order_;
   Known known_;
   const std::size_t budget_;
+  const std::size_t slimBudget_;
 
   std::mutex mutex_;
   std::condition_variable changed_;
   std::map<Key, Place> places_;
-  std::size_t held_ = 0;  // bytes of listings deposited, not yet taken
+  std::size_t held_ = 0;      // bytes of listings deposited, not yet taken
+  std::size_t heldSlim_ = 0;  // of these, slim
   bool stopping_ = false;
   bool helperDone_ = false;
   std::thread helper_;

@@ -13,7 +13,7 @@ std::size_t ListingMemo::BytesOf(const platform::DirectoryReader::Listing& listi
 
 void ListingMemo::Keep(dev_t device, ino_t inode, platform::DirectoryReader::Listing listing) {
   const std::size_t bytes = BytesOf(listing);
-  if (bytes_ + bytes > budget_) {
+  if (listing.Slim || bytes_ + bytes > budget_) {
     complete_ = false;
     return;
   }

@@ -15,8 +15,9 @@ namespace veldrano {
 // each directory is listed (and each of its entries looked at) once per run
 // rather than once per pass. A directory is known by its identity; its
 // listing is taken once, and a directory met again is listed anew. Listings
-// are kept only within a budget of memory: beyond it, the processing pass
-// lists the rest itself, as it would without them.
+// are kept only within a budget of memory, and only whole (never a slim
+// one): beyond it, the processing pass lists the rest itself, as it would
+// without them.
 class ListingMemo {
  public:
   // Room for the listings of about 150 000 files.
