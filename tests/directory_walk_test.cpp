@@ -122,12 +122,12 @@ TEST_F(DirectoryWalk, ListingAheadGivesEveryDirectoryItsOwnListing) {
     return entry.Name != "g";  // as a filter would leave it out
   };
   for (const auto order : {ListingAhead::Order::Backwards, ListingAhead::Order::Forwards}) {
-    for (const auto& [budget, slimBudget] : {std::pair{ListingAhead::DefaultByteBudget, std::size_t{0}},
-                                            std::pair{std::size_t{1}, std::size_t{0}},
-                                            std::pair{std::size_t{1}, ListingAhead::DefaultSlimBudget}}) {
+    for (const auto& [budget, slimBudget] :
+         {std::pair{ListingAhead::DefaultByteBudget, std::size_t{0}}, std::pair{std::size_t{1}, std::size_t{0}},
+          std::pair{std::size_t{1}, ListingAhead::DefaultSlimBudget}}) {
       for (const bool withKnown : {false, true}) {
-        SCOPED_TRACE(::testing::Message() << static_cast<int>(order) << " " << budget << " " << slimBudget << " "
-                                          << withKnown);
+        SCOPED_TRACE(::testing::Message()
+                     << static_cast<int>(order) << " " << budget << " " << slimBudget << " " << withKnown);
         std::map<std::string, Names> seen;
         DirectoryReader root(tree + "/");
         ListingAhead ahead(root, tree + "/", false, goesInto, order, withKnown ? known : ListingAhead::Known{}, budget,

@@ -81,9 +81,8 @@ std::optional<std::vector<ListingAhead::Entry>> ListingAhead::SubdirectoriesOf(D
   }
   std::unique_lock lock(mutex_);
   // Not further ahead than the budgets: the walk lists for itself meanwhile.
-  changed_.wait(lock, [this] {
-    return held_ <= budget_ || (slimBudget_ > 0 && heldSlim_ <= slimBudget_) || stopping_;
-  });
+  changed_.wait(lock,
+                [this] { return held_ <= budget_ || (slimBudget_ > 0 && heldSlim_ <= slimBudget_) || stopping_; });
   if (stopping_) return std::nullopt;
   const auto [place, made] = places_.try_emplace(key);
   if (!made) {

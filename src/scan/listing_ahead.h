@@ -3,10 +3,10 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
-#include <cstdint>
 #include <optional>
 #include <string>
 #include <thread>
@@ -93,7 +93,7 @@ class ListingAhead {
     State Now = State::HelperListing;
     Listing Made;                     // Deposited: the helper's listing
     std::optional<SlimListing> Slim;  // or its slim form
-    std::vector<Entry> Below;  // WalkListed: the subdirectories the walk found
+    std::vector<Entry> Below;         // WalkListed: the subdirectories the walk found
   };
 
   // The helper's walk below the directory reader has open (at path); false

@@ -493,8 +493,7 @@ Compared TakeSignatureOfSameBytes(SizeStore& store, Side& me, StoredSide& first,
   if (mine == nullptr) return Compared::NotSo;
   const platform::ReadOnlyFile* const theirs = first.OpenForReading(store);
   if (theirs == nullptr) return Compared::FirstUnreadable;
-  const bool hashHere =
-      !firstKnown && (size < SideBySideFromBytes || !store.HintWhole(first.File.Path, size));
+  const bool hashHere = !firstKnown && (size < SideBySideFromBytes || !store.HintWhole(first.File.Path, size));
   TMD5Context context;
   if (hashHere) MD5Init(context);
   // Shown as the hashing of this file would show it, block by block.
@@ -506,8 +505,9 @@ Compared TakeSignatureOfSameBytes(SizeStore& store, Side& me, StoredSide& first,
         if (done < total) ShowHashProgress(done, total);
         return !WindowClosing();
       },
-      hashHere ? [&context](const char* data, std::size_t n) { MD5Update(context, data, static_cast<std::uint32_t>(n)); }
-               : std::function<void(const char*, std::size_t)>{});
+      hashHere
+          ? [&context](const char* data, std::size_t n) { MD5Update(context, data, static_cast<std::uint32_t>(n)); }
+          : std::function<void(const char*, std::size_t)>{});
   Display().SetFileProgress(0);
   if (verdict == platform::ByteComparer::Verdict::Stopped) return Compared::Stopped;
   if (verdict != platform::ByteComparer::Verdict::Equal) return Compared::NotSo;

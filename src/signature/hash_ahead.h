@@ -122,7 +122,7 @@ class HashAhead {
   bool workerIdle_ = false;
   bool scanWaiting_ = false;
   std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
-  std::shared_ptr<const Job> reading_;      // the job the worker is at
+  std::shared_ptr<const Job> reading_;     // the job the worker is at
   bool ending_ = false;
   bool inOrder_ = false;
   bool inOrderSet_ = false;  // the caller's copy of inOrder_, read without the lock
