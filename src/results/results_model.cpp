@@ -45,7 +45,7 @@ std::optional<std::uint32_t> FindSignatureGroup(std::string_view signature) {
   if (!ScanContext.ResultsRoot) return std::nullopt;
   ProcessMessages();
   const auto& index = ScanContext.ResultsRoot->GroupIndex;
-  const auto found = index.find(std::string(signature));
+  const auto found = index.find(signature);
   if (found == index.end()) return std::nullopt;
   return found->second;
 }

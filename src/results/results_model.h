@@ -68,8 +68,12 @@ struct ResultsNode {
   static constexpr std::string_view Text = "VESK";
   std::vector<SignatureGroup> Groups;
   // Signature -> index into Groups, so that finding a group does not grow
-  // with their number.
-  std::unordered_map<std::string, std::uint32_t> GroupIndex;
+  // with their number; asked by any view of a signature, without a copy.
+  struct SignatureHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view signature) const { return std::hash<std::string_view>{}(signature); }
+  };
+  std::unordered_map<std::string, std::uint32_t, SignatureHash, std::equal_to<>> GroupIndex;
   // The signatures of the groups found only inside reference folders: no
   // duplicates for the user, left out unless a file elsewhere joins them.
   std::unordered_set<std::string> ReferenceOnly;
