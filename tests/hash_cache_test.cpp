@@ -124,27 +124,34 @@ TEST_F(HashCacheRun, AFileAnsweredByTheCacheIsReadWhenItMustBe) {
 // A small file the cache answers for is matched as its listing showed it,
 // without a look: before it is recorded as a copy, a look must show it
 // still so. Rewritten in place between the passes (the same size), or gone,
-// it is never a copy of what it held.
+// it is never a copy of what it held; so too when the cache's rows are read
+// ahead, on a thread of their own, rather than held.
 TEST_F(HashCacheRun, AFileTakenAsListedIsLookedAtBeforeItIsRecorded) {
-  const std::string x(100, 'x');
-  const std::string a = File("1a", x), b = File("2b", x), c = File("3c", x);
-  EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b, c}}));
-  bool changed = false;
-  window.onPump = [&](int) {
-    if (changed || ScanContext.LastOperation != "Processing file " + a) return;
-    changed = true;
-    File("2b", std::string(100, 'y'));
-    std::filesystem::remove(c);
-  };
-  EXPECT_EQ(Scan(), std::vector<Strings>{});
-  EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 3");
-  std::vector<Strings> warnings;
-  for (const LogRow& row : window.log) {
-    if (row.Information.starts_with("Warning #")) warnings.push_back({row.Information, row.Name, row.Comment});
+  for (const std::int64_t rowsInMemory : {HashCache::DefaultRowsInMemory, std::int64_t{0}}) {
+    SCOPED_TRACE(rowsInMemory);
+    ScanContext.HashCacheRowsInMemory = rowsInMemory;
+    std::filesystem::remove_all(tree);
+    const std::string x(100, 'x');
+    const std::string a = File("1a", x), b = File("2b", x), c = File("3c", x);
+    window.onPump = nullptr;
+    EXPECT_EQ(Scan(), (std::vector<Strings>{{a, b, c}}));
+    bool changed = false;
+    window.onPump = [&](int) {
+      if (changed || ScanContext.LastOperation != "Processing file " + a) return;
+      changed = true;
+      File("2b", std::string(100, 'y'));
+      std::filesystem::remove(c);
+    };
+    EXPECT_EQ(Scan(), std::vector<Strings>{});
+    EXPECT_EQ(Line("Signatures reused"), "Signatures reused from earlier scans: 3");
+    std::vector<Strings> warnings;
+    for (const LogRow& row : window.log) {
+      if (row.Information.starts_with("Warning #")) warnings.push_back({row.Information, row.Name, row.Comment});
+    }
+    EXPECT_EQ(warnings,
+              (std::vector<Strings>{{"Warning #1: File changed during the scan", b, "Modified since it was listed"},
+                                    {"Warning #2: Can not access to this file", c, "[2] No such file or directory"}}));
   }
-  EXPECT_EQ(warnings,
-            (std::vector<Strings>{{"Warning #1: File changed during the scan", b, "Modified since it was listed"},
-                                  {"Warning #2: Can not access to this file", c, "[2] No such file or directory"}}));
 }
 
 // What stands at the cache's name is never opened unless it is a regular

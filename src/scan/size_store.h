@@ -18,6 +18,7 @@
 #include "scan/work_dir.h"
 #include "signature/file_signature.h"
 #include "signature/hash_ahead.h"
+#include "signature/hash_cache.h"
 
 namespace veldrano {
 
@@ -181,6 +182,10 @@ struct FileIdentity {
   std::uint64_t Links = 0;
   uid_t Owner = 0;
   mode_t Mode = 0;
+  // Its row in the cache of earlier runs, as read ahead for its directory
+  // (at CacheRow), if it is.
+  HashCache::RowsAhead* CacheRows = nullptr;
+  std::size_t CacheRow = 0;
   bool Known() const { return Device != 0 || Inode != 0; }
 };
 

@@ -19,6 +19,7 @@
 #include "platform/unique_fd.h"
 #include "report/formatting.h"
 #include "signature/mix64.h"
+#include "signature/sqlite_calls.h"
 
 namespace veldrano {
 
@@ -104,13 +105,6 @@ bool CreateFile(int folder, std::string& why) {
   }
   return true;
 }
-
-void Finalize(sqlite3_stmt*& statement) {
-  sqlite3_finalize(statement);
-  statement = nullptr;
-}
-
-bool Exec(sqlite3* db, const char* sql) { return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK; }
 
 void BindHashes(sqlite3_stmt* statement, int first, const FileHashes& hashes) {
   int column = first;
@@ -236,6 +230,7 @@ std::unique_ptr<HashCache> HashCache::Open(const std::string& folder, std::optio
     std::unique_ptr<HashCache> cache(new HashCache());
     cache->batchFiles_ = std::max(1, batchFiles);
     cache->rowsInMemory_ = rowsInMemory;
+    cache->path_ = path;
     const int opened = sqlite3_open_v2(path.c_str(), &cache->db_,
                                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
     if (opened == SQLITE_OK && cache->Prepare(why)) return cache;
@@ -290,9 +285,7 @@ bool HashCache::Prepare(std::string& why) {
            "CREATE TABLE IF NOT EXISTS hashes(device INTEGER NOT NULL, inode INTEGER NOT NULL, size INTEGER NOT NULL,"
            " modified INTEGER NOT NULL, changed INTEGER NOT NULL, prefix BLOB, suffix BLOB, full BLOB,"
            " seen INTEGER NOT NULL, PRIMARY KEY(device, inode)) WITHOUT ROWID") &&
-      sqlite3_prepare_v3(
-          db_, (std::string("SELECT ") + RowColumns + " FROM hashes WHERE device = ?1 AND inode = ?2").c_str(), -1,
-          SQLITE_PREPARE_PERSISTENT, &find_, nullptr) == SQLITE_OK &&
+      sqlite3_prepare_v3(db_, FindSql().c_str(), -1, SQLITE_PREPARE_PERSISTENT, &find_, nullptr) == SQLITE_OK &&
       sqlite3_prepare_v3(db_, "INSERT OR REPLACE INTO hashes VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)", -1,
                          SQLITE_PREPARE_PERSISTENT, &put_, nullptr) == SQLITE_OK &&
       sqlite3_prepare_v3(db_, "UPDATE hashes SET seen = ?3 WHERE device = ?1 AND inode = ?2", -1,
@@ -323,7 +316,12 @@ bool HashCache::Prepare(std::string& why) {
   return !failed_;
 }
 
+std::string HashCache::FindSql() {
+  return std::string("SELECT ") + RowColumns + " FROM hashes WHERE device = ?1 AND inode = ?2";
+}
+
 HashCache::~HashCache() {
+  StopReadingAhead();
   Hand();
   if (writer_.joinable()) {
     {
@@ -353,20 +351,23 @@ HashCache::~HashCache() {
 }
 
 std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t inode, std::int64_t size,
-                                          std::int64_t modifiedNs, std::int64_t changedNs) {
+                                          std::int64_t modifiedNs, std::int64_t changedNs, RowsAhead* ahead,
+                                          std::size_t index) {
   const std::size_t slot = SlotOf(device, inode);
   if (slot == NoSlot) return std::nullopt;  // surely not held
-  Row asked;
+  std::optional<Row> asked;
   const Row* row = nullptr;
   if (!heldRows_.empty()) {
     row = &heldRows_[rowOf_[slot]];
+  } else if (ahead != nullptr && TakeReadAhead(*ahead, index, asked)) {
+    if (asked) row = &*asked;
   } else {
     const std::lock_guard lock(dbMutex_);
     sqlite3_bind_int64(find_, 1, static_cast<sqlite3_int64>(device));
     sqlite3_bind_int64(find_, 2, static_cast<sqlite3_int64>(inode));
     if (sqlite3_step(find_) == SQLITE_ROW) {
       asked = ReadRow(find_);
-      row = &asked;
+      row = &*asked;
     }
     sqlite3_reset(find_);
   }

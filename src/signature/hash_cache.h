@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "signature/file_parts.h"
@@ -76,9 +77,21 @@ class HashCache {
   HashCache(const HashCache&) = delete;
   HashCache& operator=(const HashCache&) = delete;
 
-  // The hashes kept for a file in exactly this state, if any.
+  // The rows of one directory's files, read ahead of the scan's lookups.
+  class RowsAhead;
+  // Reads the rows of the files keys names (device, inode: a pair of zeros
+  // for an entry not to be looked up), in order, on a thread and a
+  // connection of their own, for Find to take by index while the scan goes
+  // through the same files. Null when the cache is read whole (its lookups
+  // ask no database). A lookup the thread has not begun is the scan's.
+  std::shared_ptr<RowsAhead> ReadAhead(std::vector<std::pair<std::uint64_t, std::uint64_t>> keys);
+  // Whether ReadAhead would: the cache is not read whole.
+  bool ReadsAhead() const;
+
+  // The hashes kept for a file in exactly this state, if any; ahead: its
+  // row as read ahead (at index), if it was.
   std::optional<FileHashes> Find(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
-                                 std::int64_t changedNs);
+                                 std::int64_t changedNs, RowsAhead* ahead = nullptr, std::size_t index = 0);
   // Whether hashes are likely kept for this file (its state not known
   // yet): a guess, without the database, that spares reading it ahead.
   bool Knows(std::uint64_t device, std::uint64_t inode) const;
@@ -116,6 +129,12 @@ class HashCache {
   };
   // The row statement stands on (every column, as RowColumns lists them).
   static Row ReadRow(sqlite3_stmt* statement);
+  static std::string FindSql();
+  // The row at index of ahead when read there (row: what it found, if
+  // anything); false when it is the caller's to read.
+  static bool TakeReadAhead(RowsAhead& ahead, std::size_t index, std::optional<Row>& row);
+  void ReadRowsAhead();  // the reading thread's work
+  void StopReadingAhead();
   void Queue(Row row);
   // Hands the batch filled so far to the thread writing (started on the
   // first).
@@ -155,6 +174,15 @@ class HashCache {
   static constexpr std::int64_t BytesPerRowAtLeast = 48;
   std::vector<Row> heldRows_;
   std::vector<std::uint32_t> rowOf_;
+
+  // The directories whose rows are read ahead, in order (see ReadAhead).
+  std::string path_;
+  std::mutex aheadMutex_;
+  std::condition_variable aheadChanged_;
+  std::deque<std::weak_ptr<RowsAhead>> aheadQueue_;
+  bool aheadEnding_ = false;
+  bool readerIdle_ = false;
+  std::thread reader_;
 };
 
 }  // namespace veldrano

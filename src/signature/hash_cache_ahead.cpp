@@ -1,0 +1,129 @@
+// The rows of a cache too large to be read whole, read a directory at a
+// time ahead of the scan's lookups.
+#include <sqlite3.h>
+
+#include <atomic>
+
+#include "signature/hash_cache.h"
+#include "signature/sqlite_calls.h"
+
+namespace veldrano {
+
+class HashCache::RowsAhead {
+ public:
+  enum Stage : std::uint8_t { Waiting, Reading, Read, Failed, Skipped, Taken };
+  struct Slot {
+    std::uint64_t Device = 0;
+    std::uint64_t Inode = 0;
+    std::atomic<std::uint8_t> Now{Waiting};
+    std::optional<Row> Found;  // once Read
+  };
+  explicit RowsAhead(std::size_t count) : Slots(count) {}
+  std::vector<Slot> Slots;
+};
+
+bool HashCache::ReadsAhead() const { return heldRows_.empty() && !path_.empty(); }
+
+std::shared_ptr<HashCache::RowsAhead> HashCache::ReadAhead(std::vector<std::pair<std::uint64_t, std::uint64_t>> keys) {
+  if (!ReadsAhead()) return nullptr;
+  auto ahead = std::make_shared<RowsAhead>(keys.size());
+  bool any = false;
+  for (std::size_t index = 0; index < keys.size(); ++index) {
+    RowsAhead::Slot& slot = ahead->Slots[index];
+    if (keys[index] == std::pair<std::uint64_t, std::uint64_t>{}) {
+      slot.Now = RowsAhead::Skipped;
+      continue;
+    }
+    slot.Device = keys[index].first;
+    slot.Inode = keys[index].second;
+    any = true;
+  }
+  if (!any) return nullptr;
+  bool wake = false;
+  {
+    const std::lock_guard lock(aheadMutex_);
+    if (aheadEnding_) return nullptr;
+    aheadQueue_.push_back(ahead);
+    wake = readerIdle_;
+  }
+  if (!reader_.joinable()) {
+    reader_ = std::thread([this] { ReadRowsAhead(); });
+  } else if (wake) {
+    aheadChanged_.notify_all();
+  }
+  return ahead;
+}
+
+bool HashCache::TakeReadAhead(RowsAhead& ahead, std::size_t index, std::optional<Row>& row) {
+  if (index >= ahead.Slots.size()) return false;
+  RowsAhead::Slot& slot = ahead.Slots[index];
+  std::uint8_t now = RowsAhead::Waiting;
+  // Not begun: sooner read by the caller than waited for.
+  if (slot.Now.compare_exchange_strong(now, RowsAhead::Taken)) return false;
+  // Being read: one lookup's wait.
+  while (now == RowsAhead::Reading) {
+    std::this_thread::yield();
+    now = slot.Now.load();
+  }
+  if (now != RowsAhead::Read) return false;
+  row = std::move(slot.Found);
+  slot.Now = RowsAhead::Taken;
+  return true;
+}
+
+void HashCache::ReadRowsAhead() {
+  // A connection of its own, which only reads (the scan's and the writer's
+  // is theirs), a directory's rows in one transaction: one per lookup would
+  // take and drop the file's locks each time.
+  sqlite3* db = nullptr;
+  sqlite3_stmt* find = nullptr;
+  const bool ready =
+      sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_prepare_v3(db, FindSql().c_str(), -1, SQLITE_PREPARE_PERSISTENT, &find, nullptr) == SQLITE_OK;
+  if (db != nullptr) sqlite3_busy_timeout(db, 5000);
+  std::unique_lock lock(aheadMutex_);
+  while (ready) {
+    readerIdle_ = true;
+    aheadChanged_.wait(lock, [this] { return aheadEnding_ || !aheadQueue_.empty(); });
+    readerIdle_ = false;
+    if (aheadEnding_) break;
+    const std::shared_ptr<RowsAhead> ahead = aheadQueue_.front().lock();
+    aheadQueue_.pop_front();
+    if (!ahead) continue;  // the walk is done with that directory
+    lock.unlock();
+    const bool inTransaction = Exec(db, "BEGIN");
+    for (RowsAhead::Slot& slot : ahead->Slots) {
+      if (ahead.use_count() == 1) break;  // the walk is done with it meanwhile
+      std::uint8_t waiting = RowsAhead::Waiting;
+      if (!slot.Now.compare_exchange_strong(waiting, RowsAhead::Reading)) continue;
+      sqlite3_bind_int64(find, 1, static_cast<sqlite3_int64>(slot.Device));
+      sqlite3_bind_int64(find, 2, static_cast<sqlite3_int64>(slot.Inode));
+      const int step = sqlite3_step(find);
+      if (step == SQLITE_ROW) slot.Found = ReadRow(find);
+      sqlite3_reset(find);
+      // A failed read is left to the scan, which reads it as it would have.
+      slot.Now = step == SQLITE_ROW || step == SQLITE_DONE ? RowsAhead::Read : RowsAhead::Failed;
+    }
+    if (inTransaction) Exec(db, "COMMIT");
+    lock.lock();
+  }
+  if (!ready) {
+    aheadEnding_ = true;  // every lookup is the scan's
+    aheadQueue_.clear();
+  }
+  lock.unlock();
+  Finalize(find);
+  sqlite3_close(db);
+}
+
+void HashCache::StopReadingAhead() {
+  {
+    const std::lock_guard lock(aheadMutex_);
+    aheadEnding_ = true;
+  }
+  aheadChanged_.notify_all();
+  if (reader_.joinable()) reader_.join();
+}
+
+}  // namespace veldrano
