@@ -143,7 +143,7 @@ bool HashAhead::HintWholeUnlessBusy(const std::string& path, const platform::Anc
   {
     const std::lock_guard lock(mutex_);
     if (FindJob(path, Depth::Whole) != jobs_.end()) return true;
-    if ((reading_ && reading_->Depth == Depth::Whole)) return false;
+    if (reading_ && reading_->Depth == Depth::Whole) return false;
   }
   Announce(path, where, size, Depth::Whole, true, {});
   return true;
