@@ -396,7 +396,7 @@ void HashCache::Queue(Row row) {
   batch_.push_back(std::move(row));
   // The clock is read now and then: a batch is that much late at most.
   constexpr std::size_t RowsPerLook = 16;
-  if (static_cast<int>(batch_.size()) >= batchFiles_ ||
+  if (static_cast<int>(batch_.size()) >= std::min(batchFiles_, HandFiles) ||
       (batch_.size() % RowsPerLook == 0 && NowMilliseconds() - batchStart_ >= BatchMilliseconds)) {
     Hand();
   }
@@ -406,7 +406,7 @@ void HashCache::Hand() {
   if (batch_.empty()) return;
   {
     const std::lock_guard lock(queueMutex_);
-    handed_.push_back(std::move(batch_));
+    handed_.emplace_back(batchStart_, std::move(batch_));
   }
   batch_.clear();
   if (!writer_.joinable()) {
@@ -418,8 +418,11 @@ void HashCache::Hand() {
 
 void HashCache::Flush() {
   Hand();
+  if (!writer_.joinable()) return;  // nothing was ever handed
   std::unique_lock lock(queueMutex_);
-  queueChanged_.wait(lock, [this] { return handed_.empty() && !writing_; });
+  commitAsked_ = true;
+  queueChanged_.notify_all();
+  queueChanged_.wait(lock, [this] { return handed_.empty() && !writing_ && !commitAsked_; });
 }
 
 void HashCache::Write() {
@@ -430,14 +433,34 @@ void HashCache::Write() {
   // thread has its own niceness.)
   constexpr int WriterNiceness = 10;
   setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), WriterNiceness);
+  // The files written since the last commit, and when the first of them
+  // was queued.
+  int uncommitted = 0;
+  std::int64_t oldest = 0;
+  const auto commit = [this, &uncommitted] {
+    const std::lock_guard lock(dbMutex_);
+    if (!failed_) Commit();
+    uncommitted = 0;
+  };
   std::unique_lock queue(queueMutex_);
   for (;;) {
-    queueChanged_.wait(queue, [this] { return ending_ || !handed_.empty(); });
-    if (handed_.empty()) return;
-    std::vector<Row> rows = std::move(handed_.front());
+    queueChanged_.wait(queue, [this] { return ending_ || commitAsked_ || !handed_.empty(); });
+    if (handed_.empty()) {
+      if (!commitAsked_) return;  // ending: the close commits the rest
+      writing_ = true;
+      queue.unlock();
+      commit();
+      queue.lock();
+      writing_ = false;
+      commitAsked_ = false;
+      queueChanged_.notify_all();
+      continue;
+    }
+    auto [queued, rows] = std::move(handed_.front());
     handed_.pop_front();
     writing_ = true;
     queue.unlock();
+    if (uncommitted == 0) oldest = queued;
     // In key order, the rows go to neighbouring pages of the table. A
     // file's later row (a second put) stays after its earlier one.
     std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
@@ -449,10 +472,8 @@ void HashCache::Write() {
       const std::lock_guard lock(dbMutex_);
       for (std::size_t i = from; i < std::min(rows.size(), from + RowsPerTurn); ++i) WriteRow(rows[i]);
     }
-    {
-      const std::lock_guard lock(dbMutex_);
-      if (!failed_) Commit();
-    }
+    uncommitted += static_cast<int>(rows.size());
+    if (uncommitted >= batchFiles_ || NowMilliseconds() - oldest >= BatchMilliseconds) commit();
     queue.lock();
     writing_ = false;
     queueChanged_.notify_all();

@@ -38,13 +38,16 @@ namespace veldrano {
 class HashCache {
  public:
   static constexpr std::int64_t MaxEntries = 1000000;
-  // A batch is written once it holds this many files, or is
+  // A batch is committed once it holds this many files, or is
   // BatchMilliseconds old: a run killed loses at most that much of its work.
   // Each batch is one transaction, which writes every page it touched (its
   // files' keys fall all over the table): fewer, larger batches write
-  // fewer pages in all, while the last one, written as the cache closes,
-  // stays short (measured best at 16 384 of 4 096 to 65 536).
+  // fewer pages in all (measured best at 16 384 of 4 096 to 65 536). Its
+  // files go to the writer HandFiles at a time, so that it writes them
+  // while the scan goes on, and the close has only the last commit to wait
+  // for.
   static constexpr int DefaultBatchFiles = 16384;
+  static constexpr int HandFiles = 1024;
   static constexpr std::int64_t BatchMilliseconds = 2000;
   static constexpr int ForgetAfterDays = 90;
   // "1 000 000 files, forgotten after 90 days unused": for the user.
@@ -98,8 +101,8 @@ class HashCache {
   // Keeps the hashes of a file in this state (written with the batch).
   void Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
            std::int64_t changedNs, const FileHashes& hashes);
-  // Waits until the batches handed over so far are written (not the one
-  // still being filled).
+  // Waits until the files handed over so far are written and committed
+  // (not the ones still being gathered).
   void Flush();
 
  private:
@@ -162,8 +165,11 @@ class HashCache {
 
   std::mutex queueMutex_;
   std::condition_variable queueChanged_;
-  std::deque<std::vector<Row>> handed_;  // batches for the writer, in order
+  // Files for the writer, in order, each lot with when its first was
+  // queued (milliseconds).
+  std::deque<std::pair<std::int64_t, std::vector<Row>>> handed_;
   bool writing_ = false;
+  bool commitAsked_ = false;  // by Flush
   bool ending_ = false;
   std::thread writer_;
   std::vector<std::uint64_t> heldKeys_;  // an open-addressing table of KeyOf | 1
