@@ -88,7 +88,7 @@ class HashCache {
   // through the same files. Null when the cache is read whole (its lookups
   // ask no database). A lookup the thread has not begun is the scan's.
   std::shared_ptr<RowsAhead> ReadAhead(std::vector<std::pair<std::uint64_t, std::uint64_t>> keys);
-  // Whether ReadAhead would: the cache is not read whole.
+  // Whether ReadAhead would: the cache holds files, and is not read whole.
   bool ReadsAhead() const;
 
   // The hashes kept for a file in exactly this state, if any; ahead: its

@@ -22,7 +22,7 @@ class HashCache::RowsAhead {
   std::vector<Slot> Slots;
 };
 
-bool HashCache::ReadsAhead() const { return heldRows_.empty() && !path_.empty(); }
+bool HashCache::ReadsAhead() const { return heldRows_.empty() && heldCount_ > 0 && !path_.empty(); }
 
 std::shared_ptr<HashCache::RowsAhead> HashCache::ReadAhead(std::vector<std::pair<std::uint64_t, std::uint64_t>> keys) {
   if (!ReadsAhead()) return nullptr;
