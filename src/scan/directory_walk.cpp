@@ -228,23 +228,6 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
     for (const DirectoryEntry& entry : entries) leftOut.push_back(LeftOutByFilters(*filters, reader, path, entry));
   }
   const auto kept = [&leftOut](std::size_t index) { return leftOut.empty() || leftOut[index] == 0; };
-  // A cache too large to be read whole reads the rows of this directory's
-  // files on a thread of its own, ahead of the lookups.
-  std::shared_ptr<HashCache::RowsAhead> cacheRows;
-  std::vector<char> askedOfCache;
-  if (HashCache* const cache = ScanContext.Cache.get(); !countingPass && cache != nullptr && cache->ReadsAhead()) {
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> keys(entries.size());
-    askedOfCache.resize(entries.size());
-    for (std::size_t index = 0; index < entries.size(); ++index) {
-      const DirectoryEntry& entry = entries[index];
-      const auto device = static_cast<std::uint64_t>(entry.Device), inode = static_cast<std::uint64_t>(entry.Inode);
-      if (entry.Kind == DirectoryEntry::Type::File && entry.Size > 0 && kept(index) && cache->Knows(device, inode)) {
-        keys[index] = {device, inode};
-        askedOfCache[index] = 1;
-      }
-    }
-    cacheRows = cache->ReadAhead(std::move(keys));
-  }
   // The path of the file at hand, built in one buffer (a scan makes one
   // per file), and the last file handed on.
   std::string full;
@@ -260,8 +243,23 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   // are in the cache) is not announced again.
   std::size_t hinted = 0;
   std::vector<char> settled(countingPass ? 0 : entries.size());
-  // A file whose row is read ahead is likely not read at all.
-  if (cacheRows) settled = std::move(askedOfCache);
+  // A cache too large to be read whole reads the rows of this directory's
+  // files on a thread of its own, ahead of the lookups. A file it holds is
+  // settled already: it is likely not read at all (as the announcement
+  // would find, asking the cache again).
+  std::shared_ptr<HashCache::RowsAhead> cacheRows;
+  if (HashCache* const cache = ScanContext.Cache.get(); !countingPass && cache != nullptr && cache->ReadsAhead()) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> keys(entries.size());
+    for (std::size_t index = 0; index < entries.size(); ++index) {
+      const DirectoryEntry& entry = entries[index];
+      const auto device = static_cast<std::uint64_t>(entry.Device), inode = static_cast<std::uint64_t>(entry.Inode);
+      if (entry.Kind == DirectoryEntry::Type::File && entry.Size > 0 && kept(index) && cache->Knows(device, inode)) {
+        keys[index] = {device, inode};
+        settled[index] = 1;
+      }
+    }
+    cacheRows = cache->ReadAhead(std::move(keys));
+  }
   const auto hint = [&](std::size_t index) {
     const DirectoryEntry& file = entries[index];
     if (file.Kind != DirectoryEntry::Type::File || !kept(index) || settled[index] != 0) return;
