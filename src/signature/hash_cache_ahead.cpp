@@ -60,14 +60,13 @@ bool HashCache::TakeReadAhead(RowsAhead& ahead, std::size_t index, std::optional
   std::uint8_t now = RowsAhead::Waiting;
   // Not begun: sooner read by the caller than waited for.
   if (slot.Now.compare_exchange_strong(now, RowsAhead::Taken)) return false;
-  // Being read: one lookup's wait.
+  // Being read: one lookup's wait (asleep, should the thread be held up).
   while (now == RowsAhead::Reading) {
-    std::this_thread::yield();
+    slot.Now.wait(RowsAhead::Reading);
     now = slot.Now.load();
   }
   if (now != RowsAhead::Read) return false;
   row = std::move(slot.Found);
-  slot.Now = RowsAhead::Taken;
   return true;
 }
 
@@ -104,6 +103,7 @@ void HashCache::ReadRowsAhead() {
       sqlite3_reset(find);
       // A failed read is left to the scan, which reads it as it would have.
       slot.Now = step == SQLITE_ROW || step == SQLITE_DONE ? RowsAhead::Read : RowsAhead::Failed;
+      slot.Now.notify_all();
     }
     if (inTransaction) Exec(db, "COMMIT");
     lock.lock();
