@@ -232,5 +232,31 @@ TEST_F(FileSignature, AheadOfTheScanOnlyTheSameUnchangedFileCounts) {
             std::nullopt);
 }
 
+// The first file of a size is announced with the file it is to be compared
+// with: taking that file, as the scan does first, leaves the first file's
+// parts to be taken for the match that follows, rather than dropping them
+// with the files passed over.
+TEST_F(FileSignature, AheadTheFirstOfASizeStaysForTheFileAnnouncedWithIt) {
+  const std::string bytes = testing::PatternBytes(5000);
+  const std::string first = dir.Write("first", bytes), copy = dir.Write("copy", bytes);
+  HashAhead ahead;
+  ahead.HintFirstOf(copy, first, {nullptr, first}, 5000);
+  ahead.Hint(copy, {nullptr, copy}, 5000);
+  const auto finished = [&ahead](const std::string& path) {
+    std::optional<HashAhead::Finished> done;
+    for (int attempt = 0; attempt < 500 && !done; ++attempt) {
+      done = ahead.TakeFinished(path);
+      if (!done) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done;
+  };
+  const std::optional<HashAhead::Finished> copyDone = finished(copy);
+  ASSERT_TRUE(copyDone);
+  const std::optional<HashAhead::Finished> firstDone = finished(first);
+  ASSERT_TRUE(firstDone);
+  EXPECT_EQ(firstDone->Hashes.Prefix, copyDone->Hashes.Prefix);
+  EXPECT_TRUE(firstDone->Hashes.Prefix.has_value());
+}
+
 }  // namespace
 }  // namespace veldrano

@@ -12,6 +12,8 @@
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
 #include "scan/work_dir.h"
+#include "signature/file_signature.h"
+#include "support/bytes.h"
 #include "support/killed_run.h"
 #include "support/mount_namespace.h"
 #include "support/scan_fixture.h"
@@ -619,6 +621,24 @@ TEST_F(ScanRun, PseudoFilesListedAsEmptyAreNeverGroupedTogether) {
   EXPECT_GE(ScanContext.FilesFound, 2);
   EXPECT_EQ(ScanContext.DuplicateFiles, 0);
   EXPECT_GE(ScanContext.WarningCount, static_cast<long double>(ScanContext.FilesFound - 1));
+}
+
+// Copies compared byte by byte share the MD5 of the first, taken from the
+// blocks compared (below 1 MiB) or by the worker hashing ahead meanwhile
+// when it is free: either way the MD5 of their bytes, whole, the last
+// partial block included.
+TEST_F(ScanRun, CopiesComparedByteByByteGetTheMD5OfTheirBytes) {
+  for (const std::size_t size : {std::size_t{20000}, (std::size_t{3} << 20) + 12345}) {
+    const std::string bytes = testing::PatternBytes(size);
+    for (const char* copy : {"1", "2", "3"}) File(std::to_string(size) + "/" + copy, bytes);
+  }
+  List(tree);
+  ASSERT_TRUE(sbStartClick());
+  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 2u);
+  for (const SignatureGroup& group : ScanContext.ResultsRoot->Groups) {
+    EXPECT_EQ(group.Files.size(), 3u);
+    EXPECT_EQ(group.Signature, ComputeFileSignature(group.Files[0], group.Size)) << group.Size;
+  }
 }
 
 TEST_F(ScanRun, HashesEachFileOnce) {
