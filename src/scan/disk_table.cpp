@@ -86,11 +86,18 @@ void DiskTable::Fail(const char* what, const char* file, int error) const {
   FailStoreFile(what, directoryPath_ + file, error);
 }
 
+DiskTable::LookUp& DiskTable::RecentPlace(const StoreRecord& key, std::uint64_t hash) {
+  if (recent_.empty()) {
+    recent_.resize(RecentLookUps);
+    recentHeads_.resize(RecentHeads);
+  }
+  return key.IsHead() ? recentHeads_[hash & (RecentHeads - 1)] : recent_[hash & (RecentLookUps - 1)];
+}
+
 std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
   if (count_ == 0) return std::nullopt;
   const std::uint64_t hash = HashOf(key, seed_);
-  if (recent_.empty()) recent_.resize(RecentLookUps);
-  LookUp& recent = recent_[hash & (RecentLookUps - 1)];
+  LookUp& recent = RecentPlace(key, hash);
   if (recent.Used && recent.Key.SameKey(key)) return recent.Result;
   std::optional<Found> result;
   // Largest first: a key met before is most likely in the largest run.
@@ -106,7 +113,7 @@ std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
 void DiskTable::Replace(std::uint64_t slot, const StoreRecord& record) {
   runs_.at(slot >> RunShift).Write(slot & SlotMask, record);
   if (recent_.empty()) return;
-  LookUp& recent = recent_[HashOf(record, seed_) & (RecentLookUps - 1)];
+  LookUp& recent = RecentPlace(record, HashOf(record, seed_));
   if (recent.Used && recent.Result && recent.Result->Slot == slot) recent.Result->Record = record;
 }
 
@@ -142,6 +149,7 @@ void DiskTable::Rename(std::uint64_t slot, StoreRecord record, const StoredFile&
 void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& memory) {
   if (sortedByHash.empty()) return;
   recent_.clear();  // slots move, and keys looked up in vain may come
+  recentHeads_.clear();
   if (!paths_.IsOpen()) {
     const std::string_view header = StoreFileHeader();
     paths_ = platform::UniqueFd(openat(directory_, PathsName, FileFlags | O_EXCL, 0600));

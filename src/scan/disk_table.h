@@ -88,8 +88,13 @@ class DiskTable {
     std::optional<DiskTable::Found> Result;
     bool Used = false;
   };
-  static constexpr std::size_t RecentLookUps = 8192;  // a power of two
-  std::vector<LookUp> recent_;
+  // The heads have places of their own: a size comes back every few
+  // thousand files, with a lookup of a line for each file between, and
+  // sharing the places with those would lose most heads in between.
+  static constexpr std::size_t RecentLookUps = 8192;  // each a power of two
+  static constexpr std::size_t RecentHeads = 8192;
+  std::vector<LookUp> recent_, recentHeads_;
+  LookUp& RecentPlace(const StoreRecord& key, std::uint64_t hash);
 };
 
 }  // namespace veldrano

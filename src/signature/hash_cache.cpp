@@ -231,8 +231,7 @@ std::unique_ptr<HashCache> HashCache::Open(const std::string& folder, std::optio
     cache->batchFiles_ = std::max(1, batchFiles);
     cache->rowsInMemory_ = rowsInMemory;
     cache->path_ = path;
-    const int opened = sqlite3_open_v2(path.c_str(), &cache->db_,
-                                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int opened = OpenDatabase(path, SQLITE_OPEN_READWRITE, &cache->db_);
     if (opened == SQLITE_OK && cache->Prepare(why)) return cache;
     if (opened != SQLITE_OK) why = sqlite3_errstr(opened);
     cache.reset();

@@ -77,8 +77,7 @@ void HashCache::ReadRowsAhead() {
   sqlite3* db = nullptr;
   sqlite3_stmt* find = nullptr;
   const bool ready =
-      sqlite3_open_v2(path_.c_str(), &db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX, nullptr) ==
-          SQLITE_OK &&
+      OpenDatabase(path_, SQLITE_OPEN_READONLY, &db) == SQLITE_OK &&
       sqlite3_prepare_v3(db, FindSql().c_str(), -1, SQLITE_PREPARE_PERSISTENT, &find, nullptr) == SQLITE_OK;
   if (db != nullptr) sqlite3_busy_timeout(db, 5000);
   std::unique_lock lock(aheadMutex_);
