@@ -65,18 +65,30 @@ TEST_F(DiskTableTest, FindsEveryRecordAcrossRunsAndKeepsChangesMadeInOlderRuns) 
   std::int64_t next = 1;
   std::size_t mostRuns = 0;
   bool changed = false;
+  std::string lastName;
   for (const std::int64_t batch : batches) {
+    // Looked up in vain before the batch comes, then found in it; and a
+    // record found where the merge moved it is changed through that place.
+    EXPECT_FALSE(table->Find(StoreRecord::HeadKey(next)));
     Spill(next, next + batch);
+    EXPECT_TRUE(table->Find(StoreRecord::HeadKey(next))) << next;
     next += batch;
     mostRuns = std::max(mostRuns, table->Runs());
     EXPECT_EQ(RunFiles().size(), table->Runs());  // merged runs leave no file behind
+    if (changed) {
+      const auto first = table->Find(StoreRecord::HeadKey(1));
+      ASSERT_TRUE(first);
+      lastName = "/renamed" + std::to_string(next);
+      table->Rename(first->Slot, first->Record, StoredFile{lastName, FileState{9, 9, 9, 9}, {}});
+    }
     // Size 1 went to disk first, so it sits in the oldest run: rename it,
     // and split size 2 there; later merges carry the changes along.
     if (!changed && table->Runs() >= 2) {
       const auto first = table->Find(StoreRecord::HeadKey(1));
       const auto second = table->Find(StoreRecord::HeadKey(2));
       ASSERT_TRUE(first && second);
-      table->Rename(first->Slot, first->Record, StoredFile{"/renamed", FileState{9, 9, 9, 9}, {}});
+      lastName = "/renamed";
+      table->Rename(first->Slot, first->Record, StoredFile{lastName, FileState{9, 9, 9, 9}, {}});
       StoreRecord splitHead = second->Record;
       splitHead.MakeSplit();
       table->Replace(second->Slot, splitHead);
@@ -95,7 +107,7 @@ TEST_F(DiskTableTest, FindsEveryRecordAcrossRunsAndKeepsChangesMadeInOlderRuns) 
     const auto found = table->Find(StoreRecord::HeadKey(size));
     ASSERT_TRUE(found) << size;
     if (size == 1) {
-      EXPECT_EQ(table->FileOf(found->Record).Path, "/renamed");
+      EXPECT_EQ(table->FileOf(found->Record).Path, lastName);
     } else if (size == 2) {
       EXPECT_TRUE(found->Record.IsSplit());
     } else {

@@ -148,8 +148,6 @@ void DiskTable::Rename(std::uint64_t slot, StoreRecord record, const StoredFile&
 
 void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& memory) {
   if (sortedByHash.empty()) return;
-  recent_.clear();  // slots move, and keys looked up in vain may come
-  recentHeads_.clear();
   if (!paths_.IsOpen()) {
     const std::string_view header = StoreFileHeader();
     paths_ = platform::UniqueFd(openat(directory_, PathsName, FileFlags | O_EXCL, 0600));
@@ -197,7 +195,16 @@ void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& me
       if (source.Live && (next == nullptr || source.Hash < next->Hash)) next = &source;
     }
     if (next == nullptr) break;
-    out.Add(next->Record, next->Hash);
+    // Each record written moves to the new run (the runs before it stay
+    // where they are), and a key looked up in vain may be among the
+    // batch's: what was looked up lately follows.
+    const std::uint64_t slot = out.Add(next->Record, next->Hash);
+    if (!recent_.empty()) {
+      LookUp& recent = RecentPlace(next->Record, next->Hash);
+      if (recent.Used && recent.Key.SameKey(next->Record)) {
+        recent.Result = Found{next->Record, (std::uint64_t{first} << RunShift) | slot};
+      }
+    }
     next->Advance(seed_);
   }
   StoreRun merged = out.Finish();

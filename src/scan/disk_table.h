@@ -82,7 +82,8 @@ class DiskTable {
   // times in a row (a lookup, then the change that follows it), the heads
   // of the sizes met most are asked for file after file, and each lookup
   // costs a read of a run (a lookup in vain, one per run its filter lets
-  // through). Kept until the next Merge moves the slots and brings keys.
+  // through). A Merge moves what it rewrites, and brings keys: it follows
+  // them here as it writes them.
   struct LookUp {
     StoreRecord Key;
     std::optional<DiskTable::Found> Result;
@@ -92,7 +93,7 @@ class DiskTable {
   // thousand files, with a lookup of a line for each file between, and
   // sharing the places with those would lose most heads in between.
   static constexpr std::size_t RecentLookUps = 8192;  // each a power of two
-  static constexpr std::size_t RecentHeads = 8192;
+  static constexpr std::size_t RecentHeads = 32768;
   std::vector<LookUp> recent_, recentHeads_;
   LookUp& RecentPlace(const StoreRecord& key, std::uint64_t hash);
 };

@@ -167,13 +167,14 @@ RunWriter::~RunWriter() {
   if (file_.IsOpen()) unlinkat(directory_, name_.c_str(), 0);
 }
 
-void RunWriter::Add(const StoreRecord& record, std::uint64_t hash) {
+std::uint64_t RunWriter::Add(const StoreRecord& record, std::uint64_t hash) {
   const std::uint64_t slot = std::max(hash >> (64 - bits_), nextSlot_);
   if (!out_->Skip((slot - nextSlot_) * RecordBytes) || !out_->Write(&record, RecordBytes)) {
     FailStoreFile("Can not write the store file", path_, errno);
   }
   nextSlot_ = slot + 1;
   filter_.Add(hash);
+  return slot;
 }
 
 StoreRun RunWriter::Finish() {

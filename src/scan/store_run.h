@@ -109,7 +109,8 @@ class RunWriter {
   RunWriter(const RunWriter&) = delete;
   RunWriter& operator=(const RunWriter&) = delete;
 
-  void Add(const StoreRecord& record, std::uint64_t hash);
+  // Adds record at its place in the table: the slot it is written to.
+  std::uint64_t Add(const StoreRecord& record, std::uint64_t hash);
   StoreRun Finish();
 
  private:
