@@ -175,6 +175,12 @@ bool HashCache::LoadKeys() {
   bool read = sqlite3_prepare_v2(db_, select.c_str(), -1, &statement, nullptr) == SQLITE_OK;
   int step = SQLITE_DONE;
   std::vector<std::uint64_t> keys;
+  // Room for as many rows as the file can hold, at once: grown as they
+  // come, the rows were copied and their memory taken anew at each
+  // doubling. What is not used is never touched.
+  const auto mostRows = static_cast<std::size_t>(std::max<std::int64_t>(0, pages * pageBytes / BytesPerRowAtLeast));
+  keys.reserve(mostRows);
+  if (whole) heldRows_.reserve(mostRows);
   while (read && (step = sqlite3_step(statement)) == SQLITE_ROW) {
     const auto device = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 0));
     const auto inode = static_cast<std::uint64_t>(sqlite3_column_int64(statement, 1));
