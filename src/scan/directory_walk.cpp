@@ -247,18 +247,28 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   // files on a thread of its own, ahead of the lookups. A file it holds is
   // settled already: it is likely not read at all (as the announcement
   // would find, asking the cache again).
+  // A cache read whole is asked for the whole directory at once too: a
+  // tight loop of lookups, which overlap where one per file waits for each.
   std::shared_ptr<HashCache::RowsAhead> cacheRows;
-  if (HashCache* const cache = ScanContext.Cache.get(); !countingPass && cache != nullptr && cache->ReadsAhead()) {
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> keys(entries.size());
+  std::vector<std::uint32_t> heldRows;
+  if (HashCache* const cache = ScanContext.Cache.get();
+      !countingPass && cache != nullptr && (cache->ReadsAhead() || cache->HoldsRows())) {
+    const bool held = cache->HoldsRows();
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> keys(held ? 0 : entries.size());
+    if (held) heldRows.assign(entries.size(), HashCache::NoRow);
     for (std::size_t index = 0; index < entries.size(); ++index) {
       const DirectoryEntry& entry = entries[index];
+      if (entry.Kind != DirectoryEntry::Type::File || entry.Size <= 0 || !kept(index)) continue;
       const auto device = static_cast<std::uint64_t>(entry.Device), inode = static_cast<std::uint64_t>(entry.Inode);
-      if (entry.Kind == DirectoryEntry::Type::File && entry.Size > 0 && kept(index) && cache->Knows(device, inode)) {
+      if (held) {
+        heldRows[index] = cache->HeldRowOf(device, inode);
+        settled[index] = heldRows[index] != HashCache::NoRow;
+      } else if (cache->Knows(device, inode)) {
         keys[index] = {device, inode};
         settled[index] = 1;
       }
     }
-    cacheRows = cache->ReadAhead(std::move(keys));
+    if (!held) cacheRows = cache->ReadAhead(std::move(keys));
   }
   const auto hint = [&](std::size_t index) {
     const DirectoryEntry& file = entries[index];
@@ -321,7 +331,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
         HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode),
                                       metBefore, reader.Descriptor(), entry.Name, entry.ModifiedNs, entry.ChangedNs,
                                       static_cast<std::uint64_t>(entry.Links), entry.Owner, entry.Mode, cacheRows.get(),
-                                      index});
+                                      index, heldRows.empty() ? HashCache::NoRow : heldRows[index]});
       }
     }
   }

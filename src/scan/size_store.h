@@ -183,9 +183,10 @@ struct FileIdentity {
   uid_t Owner = 0;
   mode_t Mode = 0;
   // Its row in the cache of earlier runs, as read ahead for its directory
-  // (at CacheRow), if it is.
+  // (at CacheRow), if it is; or its row in a cache read whole, if known.
   HashCache::RowsAhead* CacheRows = nullptr;
   std::size_t CacheRow = 0;
+  std::uint32_t CacheHeldRow = HashCache::NoRow;
   bool Known() const { return Device != 0 || Inode != 0; }
 };
 

@@ -357,12 +357,14 @@ HashCache::~HashCache() {
 
 std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t inode, std::int64_t size,
                                           std::int64_t modifiedNs, std::int64_t changedNs, RowsAhead* ahead,
-                                          std::size_t index) {
-  const std::size_t slot = SlotOf(device, inode);
-  if (slot == NoSlot) return std::nullopt;  // surely not held
+                                          std::size_t index, std::uint32_t heldRow) {
   std::optional<Row> asked;
   const Row* row = nullptr;
-  if (!heldRows_.empty()) {
+  if (heldRow < heldRows_.size()) {
+    row = &heldRows_[heldRow];
+  } else if (const std::size_t slot = SlotOf(device, inode); slot == NoSlot) {
+    return std::nullopt;  // surely not held
+  } else if (!heldRows_.empty()) {
     row = &heldRows_[rowOf_[slot]];
   } else if (ahead != nullptr && TakeReadAhead(*ahead, index, asked)) {
     if (asked) row = &*asked;
@@ -388,6 +390,12 @@ std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t in
 }
 
 bool HashCache::Knows(std::uint64_t device, std::uint64_t inode) const { return SlotOf(device, inode) != NoSlot; }
+
+std::uint32_t HashCache::HeldRowOf(std::uint64_t device, std::uint64_t inode) const {
+  if (heldRows_.empty()) return NoRow;
+  const std::size_t slot = SlotOf(device, inode);
+  return slot == NoSlot ? NoRow : rowOf_[slot];
+}
 
 void HashCache::Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
                     std::int64_t changedNs, const FileHashes& hashes) {

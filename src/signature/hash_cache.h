@@ -91,10 +91,20 @@ class HashCache {
   // Whether ReadAhead would: the cache holds files, and is not read whole.
   bool ReadsAhead() const;
 
+  // A file's row in a cache read whole, as HeldRowOf tells it; NoRow: not
+  // known.
+  static constexpr std::uint32_t NoRow = UINT32_MAX;
+  // The row of the file's key when the cache is read whole and holds it,
+  // else NoRow. Asked for a directory's files at once, the lookups overlap.
+  std::uint32_t HeldRowOf(std::uint64_t device, std::uint64_t inode) const;
+  bool HoldsRows() const { return !heldRows_.empty(); }
+
   // The hashes kept for a file in exactly this state, if any; ahead: its
-  // row as read ahead (at index), if it was.
+  // row as read ahead (at index), if it was; heldRow: its row in a cache
+  // read whole, if known.
   std::optional<FileHashes> Find(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
-                                 std::int64_t changedNs, RowsAhead* ahead = nullptr, std::size_t index = 0);
+                                 std::int64_t changedNs, RowsAhead* ahead = nullptr, std::size_t index = 0,
+                                 std::uint32_t heldRow = NoRow);
   // Whether hashes are likely kept for this file (its state not known
   // yet): a guess, without the database, that spares reading it ahead.
   bool Knows(std::uint64_t device, std::uint64_t inode) const;
