@@ -78,13 +78,12 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
   // One more file could go: this one, or, when this one is a reference
   // copy that is its group's first, the file that stayed for the group.
   // Counted before the window runs, as the totals always were.
-  const SignatureGroup* known = nullptr;
+  std::optional<std::uint32_t> known;
   if (const ResultsNode* root = ScanContext.ResultsRoot.get()) {
-    if (const auto found = root->GroupIndex.find(signature); found != root->GroupIndex.end()) {
-      known = &root->Groups[found->second];
-    }
+    if (const auto found = root->GroupIndex.find(signature); found != root->GroupIndex.end()) known = found->second;
   }
-  if (known != nullptr ? !reference || !known->HasReference : !(reference && firstReference)) {
+  const bool hadReference = known && ScanContext.ResultsRoot->Groups[*known].HasReference;
+  if (known ? !reference || !hadReference : !(reference && firstReference)) {
     ScanContext.DuplicateFiles += 1;
     ScanContext.RecoverableBytes += size;
   }
@@ -92,7 +91,15 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
   ResultsNode& root = *ScanContext.ResultsRoot;
   auto& rows = ScanContext.Selection;
 
-  if (const auto group = FindSignatureGroup(signature)) {
+  // The window runs first; the group found above is asked again only if
+  // what it did meanwhile moved it.
+  ProcessMessages();
+  std::optional<std::uint32_t> group = known;
+  if (!known || *known >= root.Groups.size() || root.Groups[*known].Signature != signature) {
+    const auto found = root.GroupIndex.find(signature);
+    group = found != root.GroupIndex.end() ? std::optional<std::uint32_t>(found->second) : std::nullopt;
+  }
+  if (group) {
     SignatureGroup& g = root.Groups[*group];
     g.HasReference = g.HasReference || reference;
     g.Files.push_back(path);
@@ -106,12 +113,12 @@ void RecordDuplicate(const std::string& signature, const std::string& path, cons
     return;
   }
   root.ReferenceOnly.erase(signature);
-  const auto group = static_cast<std::uint32_t>(root.Groups.size());
+  const auto added = static_cast<std::uint32_t>(root.Groups.size());
   root.Groups.push_back({signature, size, {firstPath, path}, {firstId, id}, reference || firstReference, {}});
-  root.GroupIndex.emplace(signature, group);
-  rows.push_back({group, 0, false});
-  rows.push_back({group, 1, !reference});
-  Display().DuplicateRecorded(group, true);
+  root.GroupIndex.emplace(signature, added);
+  rows.push_back({added, 0, false});
+  rows.push_back({added, 1, !reference});
+  Display().DuplicateRecorded(added, true);
 }
 
 void RemoveFilesFromResults(const std::vector<std::vector<bool>>& leaving) {
