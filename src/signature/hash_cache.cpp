@@ -394,7 +394,11 @@ bool HashCache::Knows(std::uint64_t device, std::uint64_t inode) const { return 
 std::uint32_t HashCache::HeldRowOf(std::uint64_t device, std::uint64_t inode) const {
   if (heldRows_.empty()) return NoRow;
   const std::size_t slot = SlotOf(device, inode);
-  return slot == NoSlot ? NoRow : rowOf_[slot];
+  if (slot == NoSlot) return NoRow;
+  // The row itself is looked at too, which tells a rare collision of keys
+  // apart, and brings it near for the lookup to come.
+  const std::uint32_t row = rowOf_[slot];
+  return heldRows_[row].Device == device && heldRows_[row].Inode == inode ? row : NoRow;
 }
 
 void HashCache::Put(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,

@@ -94,8 +94,8 @@ class HashCache {
   // A file's row in a cache read whole, as HeldRowOf tells it; NoRow: not
   // known.
   static constexpr std::uint32_t NoRow = UINT32_MAX;
-  // The row of the file's key when the cache is read whole and holds it,
-  // else NoRow. Asked for a directory's files at once, the lookups overlap.
+  // The file's row when the cache is read whole and holds it, else NoRow.
+  // Asked for a directory's files at once, the lookups overlap.
   std::uint32_t HeldRowOf(std::uint64_t device, std::uint64_t inode) const;
   bool HoldsRows() const { return !heldRows_.empty(); }
 
