@@ -98,7 +98,10 @@ std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
   if (count_ == 0) return std::nullopt;
   const std::uint64_t hash = HashOf(key, seed_);
   LookUp& recent = RecentPlace(key, hash);
-  if (recent.Used && recent.Key.SameKey(key)) return recent.Result;
+  if (recent.Holds(key)) {
+    if (recent.Now == LookUp::Kind::Absent) return std::nullopt;
+    return Found{recent.Record, recent.Slot};
+  }
   std::optional<Found> result;
   // Largest first: a key met before is most likely in the largest run.
   for (std::size_t run = 0; run < runs_.size() && !result; ++run) {
@@ -106,7 +109,7 @@ std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
       result = Found{found->Record, (std::uint64_t{run} << RunShift) | found->Slot};
     }
   }
-  recent = LookUp{key, result, true};
+  recent = result ? LookUp{result->Record, result->Slot, LookUp::Kind::Found} : LookUp{key, 0, LookUp::Kind::Absent};
   return result;
 }
 
@@ -114,7 +117,7 @@ void DiskTable::Replace(std::uint64_t slot, const StoreRecord& record) {
   runs_.at(slot >> RunShift).Write(slot & SlotMask, record);
   if (recent_.empty()) return;
   LookUp& recent = RecentPlace(record, HashOf(record, seed_));
-  if (recent.Used && recent.Result && recent.Result->Slot == slot) recent.Result->Record = record;
+  if (recent.Now == LookUp::Kind::Found && recent.Slot == slot) recent.Record = record;
 }
 
 StoredFile DiskTable::FileOf(const StoreRecord& record) {
@@ -201,8 +204,8 @@ void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& me
     const std::uint64_t slot = out.Add(next->Record, next->Hash);
     if (!recent_.empty()) {
       LookUp& recent = RecentPlace(next->Record, next->Hash);
-      if (recent.Used && recent.Key.SameKey(next->Record)) {
-        recent.Result = Found{next->Record, (std::uint64_t{first} << RunShift) | slot};
+      if (recent.Holds(next->Record)) {
+        recent = LookUp{next->Record, (std::uint64_t{first} << RunShift) | slot, LookUp::Kind::Found};
       }
     }
     next->Advance(seed_);

@@ -85,15 +85,19 @@ class DiskTable {
   // through). A Merge moves what it rewrites, and brings keys: it follows
   // them here as it writes them.
   struct LookUp {
-    StoreRecord Key;
-    std::optional<DiskTable::Found> Result;
-    bool Used = false;
+    enum class Kind : std::uint8_t { Unused, Absent, Found };
+    StoreRecord Record;  // the record found, or the key looked up in vain
+    std::uint64_t Slot = 0;
+    Kind Now = Kind::Unused;
+    bool Holds(const StoreRecord& key) const { return Now != Kind::Unused && Record.SameKey(key); }
   };
   // The heads have places of their own: a size comes back every few
   // thousand files, with a lookup of a line for each file between, and
-  // sharing the places with those would lose most heads in between.
+  // sharing the places with those would lose most heads in between. Past
+  // ten million files, the store asks for hundreds of thousands of sizes:
+  // their places take 6 MiB.
   static constexpr std::size_t RecentLookUps = 8192;  // each a power of two
-  static constexpr std::size_t RecentHeads = 32768;
+  static constexpr std::size_t RecentHeads = 131072;
   std::vector<LookUp> recent_, recentHeads_;
   LookUp& RecentPlace(const StoreRecord& key, std::uint64_t hash);
 };
