@@ -21,6 +21,7 @@ constexpr auto WaitStep = std::chrono::milliseconds(10);
 struct HashAhead::Job {
   enum class Stage { Waiting, Reading, Done, Failed, LeftToScan };
   std::string Path;
+  std::size_t PathKey = 0;  // KeyOf(Path)
   platform::AnchoredPath Where;  // how to open it; the worker's alone once announced
   std::int64_t Size = 0;
   HashAhead::Depth Depth = HashAhead::Depth::Parts;
@@ -88,9 +89,16 @@ bool HashAhead::ReadAsScan(const platform::ReadOnlyFile& file, Job& job, bool fi
   return publish(1);
 }
 
+std::size_t HashAhead::KeyOf(const std::string& path) { return std::hash<std::string>{}(path); }
+
 std::deque<std::shared_ptr<HashAhead::Job>>::iterator HashAhead::FindJob(const std::string& path, Depth depth) {
-  return std::find_if(jobs_.begin(), jobs_.end(),
-                      [&](const auto& job) { return job->Path == path && job->Depth == depth; });
+  // The paths of a directory's files differ only near their ends: compared
+  // whole, each of the few dozen jobs passed over would cost a comparison of
+  // most of a path.
+  const std::size_t key = KeyOf(path);
+  return std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
+    return job->PathKey == key && job->Depth == depth && job->Path == path;
+  });
 }
 
 void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
@@ -163,6 +171,7 @@ void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& 
     }
     auto job = std::make_shared<Job>();
     job->Path = path;
+    job->PathKey = KeyOf(path);
     job->Where = where;
     job->Size = size;
     job->Depth = depth;

@@ -103,6 +103,7 @@ class HashAhead {
   // Announces path (see Hint); partner: see HintFirstOf.
   void Announce(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
                 bool urgent, const std::string& partner);
+  static std::size_t KeyOf(const std::string& path);
   // The announcement of path to depth not taken yet, or jobs_.end(); under
   // mutex_.
   std::deque<std::shared_ptr<Job>>::iterator FindJob(const std::string& path, Depth depth);
