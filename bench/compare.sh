@@ -144,6 +144,17 @@ timed_run() {
 echo "veldrano-scan: $scanner"
 echo "peers:         $(fdupes --version), $(jdupes --version | head -1), $(rmlint --version 2>&1 | head -1 | cut -d' ' -f1-2)"
 echo "machine:       $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 2^20}' /proc/meminfo) RAM"
+# A kernel that pages out memory left untouched for a while (DAMON's
+# "pageout" action, as some virtual machines run it) takes back the page
+# cache between runs: "warm" runs then read part of each tree from disk, for
+# every tool, and times spread.
+for scheme in /sys/kernel/mm/damon/admin/kdamonds/*/contexts/*/schemes/*; do
+  kdamond=${scheme%%/contexts/*}
+  if [ "$(cat "$scheme/action" 2>/dev/null)" = pageout ] && [ "$(cat "$kdamond/state" 2>/dev/null)" = on ]; then
+    echo "warning:       DAMON pages out idle memory here: warm runs are partly cold, and times spread"
+    break
+  fi
+done
 echo "scratch:       $work"
 echo
 
