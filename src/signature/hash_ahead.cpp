@@ -21,7 +21,7 @@ constexpr auto WaitStep = std::chrono::milliseconds(10);
 struct HashAhead::Job {
   enum class Stage { Waiting, Reading, Done, Failed, LeftToScan };
   std::string Path;
-  std::size_t PathKey = 0;  // KeyOf(Path)
+  std::size_t PathKey = 0;       // KeyOf(Path)
   platform::AnchoredPath Where;  // how to open it; the worker's alone once announced
   std::int64_t Size = 0;
   HashAhead::Depth Depth = HashAhead::Depth::Parts;
@@ -96,9 +96,8 @@ std::deque<std::shared_ptr<HashAhead::Job>>::iterator HashAhead::FindJob(const s
   // whole, each of the few dozen jobs passed over would cost a comparison of
   // most of a path.
   const std::size_t key = KeyOf(path);
-  return std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
-    return job->PathKey == key && job->Depth == depth && job->Path == path;
-  });
+  return std::find_if(jobs_.begin(), jobs_.end(),
+                      [&](const auto& job) { return job->PathKey == key && job->Depth == depth && job->Path == path; });
 }
 
 void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
