@@ -243,32 +243,23 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   // are in the cache) is not announced again.
   std::size_t hinted = 0;
   std::vector<char> settled(countingPass ? 0 : entries.size());
-  // A cache too large to be read whole reads the rows of this directory's
-  // files on a thread of its own, ahead of the lookups. A file it holds is
+  // The cache of earlier runs is asked for the rows of this directory's
+  // files at once, ahead of their lookups. A file it likely holds is
   // settled already: it is likely not read at all (as the announcement
   // would find, asking the cache again).
-  // A cache read whole is asked for the whole directory at once too: a
-  // tight loop of lookups, which overlap where one per file waits for each.
   std::shared_ptr<HashCache::RowsAhead> cacheRows;
-  std::vector<std::uint32_t> heldRows;
-  if (HashCache* const cache = ScanContext.Cache.get();
-      !countingPass && cache != nullptr && (cache->ReadsAhead() || cache->HoldsRows())) {
-    const bool held = cache->HoldsRows();
-    std::vector<std::pair<std::uint64_t, std::uint64_t>> keys(held ? 0 : entries.size());
-    if (held) heldRows.assign(entries.size(), HashCache::NoRow);
+  if (HashCache* const cache = ScanContext.Cache.get(); !countingPass && cache != nullptr && cache->ReadsAhead()) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> keys(entries.size());
     for (std::size_t index = 0; index < entries.size(); ++index) {
       const DirectoryEntry& entry = entries[index];
-      if (entry.Kind != DirectoryEntry::Type::File || entry.Size <= 0 || !kept(index)) continue;
-      const auto device = static_cast<std::uint64_t>(entry.Device), inode = static_cast<std::uint64_t>(entry.Inode);
-      if (held) {
-        heldRows[index] = cache->HeldRowOf(device, inode);
-        settled[index] = heldRows[index] != HashCache::NoRow;
-      } else if (cache->Knows(device, inode)) {
-        keys[index] = {device, inode};
-        settled[index] = 1;
+      if (entry.Kind == DirectoryEntry::Type::File && entry.Size > 0 && kept(index)) {
+        keys[index] = {static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode)};
       }
     }
-    if (!held) cacheRows = cache->ReadAhead(std::move(keys));
+    cacheRows = cache->ReadAhead(std::move(keys));
+    for (std::size_t index = 0; cacheRows && index < entries.size(); ++index) {
+      settled[index] = HashCache::LikelyHeld(*cacheRows, index);
+    }
   }
   const auto hint = [&](std::size_t index) {
     const DirectoryEntry& file = entries[index];
@@ -331,7 +322,7 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
         HandOnFile(full, FileIdentity{static_cast<std::uint64_t>(entry.Device), static_cast<std::uint64_t>(entry.Inode),
                                       metBefore, reader.Descriptor(), entry.Name, entry.ModifiedNs, entry.ChangedNs,
                                       static_cast<std::uint64_t>(entry.Links), entry.Owner, entry.Mode, cacheRows.get(),
-                                      index, heldRows.empty() ? HashCache::NoRow : heldRows[index]});
+                                      index});
       }
     }
   }

@@ -709,7 +709,7 @@ bool MatchFromCache(SizeStore& store, const std::string& path, std::int64_t size
   HashCache* const cache = ScanContext.Cache.get();
   if (cache == nullptr || listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
   std::optional<FileHashes> cached = cache->Find(listed.Device, listed.Inode, size, listed.ModifiedNs, listed.ChangedNs,
-                                                 listed.CacheRows, listed.CacheRow, listed.CacheHeldRow);
+                                                 listed.CacheRows, listed.CacheRow);
   if (!cached) return false;
   if (!AdmitUnopened(store, path, listed, CouldBeRead(listed.Folder, listed.Name, listed.Owner, listed.Mode),
                      listed.Links)) {

@@ -182,11 +182,10 @@ struct FileIdentity {
   std::uint64_t Links = 0;
   uid_t Owner = 0;
   mode_t Mode = 0;
-  // Its row in the cache of earlier runs, as read ahead for its directory
-  // (at CacheRow), if it is; or its row in a cache read whole, if known.
+  // Its row in the cache of earlier runs, as asked for ahead for its
+  // directory (at CacheRow), if it was.
   HashCache::RowsAhead* CacheRows = nullptr;
   std::size_t CacheRow = 0;
-  std::uint32_t CacheHeldRow = HashCache::NoRow;
   bool Known() const { return Device != 0 || Inode != 0; }
 };
 

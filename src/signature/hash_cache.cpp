@@ -357,10 +357,10 @@ HashCache::~HashCache() {
 
 std::optional<FileHashes> HashCache::Find(std::uint64_t device, std::uint64_t inode, std::int64_t size,
                                           std::int64_t modifiedNs, std::int64_t changedNs, RowsAhead* ahead,
-                                          std::size_t index, std::uint32_t heldRow) {
+                                          std::size_t index) {
   std::optional<Row> asked;
   const Row* row = nullptr;
-  if (heldRow < heldRows_.size()) {
+  if (const std::uint32_t heldRow = ahead != nullptr ? HeldRowAt(*ahead, index) : NoRow; heldRow != NoRow) {
     row = &heldRows_[heldRow];
   } else if (const std::size_t slot = SlotOf(device, inode); slot == NoSlot) {
     return std::nullopt;  // surely not held

@@ -80,31 +80,26 @@ class HashCache {
   HashCache(const HashCache&) = delete;
   HashCache& operator=(const HashCache&) = delete;
 
-  // The rows of one directory's files, read ahead of the scan's lookups.
+  // The rows of one directory's files, asked for ahead of the scan's
+  // lookups.
   class RowsAhead;
-  // Reads the rows of the files keys names (device, inode: a pair of zeros
-  // for an entry not to be looked up), in order, on a thread and a
-  // connection of their own, for Find to take by index while the scan goes
-  // through the same files. Null when the cache is read whole (its lookups
-  // ask no database). A lookup the thread has not begun is the scan's.
+  // Asks for the rows of the files keys names (device, inode: a pair of
+  // zeros for an entry not to be looked up), in order, for Find to take by
+  // index while the scan goes through the same files. A cache read whole
+  // finds them at once, in a tight loop whose lookups overlap; a larger one
+  // reads them on a thread and a connection of their own (a lookup the
+  // thread has not begun is the scan's). Null when the cache holds no files.
   std::shared_ptr<RowsAhead> ReadAhead(std::vector<std::pair<std::uint64_t, std::uint64_t>> keys);
-  // Whether ReadAhead would: the cache holds files, and is not read whole.
+  // Whether ReadAhead would ask for anything: the cache holds files.
   bool ReadsAhead() const;
-
-  // A file's row in a cache read whole, as HeldRowOf tells it; NoRow: not
-  // known.
-  static constexpr std::uint32_t NoRow = UINT32_MAX;
-  // The file's row when the cache is read whole and holds it, else NoRow.
-  // Asked for a directory's files at once, the lookups overlap.
-  std::uint32_t HeldRowOf(std::uint64_t device, std::uint64_t inode) const;
-  bool HoldsRows() const { return !heldRows_.empty(); }
+  // Whether the file at index of ahead is likely held (then it is likely
+  // not read at all).
+  static bool LikelyHeld(const RowsAhead& ahead, std::size_t index);
 
   // The hashes kept for a file in exactly this state, if any; ahead: its
-  // row as read ahead (at index), if it was; heldRow: its row in a cache
-  // read whole, if known.
+  // row as asked for ahead (at index), if it was.
   std::optional<FileHashes> Find(std::uint64_t device, std::uint64_t inode, std::int64_t size, std::int64_t modifiedNs,
-                                 std::int64_t changedNs, RowsAhead* ahead = nullptr, std::size_t index = 0,
-                                 std::uint32_t heldRow = NoRow);
+                                 std::int64_t changedNs, RowsAhead* ahead = nullptr, std::size_t index = 0);
   // Whether hashes are likely kept for this file (its state not known
   // yet): a guess, without the database, that spares reading it ahead.
   bool Knows(std::uint64_t device, std::uint64_t inode) const;
@@ -128,6 +123,11 @@ class HashCache {
   // The slot of the file's key in heldKeys_, or NoSlot.
   static constexpr std::size_t NoSlot = SIZE_MAX;
   std::size_t SlotOf(std::uint64_t device, std::uint64_t inode) const;
+  // A file's row in a cache read whole; NoRow: not held.
+  static constexpr std::uint32_t NoRow = UINT32_MAX;
+  std::uint32_t HeldRowOf(std::uint64_t device, std::uint64_t inode) const;
+  // Its row at index of ahead, when the cache is read whole; else NoRow.
+  static std::uint32_t HeldRowAt(const RowsAhead& ahead, std::size_t index);
   // A file's row: a write for the thread writing (its hashes, or only
   // that it was used today), or one read when the cache was opened.
   struct Row {

@@ -1,5 +1,6 @@
-// The rows of a cache too large to be read whole, read a directory at a
-// time ahead of the scan's lookups.
+// The rows of a directory's files, asked for ahead of the scan's lookups:
+// found at once in a cache read whole, read on a thread of their own from a
+// cache too large for that.
 #include <sqlite3.h>
 
 #include <atomic>
@@ -18,19 +19,41 @@ class HashCache::RowsAhead {
     std::atomic<std::uint8_t> Now{Waiting};
     std::optional<Row> Found;  // once Read
   };
-  explicit RowsAhead(std::size_t count) : Slots(count) {}
+  // A cache read whole: each file's row (NoRow: not held), and no slots.
+  std::vector<std::uint32_t> Held;
+  // A cache read on the thread: a slot per file.
   std::vector<Slot> Slots;
 };
 
-bool HashCache::ReadsAhead() const { return heldRows_.empty() && heldCount_ > 0 && !path_.empty(); }
+bool HashCache::ReadsAhead() const { return heldCount_ > 0 && (!heldRows_.empty() || !path_.empty()); }
+
+bool HashCache::LikelyHeld(const RowsAhead& ahead, std::size_t index) {
+  if (!ahead.Held.empty()) return index < ahead.Held.size() && ahead.Held[index] != NoRow;
+  return index < ahead.Slots.size() && ahead.Slots[index].Now != RowsAhead::Skipped;
+}
+
+std::uint32_t HashCache::HeldRowAt(const RowsAhead& ahead, std::size_t index) {
+  return index < ahead.Held.size() ? ahead.Held[index] : NoRow;
+}
 
 std::shared_ptr<HashCache::RowsAhead> HashCache::ReadAhead(std::vector<std::pair<std::uint64_t, std::uint64_t>> keys) {
   if (!ReadsAhead()) return nullptr;
-  auto ahead = std::make_shared<RowsAhead>(keys.size());
+  constexpr std::pair<std::uint64_t, std::uint64_t> None{};
+  auto ahead = std::make_shared<RowsAhead>();
+  if (!heldRows_.empty()) {
+    ahead->Held.resize(keys.size(), NoRow);
+    for (std::size_t index = 0; index < keys.size(); ++index) {
+      if (keys[index] != None) ahead->Held[index] = HeldRowOf(keys[index].first, keys[index].second);
+    }
+    return ahead;
+  }
+  // Only the files whose keys are held: most others, new since, cost no
+  // query.
+  ahead->Slots = std::vector<RowsAhead::Slot>(keys.size());
   bool any = false;
   for (std::size_t index = 0; index < keys.size(); ++index) {
     RowsAhead::Slot& slot = ahead->Slots[index];
-    if (keys[index] == std::pair<std::uint64_t, std::uint64_t>{}) {
+    if (keys[index] == None || !Knows(keys[index].first, keys[index].second)) {
       slot.Now = RowsAhead::Skipped;
       continue;
     }
