@@ -258,5 +258,31 @@ TEST_F(FileSignature, AheadTheFirstOfASizeStaysForTheFileAnnouncedWithIt) {
   EXPECT_TRUE(firstDone->Hashes.Prefix.has_value());
 }
 
+// A first file foreseen to be wanted whole stays announced while the files
+// announced after it are taken (the scan passes over it), until the scan
+// takes its MD5. (The worker reads it before their parts, so it is done by
+// the time the last of them is.)
+TEST_F(FileSignature, AheadAForeseenFileStaysAnnouncedWhileTheFilesAfterItAreTaken) {
+  const std::string bytes = testing::PatternBytes(3 * 65536 + 5);
+  const std::string first = dir.Write("first", bytes);
+  const std::string later = dir.Write("later", testing::PatternBytes(70000));
+  const std::string last = dir.Write("last", testing::PatternBytes(70001));
+  HashAhead ahead;
+  ahead.HintForeseen(first, {nullptr, first}, static_cast<std::int64_t>(bytes.size()));
+  ahead.Hint(later, {nullptr, later}, 70000);
+  ahead.Hint(last, {nullptr, last}, 70001);
+  std::optional<HashAhead::Finished> lastDone;
+  for (int attempt = 0; attempt < 500 && !lastDone; ++attempt) {
+    lastDone = ahead.TakeFinished(last);  // drops "later", passed over
+    if (!lastDone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_TRUE(lastDone);
+  const platform::ReadOnlyFile firstFile(first);
+  const std::optional<FileHashes> hashes = ahead.Take(
+      first, HashAhead::Depth::Whole, firstFile.Status(), [](std::uint64_t) { return true; }, [] { return true; });
+  ASSERT_TRUE(hashes && hashes->Full);
+  EXPECT_EQ(DigestToText(*hashes->Full), SignatureOf(first));
+}
+
 }  // namespace
 }  // namespace veldrano

@@ -625,12 +625,16 @@ TEST_F(ScanRun, PseudoFilesListedAsEmptyAreNeverGroupedTogether) {
 
 // Copies compared byte by byte share the MD5 of the first, taken from the
 // blocks compared (below 1 MiB) or by the worker hashing ahead meanwhile
-// when it is free: either way the MD5 of their bytes, whole, the last
-// partial block included.
+// when it is free (a large first file of a size counted again is read
+// whole ahead, whichever file of its size comes first): either way the MD5
+// of their bytes, whole, the last partial block included.
 TEST_F(ScanRun, CopiesComparedByteByByteGetTheMD5OfTheirBytes) {
   for (const std::size_t size : {std::size_t{20000}, (std::size_t{3} << 20) + 12345}) {
     const std::string bytes = testing::PatternBytes(size);
     for (const char* copy : {"1", "2", "3"}) File(std::to_string(size) + "/" + copy, bytes);
+    std::string other = bytes;
+    other[size / 2] ^= 1;
+    File(std::to_string(size) + "/other", other);
   }
   List(tree);
   ASSERT_TRUE(sbStartClick());

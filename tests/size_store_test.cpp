@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <random>
 
+#include "scan/repeated_sizes.h"
 #include "scan/size_store.h"
 #include "signature/file_parts.h"
 #include "signature/file_signature.h"
@@ -246,6 +247,21 @@ TEST_F(SizeStoreTest, StoreFailuresEndTheCallWithTheirCause) {
   } catch (const std::runtime_error& failure) {
     EXPECT_TRUE(std::string(failure.what()).starts_with("Can not create the work directory ")) << failure.what();
   }
+}
+
+TEST(RepeatedSizesTest, KnowsTheLargeSizesCountedMoreThanOnce) {
+  constexpr std::int64_t Large = SideBySideFromBytes;
+  RepeatedSizes sizes;
+  for (const std::int64_t size :
+       {Large + 3, Large, Large + 2, Large + 3, std::int64_t{100}, Large + 2, Large + 3, std::int64_t{100}})
+    sizes.Count(size);
+  EXPECT_FALSE(sizes.Repeated(Large));
+  EXPECT_TRUE(sizes.Repeated(Large + 2));
+  EXPECT_TRUE(sizes.Repeated(Large + 3));
+  EXPECT_FALSE(sizes.Repeated(Large + 1));
+  EXPECT_FALSE(sizes.Repeated(100));  // small files are not counted
+  sizes.Clear();
+  EXPECT_FALSE(sizes.Repeated(Large + 2));
 }
 
 }  // namespace

@@ -131,6 +131,7 @@ void CountFile(const std::string& full) {
   ScanContext.FilesFound += 1;
   ScanContext.LastOperation.assign("Checking Size of file ").append(full);
   ScanContext.TotalBytes += ScanContext.CurrentFileSize;
+  ScanContext.RepeatedLargeSizes.Count(ScanContext.CurrentFileSize);
   ShowStatusWhenDue(1, [] { return FormatCount(' ', static_cast<long double>(ScanContext.FilesFound)); });
 }
 

@@ -9,6 +9,7 @@
 #include "results/results_model.h"
 #include "scan/filter_matcher.h"
 #include "scan/listing_memo.h"
+#include "scan/repeated_sizes.h"
 #include "scan/scan_filters.h"
 #include "scan/size_store.h"
 #include "scan/window_port.h"
@@ -99,6 +100,8 @@ struct TScanContext {
   std::vector<SelectionRow> Selection;
   // What the counting pass listed, for the processing pass (emptied by it).
   ListingMemo Listings;
+  // The sizes of large files the counting pass met more than once.
+  RepeatedSizes RepeatedLargeSizes;
   // Every folder the processing pass walked to its end, with the files it
   // handed on from it; emptied with the results.
   std::vector<FolderTally> ScannedFolders;

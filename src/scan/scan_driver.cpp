@@ -189,6 +189,7 @@ void Run(bool& storeMade) {
 
   AddLogEntry(LogInfo, "Analysing...");
   ctx.Listings.Clear();
+  ctx.RepeatedLargeSizes.Clear();
   const std::vector<std::string> directories = WalkOrder();
   for (const std::string& directory : directories) ScanDirectory(directory, true);
   const bool cacheUsed = FinishOpeningHashCache(opening);
@@ -205,6 +206,7 @@ void Run(bool& storeMade) {
   }
 
   ctx.Listings.Clear();
+  ctx.RepeatedLargeSizes.Clear();
   // What this run hashed is written now, and the cache pruned: a later run
   // finds it whatever happens next.
   ctx.Cache.reset();

@@ -398,6 +398,15 @@ bool SizeStore::HintRead(const std::string& folderPath, const std::shared_ptr<co
   return true;
 }
 
+void SizeStore::HintFirstOfRepeatedSize(const std::string& path, std::int64_t size, const FileState& state) {
+  if (InOrder() || !ScanContext.RepeatedLargeSizes.Repeated(size)) return;
+  if (const HashCache* const cache = ScanContext.Cache.get();
+      cache != nullptr && cache->Knows(state.Device, state.Inode))
+    return;
+  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
+  hashAhead_->HintForeseen(path, AnchorOf(path), size);
+}
+
 bool SizeStore::HintWhole(const std::string& path, std::int64_t size) {
   if (InOrder()) return false;  // two files read at once would make the disk seek between them
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
@@ -677,9 +686,10 @@ bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t si
   // Whether it is still there and could be read, as an open would tell.
   const bool readable = AskedReadable(listed.Folder, listed.Name);
   if (!AdmitUnopened(store, path, listed, readable, listed.Links)) return true;
-  store.AddEntry(size,
-                 StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}});
+  const FileState state{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs};
+  store.AddEntry(size, StoredFile{path, state, {}});
   ScanContext.StoreEntries += 1;
+  store.HintFirstOfRepeatedSize(path, size, state);
   return true;
 }
 
@@ -765,6 +775,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     // The first file of this size: it is read only if a second one comes.
     store.AddEntry(size, current);
     ctx.StoreEntries += 1;
+    store.HintFirstOfRepeatedSize(path, size, current.State);
     return;
   }
   Side me;

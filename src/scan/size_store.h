@@ -96,6 +96,11 @@ class SizeStore {
   // again could change nothing.
   bool HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
                 const std::string& name, std::int64_t size, std::uint64_t device = 0, std::uint64_t inode = 0);
+  // The first file of its size, at path, entered now: when the counting
+  // pass met its size again, and it is large, the worker hashing ahead
+  // reads it whole meanwhile (unless the disk rotates, or the cache of
+  // earlier runs holds its hashes), for the match likely to come.
+  void HintFirstOfRepeatedSize(const std::string& path, std::int64_t size, const FileState& state);
   // The file at path is to be hashed whole, while the scan reads another:
   // the worker hashing ahead takes it up at once, unless it is hashing
   // another file whole (or the disk rotates). False when it does not: the

@@ -25,7 +25,7 @@ struct HashAhead::Job {
   platform::AnchoredPath Where;  // how to open it; the worker's alone once announced
   std::int64_t Size = 0;
   HashAhead::Depth Depth = HashAhead::Depth::Parts;
-  bool Urgent = false;
+  HashAhead::Turn Turn = HashAhead::Turn::InTurn;
   std::string Partner;  // for the first file of a size: the file announced with it
   Stage Stage = Stage::Waiting;
   std::uint64_t Read = 0;  // bytes hashed so far
@@ -101,7 +101,7 @@ std::deque<std::shared_ptr<HashAhead::Job>>::iterator HashAhead::FindJob(const s
 }
 
 void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
-  if ((*found)->Urgent) {
+  if ((*found)->Turn != Turn::InTurn) {
     jobs_.erase(found);
     return;
   }
@@ -109,10 +109,10 @@ void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
   // this one or still to come.
   const std::string& taken = (*found)->Path;
   const auto stays = [&](const auto& job) {
-    return job->Urgent || (!job->Partner.empty() &&
-                           (job->Partner == taken || std::any_of(found + 1, jobs_.end(), [&](const auto& later) {
-                              return later->Path == job->Partner;
-                            })));
+    return job->Turn != Turn::InTurn ||
+           (!job->Partner.empty() &&
+            (job->Partner == taken ||
+             std::any_of(found + 1, jobs_.end(), [&](const auto& later) { return later->Path == job->Partner; })));
   };
   const auto kept = std::remove_if(jobs_.begin(), found, [&](const auto& job) { return !stays(job); });
   jobs_.erase(kept, found + 1);
@@ -136,28 +136,43 @@ HashAhead::~HashAhead() {
   worker_.join();
 }
 
-void HashAhead::Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
-                     bool urgent) {
-  Announce(path, where, size, depth, urgent, {});
+void HashAhead::Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth) {
+  Announce(path, where, size, depth, Turn::InTurn, {});
+}
+
+void HashAhead::HintForeseen(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
+  Announce(path, where, size, Depth::Whole, Turn::Foreseen, {});
 }
 
 void HashAhead::HintFirstOf(const std::string& path, const std::string& firstPath,
                             const platform::AnchoredPath& firstWhere, std::int64_t size) {
-  Announce(firstPath, firstWhere, size, Depth::Parts, false, path);
+  Announce(firstPath, firstWhere, size, Depth::Parts, Turn::InTurn, path);
 }
 
 bool HashAhead::HintWholeUnlessBusy(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
   {
     const std::lock_guard lock(mutex_);
-    if (FindJob(path, Depth::Whole) != jobs_.end()) return true;
-    if (reading_ && reading_->Depth == Depth::Whole) return false;
+    const bool busy = reading_ && reading_->Depth == Depth::Whole;
+    if (const auto found = FindJob(path, Depth::Whole); found != jobs_.end()) {
+      if ((*found)->Stage != Job::Stage::Waiting) return true;
+      if (!busy) {
+        (*found)->Turn = Turn::Urgent;  // before other foreseen files
+        return true;
+      }
+      // Foreseen, and not begun: the caller reads it now, while the worker
+      // goes on with the other.
+      (*found)->Stage = Job::Stage::LeftToScan;
+      jobs_.erase(found);
+      return false;
+    }
+    if (busy) return false;
   }
-  Announce(path, where, size, Depth::Whole, true, {});
+  Announce(path, where, size, Depth::Whole, Turn::Urgent, {});
   return true;
 }
 
 void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
-                         bool urgent, const std::string& partner) {
+                         Turn turn, const std::string& partner) {
   bool wake = false;
   {
     const std::lock_guard lock(mutex_);
@@ -168,13 +183,23 @@ void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& 
       if (!partner.empty()) (*found)->Partner = partner;
       return;
     }
+    if (turn == Turn::Foreseen) {
+      // The oldest foreseen job not being read goes, beyond MaxForeseen:
+      // what is kept stays cheap to search.
+      const auto foreseen = [](const auto& job) { return job->Turn == Turn::Foreseen; };
+      if (static_cast<std::size_t>(std::count_if(jobs_.begin(), jobs_.end(), foreseen)) >= MaxForeseen) {
+        const auto oldest =
+            std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) { return foreseen(job) && job != reading_; });
+        if (oldest != jobs_.end()) jobs_.erase(oldest);
+      }
+    }
     auto job = std::make_shared<Job>();
     job->Path = path;
     job->PathKey = KeyOf(path);
     job->Where = where;
     job->Size = size;
     job->Depth = depth;
-    job->Urgent = urgent;
+    job->Turn = turn;
     job->Partner = partner;
     jobs_.push_back(std::move(job));
     wake = workerIdle_;
@@ -249,14 +274,18 @@ void HashAhead::Work() {
     workerIdle_ = true;
     changed_.wait(lock, [&] {
       if (ending_) return true;
-      // What the scan waits for first; then the farthest announced file:
-      // the scan reads the near ones itself when it reaches them, so the
-      // two rarely wait for each other.
-      const auto urgent = std::find_if(jobs_.begin(), jobs_.end(),
-                                       [](const auto& j) { return j->Urgent && j->Stage == Job::Stage::Waiting; });
-      if (urgent != jobs_.end()) {
-        job = *urgent;
-        return true;
+      // What the scan waits for first, then what it will likely wait for
+      // (the foreseen, oldest first); then the farthest announced file: the
+      // scan reads the near ones itself when it reaches them, so the two
+      // rarely wait for each other.
+      for (const Turn turn : {Turn::Urgent, Turn::Foreseen}) {
+        const auto next = std::find_if(jobs_.begin(), jobs_.end(), [turn](const auto& j) {
+          return j->Turn == turn && j->Stage == Job::Stage::Waiting;
+        });
+        if (next != jobs_.end()) {
+          job = *next;
+          return true;
+        }
       }
       const auto waiting = [](const auto& j) { return j->Stage == Job::Stage::Waiting; };
       if (inOrder_) {

@@ -45,11 +45,18 @@ class HashAhead {
   enum class Depth { Parts, Whole };
 
   // path, of size bytes, is about to be hashed to depth (nothing when it is
-  // announced already); where tells how to open it. An urgent job is taken
-  // up before the others, and stays announced when files before it are
-  // taken.
-  void Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth = Depth::Parts,
-            bool urgent = false);
+  // announced already); where tells how to open it.
+  void Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size,
+            Depth depth = Depth::Parts);
+  // The first file of a size, at path, will likely be wanted whole: another
+  // file of its size is still to come, and where their bytes compare equal,
+  // the scan takes the MD5 of this one for both. The worker reads it whole
+  // before the parts of the files announced (a whole file is what the scan
+  // would wait for longest), and it stays announced while later files are
+  // taken, until it is taken itself; of these, only the latest
+  // MaxForeseen are kept.
+  void HintForeseen(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
+  static constexpr std::size_t MaxForeseen = 16;
   // The first file of a size, about to be compared with path, is announced
   // with it: taking path (or the files before it) leaves it announced, for
   // the match that follows. When its parts turn out those of another file,
@@ -60,8 +67,9 @@ class HashAhead {
 
   // Announces path whole, to be read before anything else, unless the
   // worker is reading another file whole: false then, and the caller reads
-  // path itself (two files are hashed at once). True when path is announced
-  // whole (already, or now).
+  // path itself (two files are hashed at once; path announced whole but not
+  // begun is then left to it). True when path is announced whole (already,
+  // or now).
   bool HintWholeUnlessBusy(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
 
   // In order, the worker takes the nearest announced file first (while a
@@ -100,16 +108,19 @@ class HashAhead {
   // file could not be read so. publish(bytes done) before each block.
   bool ReadAsScan(const platform::ReadOnlyFile& file, Job& job, bool firstOfSize, FileHashes& hashes,
                   const std::function<bool(std::uint64_t)>& publish);
+  // When the worker takes a job up: those the scan waits for first, then
+  // the foreseen, then the others (see the worker's choice).
+  enum class Turn { InTurn, Foreseen, Urgent };
   // Announces path (see Hint); partner: see HintFirstOf.
-  void Announce(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
-                bool urgent, const std::string& partner);
+  void Announce(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth, Turn turn,
+                const std::string& partner);
   static std::size_t KeyOf(const std::string& path);
   // The announcement of path to depth not taken yet, or jobs_.end(); under
   // mutex_.
   std::deque<std::shared_ptr<Job>>::iterator FindJob(const std::string& path, Depth depth);
   // Takes the job found out of the queue, with the files announced before
-  // it, which the scan passed over (an urgent job goes alone; the first of
-  // its size announced with it stays).
+  // it, which the scan passed over (an urgent or foreseen job goes alone;
+  // those, and the first of its size announced with it, stay).
   void Drop(std::deque<std::shared_ptr<Job>>::iterator found);
   // Waits, holding lock between looks, until ready(); lets wait() run every
   // few milliseconds meanwhile. False when wait() gave up.
