@@ -249,19 +249,30 @@ TEST_F(SizeStoreTest, StoreFailuresEndTheCallWithTheirCause) {
   }
 }
 
-TEST(RepeatedSizesTest, KnowsTheLargeSizesCountedMoreThanOnce) {
+// The first file counted of each large size counted again, in the order
+// counted, and only those.
+TEST(RepeatedSizesTest, KeepsTheFirstFileOfEachLargeSizeCountedAgain) {
   constexpr std::int64_t Large = SideBySideFromBytes;
   RepeatedSizes sizes;
-  for (const std::int64_t size :
-       {Large + 3, Large, Large + 2, Large + 3, std::int64_t{100}, Large + 2, Large + 3, std::int64_t{100}})
-    sizes.Count(size);
-  EXPECT_FALSE(sizes.Repeated(Large));
+  const std::vector<std::pair<std::int64_t, std::string>> counted{
+      {Large + 3, "/t/a"}, {Large, "/t/b"},     {Large + 2, "/t/c"}, {Large + 3, "/t/d"},
+      {100, "/t/e"},       {Large + 2, "/t/f"}, {Large + 3, "/t/g"}, {100, "/t/h"}};
+  std::uint64_t inode = 0;
+  for (const auto& [size, path] : counted) sizes.Count(size, path, 1, ++inode);
   EXPECT_TRUE(sizes.Repeated(Large + 2));
-  EXPECT_TRUE(sizes.Repeated(Large + 3));
-  EXPECT_FALSE(sizes.Repeated(Large + 1));
+  EXPECT_FALSE(sizes.Repeated(Large));
   EXPECT_FALSE(sizes.Repeated(100));  // small files are not counted
+  const std::vector<RepeatedSizes::First>& firsts = sizes.Firsts();
+  ASSERT_EQ(firsts.size(), 2u);
+  EXPECT_EQ(firsts[0].Path, "/t/a");
+  EXPECT_EQ(firsts[0].Inode, 1u);
+  EXPECT_EQ(firsts[1].Path, "/t/c");
+  EXPECT_EQ(sizes.IndexOf(Large + 3), 0u);
+  EXPECT_EQ(sizes.IndexOf(Large + 2), 1u);
+  EXPECT_EQ(sizes.IndexOf(Large), RepeatedSizes::NotRepeated);
   sizes.Clear();
   EXPECT_FALSE(sizes.Repeated(Large + 2));
+  EXPECT_TRUE(sizes.Firsts().empty());
 }
 
 }  // namespace

@@ -131,7 +131,6 @@ void CountFile(const std::string& full) {
   ScanContext.FilesFound += 1;
   ScanContext.LastOperation.assign("Checking Size of file ").append(full);
   ScanContext.TotalBytes += ScanContext.CurrentFileSize;
-  ScanContext.RepeatedLargeSizes.Count(ScanContext.CurrentFileSize);
   ShowStatusWhenDue(1, [] { return FormatCount(' ', static_cast<long double>(ScanContext.FilesFound)); });
 }
 
@@ -317,6 +316,9 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
       ScanContext.CurrentFileSize = static_cast<std::int64_t>(entry.Size);
       if (countingPass) {
         CountFile(full);
+        ScanContext.RepeatedLargeSizes.Count(static_cast<std::int64_t>(entry.Size), full,
+                                             static_cast<std::uint64_t>(entry.Device),
+                                             static_cast<std::uint64_t>(entry.Inode));
       } else {
         tally.Files += 1;
         tally.Bytes += static_cast<long double>(entry.Size);

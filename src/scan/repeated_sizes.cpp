@@ -1,31 +1,51 @@
 #include "scan/repeated_sizes.h"
 
-#include <algorithm>
-
 namespace veldrano {
 
-bool RepeatedSizes::Repeated(std::int64_t size) {
-  if (size < SideBySideFromBytes) return false;
-  if (!sorted_) {
-    // Once, at the first question: only the sizes met twice or more stay,
-    // each once.
-    std::sort(sizes_.begin(), sizes_.end());
-    auto kept = sizes_.begin();
-    for (auto at = sizes_.begin(); at != sizes_.end();) {
-      const auto end = std::find_if(at, sizes_.end(), [at](std::int64_t other) { return other != *at; });
-      if (end - at > 1) *kept++ = *at;
-      at = end;
-    }
-    sizes_.erase(kept, sizes_.end());
-    sizes_.shrink_to_fit();
-    sorted_ = true;
+void RepeatedSizes::Count(std::int64_t size, const std::string& path, std::uint64_t device, std::uint64_t inode) {
+  if (size < SideBySideFromBytes) return;
+  if (const auto found = tallies_.find(size); found != tallies_.end()) {
+    if (found->second.Files < 2) ++found->second.Files;
+  } else if (tallies_.size() < MaxSizes) {
+    tallies_.emplace(size, Tally{1, static_cast<std::uint32_t>(firsts_.size())});
+    firsts_.push_back(First{path, size, device, inode});
   }
-  return std::binary_search(sizes_.begin(), sizes_.end(), size);
+}
+
+bool RepeatedSizes::Repeated(std::int64_t size) const {
+  const auto found = tallies_.find(size);
+  return found != tallies_.end() && found->second.Files > 1;
+}
+
+void RepeatedSizes::Seal() {
+  if (sealed_) return;
+  sealed_ = true;
+  std::size_t kept = 0;
+  for (std::size_t at = 0; at < firsts_.size(); ++at) {
+    Tally& tally = tallies_.at(firsts_[at].Size);
+    if (tally.Files < 2) continue;
+    tally.First = static_cast<std::uint32_t>(kept);
+    if (kept != at) firsts_[kept] = std::move(firsts_[at]);
+    ++kept;
+  }
+  firsts_.resize(kept);
+}
+
+const std::vector<RepeatedSizes::First>& RepeatedSizes::Firsts() {
+  Seal();
+  return firsts_;
+}
+
+std::size_t RepeatedSizes::IndexOf(std::int64_t size) {
+  Seal();
+  const auto found = tallies_.find(size);
+  return found != tallies_.end() && found->second.Files > 1 ? found->second.First : NotRepeated;
 }
 
 void RepeatedSizes::Clear() {
-  sizes_ = {};
-  sorted_ = false;
+  tallies_ = {};
+  firsts_ = {};
+  sealed_ = false;
 }
 
 }  // namespace veldrano

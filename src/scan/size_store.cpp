@@ -351,6 +351,7 @@ void SizeStore::AddTreeRoot(const std::string& path, std::shared_ptr<const platf
   if (folder && !sequential_ && platform::OnRotatingDisk(folder->Get())) sequential_ = true;
   if (roots_.size() >= MaxHeldRoots) folder.reset();
   roots_.push_back(TreeRoot{path, std::move(folder)});
+  ForeseeFirstFiles();
 }
 
 platform::AnchoredPath SizeStore::AnchorOf(const std::string& path) const {
@@ -398,13 +399,30 @@ bool SizeStore::HintRead(const std::string& folderPath, const std::shared_ptr<co
   return true;
 }
 
-void SizeStore::HintFirstOfRepeatedSize(const std::string& path, std::int64_t size, const FileState& state) {
-  if (InOrder() || !ScanContext.RepeatedLargeSizes.Repeated(size)) return;
-  if (const HashCache* const cache = ScanContext.Cache.get();
-      cache != nullptr && cache->Knows(state.Device, state.Inode))
-    return;
-  if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
-  hashAhead_->HintForeseen(path, AnchorOf(path), size);
+void SizeStore::ForeseeFirstFiles() {
+  if (InOrder()) return;
+  const std::vector<RepeatedSizes::First>& firsts = ScanContext.RepeatedLargeSizes.Firsts();
+  const HashCache* const cache = ScanContext.Cache.get();
+  while (foreseenHinted_ < firsts.size() && foreseenHinted_ < foreseenReached_ + ForeseenAhead) {
+    const RepeatedSizes::First& first = firsts[foreseenHinted_];
+    platform::AnchoredPath where = AnchorOf(first.Path);
+    // Its tree's root is not open yet: once it is (or once the scan has
+    // gone past it, which a root that failed to open leads to).
+    if (!where.Folder && foreseenHinted_ >= foreseenReached_) return;
+    ++foreseenHinted_;
+    if (!where.Folder) continue;
+    if (cache != nullptr && cache->Knows(first.Device, first.Inode)) continue;
+    if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
+    hashAhead_->HintForeseen(first.Path, where, first.Size);
+  }
+}
+
+void SizeStore::EnteredFirstOf(std::int64_t size) {
+  if (size < SideBySideFromBytes) return;
+  const std::size_t index = ScanContext.RepeatedLargeSizes.IndexOf(size);
+  if (index == RepeatedSizes::NotRepeated) return;
+  foreseenReached_ = std::max(foreseenReached_, index + 1);
+  ForeseeFirstFiles();
 }
 
 bool SizeStore::HintWhole(const std::string& path, std::int64_t size) {
@@ -686,10 +704,10 @@ bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t si
   // Whether it is still there and could be read, as an open would tell.
   const bool readable = AskedReadable(listed.Folder, listed.Name);
   if (!AdmitUnopened(store, path, listed, readable, listed.Links)) return true;
-  const FileState state{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs};
-  store.AddEntry(size, StoredFile{path, state, {}});
+  store.AddEntry(size,
+                 StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}});
   ScanContext.StoreEntries += 1;
-  store.HintFirstOfRepeatedSize(path, size, state);
+  store.EnteredFirstOf(size);
   return true;
 }
 
@@ -775,7 +793,7 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     // The first file of this size: it is read only if a second one comes.
     store.AddEntry(size, current);
     ctx.StoreEntries += 1;
-    store.HintFirstOfRepeatedSize(path, size, current.State);
+    store.EnteredFirstOf(size);
     return;
   }
   Side me;

@@ -96,11 +96,8 @@ class SizeStore {
   // again could change nothing.
   bool HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
                 const std::string& name, std::int64_t size, std::uint64_t device = 0, std::uint64_t inode = 0);
-  // The first file of its size, at path, entered now: when the counting
-  // pass met its size again, and it is large, the worker hashing ahead
-  // reads it whole meanwhile (unless the disk rotates, or the cache of
-  // earlier runs holds its hashes), for the match likely to come.
-  void HintFirstOfRepeatedSize(const std::string& path, std::int64_t size, const FileState& state);
+  // The first file of size was entered now: see ForeseeFirstFiles.
+  void EnteredFirstOf(std::int64_t size);
   // The file at path is to be hashed whole, while the scan reads another:
   // the worker hashing ahead takes it up at once, unless it is hashing
   // another file whole (or the disk rotates). False when it does not: the
@@ -142,6 +139,18 @@ class SizeStore {
   // file when one is given.
   void Update(const StoreRecord& key, const StoredFile* file, const std::function<void(StoreRecord&)>& change);
   void Spill();
+  // The first files of the large sizes the counting pass met again
+  // (ScanContext.RepeatedLargeSizes) are hashed whole by the worker hashing
+  // ahead, in the walk's order, up to ForeseenAhead beyond the last one the
+  // scan entered, as soon as the root of their tree is open: so the MD5s of
+  // different groups are taken on both threads at once, and a group's MD5
+  // is often ready when its second file comes. Not while reads wait for a
+  // rotating disk, nor for a file whose hashes the cache of earlier runs
+  // holds.
+  void ForeseeFirstFiles();
+  static constexpr std::size_t ForeseenAhead = 8;
+  std::size_t foreseenHinted_ = 0;   // firsts announced (or passed over)
+  std::size_t foreseenReached_ = 0;  // firsts up to the last one entered
 
   // Beyond this many listed directories, the later ones are not held open
   // (a walk also needs descriptors): each is opened again by its name, as

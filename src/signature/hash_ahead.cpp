@@ -275,18 +275,20 @@ void HashAhead::Work() {
     changed_.wait(lock, [&] {
       if (ending_) return true;
       // What the scan waits for first, then what it will likely wait for
-      // (the foreseen, oldest first); then the farthest announced file: the
-      // scan reads the near ones itself when it reaches them, so the two
+      // (the foreseen, largest first); then the farthest announced file:
+      // the scan reads the near ones itself when it reaches them, so the two
       // rarely wait for each other.
-      for (const Turn turn : {Turn::Urgent, Turn::Foreseen}) {
-        const auto next = std::find_if(jobs_.begin(), jobs_.end(), [turn](const auto& j) {
-          return j->Turn == turn && j->Stage == Job::Stage::Waiting;
-        });
-        if (next != jobs_.end()) {
-          job = *next;
-          return true;
-        }
+      const auto urgent = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) {
+        return j->Turn == Turn::Urgent && j->Stage == Job::Stage::Waiting;
+      });
+      if (urgent != jobs_.end()) {
+        job = *urgent;
+        return true;
       }
+      for (const auto& j : jobs_) {
+        if (j->Turn == Turn::Foreseen && j->Stage == Job::Stage::Waiting && (!job || j->Size > job->Size)) job = j;
+      }
+      if (job) return true;
       const auto waiting = [](const auto& j) { return j->Stage == Job::Stage::Waiting; };
       if (inOrder_) {
         const auto next = std::find_if(jobs_.begin(), jobs_.end(), waiting);

@@ -52,9 +52,11 @@ class HashAhead {
   // file of its size is still to come, and where their bytes compare equal,
   // the scan takes the MD5 of this one for both. The worker reads it whole
   // before the parts of the files announced (a whole file is what the scan
-  // would wait for longest), and it stays announced while later files are
-  // taken, until it is taken itself; of these, only the latest
-  // MaxForeseen are kept.
+  // would wait for longest), the largest of those foreseen first (what is
+  // left at the end is then short, and the scan hashes a first file
+  // itself, as it compares, when the worker has not begun it). It stays
+  // announced while later files are taken, until it is taken itself; of
+  // these, only the latest MaxForeseen are kept.
   void HintForeseen(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
   static constexpr std::size_t MaxForeseen = 16;
   // The first file of a size, about to be compared with path, is announced
