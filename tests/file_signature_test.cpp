@@ -258,17 +258,20 @@ TEST_F(FileSignature, AheadTheFirstOfASizeStaysForTheFileAnnouncedWithIt) {
   EXPECT_TRUE(firstDone->Hashes.Prefix.has_value());
 }
 
-// A first file foreseen to be wanted whole stays announced while the files
-// announced after it are taken (the scan passes over it), until the scan
-// takes its MD5. (The worker reads it before their parts, so it is done by
-// the time the last of them is.)
-TEST_F(FileSignature, AheadAForeseenFileStaysAnnouncedWhileTheFilesAfterItAreTaken) {
+// First files foreseen to be wanted whole stay announced while the files
+// announced after them are taken (the scan passes over them), until the
+// scan takes their MD5s, each its own (two foreseen files are read side by
+// side). The worker reads them before those files' parts, so they are done
+// by the time the last of those is.
+TEST_F(FileSignature, AheadForeseenFilesStayAnnouncedWhileTheFilesAfterThemAreTaken) {
   const std::string bytes = testing::PatternBytes(3 * 65536 + 5);
   const std::string first = dir.Write("first", bytes);
+  const std::string second = dir.Write("second", std::string(bytes.rbegin(), bytes.rend()).substr(0, 65536 + 70));
   const std::string later = dir.Write("later", testing::PatternBytes(70000));
   const std::string last = dir.Write("last", testing::PatternBytes(70001));
   HashAhead ahead;
   ahead.HintForeseen(first, {nullptr, first}, static_cast<std::int64_t>(bytes.size()));
+  ahead.HintForeseen(second, {nullptr, second}, 65536 + 70);
   ahead.Hint(later, {nullptr, later}, 70000);
   ahead.Hint(last, {nullptr, last}, 70001);
   std::optional<HashAhead::Finished> lastDone;
@@ -277,11 +280,13 @@ TEST_F(FileSignature, AheadAForeseenFileStaysAnnouncedWhileTheFilesAfterItAreTak
     if (!lastDone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_TRUE(lastDone);
-  const platform::ReadOnlyFile firstFile(first);
-  const std::optional<FileHashes> hashes = ahead.Take(
-      first, HashAhead::Depth::Whole, firstFile.Status(), [](std::uint64_t) { return true; }, [] { return true; });
-  ASSERT_TRUE(hashes && hashes->Full);
-  EXPECT_EQ(DigestToText(*hashes->Full), SignatureOf(first));
+  for (const std::string& path : {first, second}) {
+    const platform::ReadOnlyFile file(path);
+    const std::optional<FileHashes> hashes = ahead.Take(
+        path, HashAhead::Depth::Whole, file.Status(), [](std::uint64_t) { return true; }, [] { return true; });
+    ASSERT_TRUE(hashes && hashes->Full) << path;
+    EXPECT_EQ(DigestToText(*hashes->Full), SignatureOf(path)) << path;
+  }
 }
 
 }  // namespace

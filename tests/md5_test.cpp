@@ -90,5 +90,29 @@ TEST(MD5, TransformFoldsOneBlockIntoTheWords) {
   EXPECT_EQ(words[3], 0x7e42f8ecu);
 }
 
+// Two messages fed side by side, in pieces of any lengths (whole blocks of
+// both, a piece left over in one, the shorter message ended), each get the
+// digest they would alone.
+TEST(MD5, TwoMessagesFedTogetherGetTheirOwnDigests) {
+  const std::string first = testing::PatternBytes(200000);
+  const std::string second = std::string(first.rbegin(), first.rend()).substr(0, 150001);
+  for (const std::vector<std::size_t>& pieces : std::vector<std::vector<std::size_t>>{{65536}, {64, 100}, {7, 4096}}) {
+    TMD5Context one, two;
+    MD5Init(one);
+    MD5Init(two);
+    std::size_t at = 0, otherAt = 0;
+    for (std::size_t i = 0; at < first.size() || otherAt < second.size(); ++i) {
+      const std::size_t n = std::min(pieces[i % pieces.size()], first.size() - at);
+      const std::size_t m = std::min(pieces[(i + 1) % pieces.size()], second.size() - otherAt);
+      MD5UpdateTwo(one, first.data() + at, static_cast<std::uint32_t>(n), two, second.data() + otherAt,
+                   static_cast<std::uint32_t>(m));
+      at += n;
+      otherAt += m;
+    }
+    EXPECT_EQ(Hex(MD5Final(one)), Digest(first));
+    EXPECT_EQ(Hex(MD5Final(two)), Digest(second));
+  }
+}
+
 }  // namespace
 }  // namespace veldrano

@@ -412,6 +412,11 @@ void SizeStore::ForeseeFirstFiles() {
     ++foreseenHinted_;
     if (!where.Folder) continue;
     if (cache != nullptr && cache->Knows(first.Device, first.Inode)) continue;
+    // Passed already (hints may begin late, once reads no longer wait for
+    // a rotating disk): its size's MD5 is known, or its files differ.
+    if (const Head head = FindHead(first.Size);
+        head.Kind == Head::Kind::Signed || (head.Kind == Head::Kind::Unsigned && head.First.Hashes.Full))
+      continue;
     if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
     hashAhead_->HintForeseen(first.Path, where, first.Size);
   }

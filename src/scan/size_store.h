@@ -148,7 +148,7 @@ class SizeStore {
   // rotating disk, nor for a file whose hashes the cache of earlier runs
   // holds.
   void ForeseeFirstFiles();
-  static constexpr std::size_t ForeseenAhead = 8;
+  static constexpr std::size_t ForeseenAhead = 16;
   std::size_t foreseenHinted_ = 0;   // firsts announced (or passed over)
   std::size_t foreseenReached_ = 0;  // firsts up to the last one entered
 

@@ -52,32 +52,51 @@ std::string SizeChange(std::int64_t listedSize, std::int64_t size) {
   return "Listed with " + std::to_string(listedSize) + " bytes, now " + std::to_string(size) + " bytes";
 }
 
-WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5Context& context,
-                    const std::function<bool(std::uint64_t)>& beforeBlock, bool* cached) {
-  WholeRead read;
+WholeReader::WholeReader(const platform::ReadOnlyFile& file, std::int64_t size, bool* cached)
+    : file_(file), total_(static_cast<std::uint64_t>(std::max<std::int64_t>(size, 0))), cached_(cached) {
   if (static_cast<std::int64_t>(file.Size()) != size) {
-    read.How = WholeRead::Ending::SizeDiffers;
-    return read;
+    read_.How = WholeRead::Ending::SizeDiffers;
+    failed_ = true;
+    return;
   }
   if (size >= SequentialHintBytes) posix_fadvise(file.Descriptor(), 0, 0, POSIX_FADV_SEQUENTIAL);
-  const auto total = static_cast<std::uint64_t>(size);
-  const std::unique_ptr<unsigned char[]> buffer(total > 0 ? new unsigned char[std::min(total, HashBlockBytes)]
-                                                          : nullptr);
-  while (read.Read < total) {
-    if (!beforeBlock(read.Read)) {
-      read.How = WholeRead::Ending::Dropped;
-      return read;
-    }
-    const std::size_t wanted = static_cast<std::size_t>(std::min(total - read.Read, HashBlockBytes));
-    const std::size_t got = ReadNext(file, buffer.get(), wanted, read.Read, cached, read);
-    if (got == 0) return read;
-    MD5Update(context, buffer.get(), static_cast<std::uint32_t>(got));
-    read.Read += got;
+  if (total_ > 0) buffer_.reset(new unsigned char[std::min(total_, HashBlockBytes)]);
+}
+
+std::span<const unsigned char> WholeReader::Next() {
+  if (!More()) return {};
+  const std::size_t wanted = static_cast<std::size_t>(std::min(total_ - read_.Read, HashBlockBytes));
+  const std::size_t got = ReadNext(file_, buffer_.get(), wanted, read_.Read, cached_, read_);
+  if (got == 0) {
+    failed_ = true;
+    return {};
   }
+  read_.Read += got;
+  return {buffer_.get(), got};
+}
+
+WholeRead WholeReader::Finish(bool dropped) {
+  if (dropped) {
+    read_.How = WholeRead::Ending::Dropped;
+    return read_;
+  }
+  if (failed_) return read_;
   // The end, where the size says it is: one read there finds nothing.
-  if (!EndsAt(file, total, read)) return read;
-  if (!file.Unchanged()) read.How = WholeRead::Ending::Modified;
-  return read;
+  if (!EndsAt(file_, total_, read_)) return read_;
+  if (!file_.Unchanged()) read_.How = WholeRead::Ending::Modified;
+  return read_;
+}
+
+WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5Context& context,
+                    const std::function<bool(std::uint64_t)>& beforeBlock, bool* cached) {
+  WholeReader reader(file, size, cached);
+  while (reader.More()) {
+    if (!beforeBlock(reader.Done())) return reader.Finish(true);
+    const std::span<const unsigned char> block = reader.Next();
+    if (block.empty()) break;
+    MD5Update(context, block.data(), static_cast<std::uint32_t>(block.size()));
+  }
+  return reader.Finish();
 }
 
 bool HashFileThroughViews(const platform::ReadOnlyFile& file, const std::string& path, std::int64_t size,

@@ -1,7 +1,9 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "platform/read_only_file.h"
@@ -38,6 +40,29 @@ inline constexpr std::uint64_t HashBlockBytes = 65536;
 // scan's own reading and the hashing ahead of it both read this way.
 WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5Context& context,
                     const std::function<bool(std::uint64_t)>& beforeBlock, bool* cached = nullptr);
+
+// The same read, a block at a time, for a reader that interleaves it with
+// another: Next() until it gives none, then Finish().
+class WholeReader {
+ public:
+  WholeReader(const platform::ReadOnlyFile& file, std::int64_t size, bool* cached = nullptr);
+  // Bytes read so far.
+  std::uint64_t Done() const { return read_.Read; }
+  // Whether blocks are left to read (none after a failure).
+  bool More() const { return failed_ ? false : read_.Read < total_; }
+  // The next block; empty when it could not be read (Finish tells why).
+  std::span<const unsigned char> Next();
+  // How the read ended, once More() is false (or to drop it: Dropped).
+  WholeRead Finish(bool dropped = false);
+
+ private:
+  const platform::ReadOnlyFile& file_;
+  std::uint64_t total_;
+  bool* cached_;
+  WholeRead read_;
+  bool failed_ = false;
+  std::unique_ptr<unsigned char[]> buffer_;
+};
 
 // Hashes the part of step (Prefix or Suffix) of the open file into hashes,
 // showing its reading as HashFileThroughViews does. False, with the failure

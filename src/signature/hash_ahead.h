@@ -58,7 +58,7 @@ class HashAhead {
   // announced while later files are taken, until it is taken itself; of
   // these, only the latest MaxForeseen are kept.
   void HintForeseen(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
-  static constexpr std::size_t MaxForeseen = 16;
+  static constexpr std::size_t MaxForeseen = 32;
   // The first file of a size, about to be compared with path, is announced
   // with it: taking path (or the files before it) leaves it announced, for
   // the match that follows. When its parts turn out those of another file,
@@ -135,8 +135,9 @@ class HashAhead {
   // side wakes the other only when it waits.
   bool workerIdle_ = false;
   bool scanWaiting_ = false;
-  std::deque<std::shared_ptr<Job>> jobs_;  // announced, not taken, in order
-  std::shared_ptr<const Job> reading_;     // the job the worker is at
+  std::deque<std::shared_ptr<Job>> jobs_;    // announced, not taken, in order
+  std::shared_ptr<const Job> reading_;       // the job the worker is at
+  std::shared_ptr<const Job> readingOther_;  // and the one read beside it, if any
   bool ending_ = false;
   bool inOrder_ = false;
   bool inOrderSet_ = false;  // the caller's copy of inOrder_, read without the lock
