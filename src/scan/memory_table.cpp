@@ -69,8 +69,28 @@ StoredFile MemoryTable::FileOf(const StoreRecord& record) const {
 }
 
 std::span<StoreRecord> MemoryTable::SortByHash() {
-  std::sort(records_.begin(), records_.end(),
-            [this](const StoreRecord& a, const StoreRecord& b) { return HashOf(a, seed_) < HashOf(b, seed_); });
+  // Each record's hash once (a comparison would take two), sorted with its
+  // index; the records then follow, each cycle of the order moved in place.
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> order(records_.size());
+  for (std::size_t i = 0; i < records_.size(); ++i)
+    order[i] = {HashOf(records_[i], seed_), static_cast<std::uint32_t>(i)};
+  std::sort(order.begin(), order.end());
+  for (std::size_t start = 0; start < order.size(); ++start) {
+    if (order[start].second == start) continue;
+    // Position at takes the record at order[at]; follow the cycle from start.
+    const StoreRecord first = records_[start];
+    std::size_t at = start;
+    for (;;) {
+      const std::size_t from = order[at].second;
+      order[at].second = static_cast<std::uint32_t>(at);
+      if (from == start) {
+        records_[at] = first;
+        break;
+      }
+      records_[at] = records_[from];
+      at = from;
+    }
+  }
   return records_;
 }
 

@@ -9,8 +9,10 @@ namespace veldrano {
 
 namespace {
 
-// The record hashes also place records in their run: mixed again, so that
-// the filter's bits do not follow the slots.
+// The record hashes also place records in their run: the block follows
+// the hash as the slot does (a run is written in hash order, so its
+// filter's blocks are filled in order too, not all over), and the bits in
+// it come from the hash mixed again, apart from the slot.
 constexpr std::uint64_t FilterSalt = 0x66696C746572ull;  // "filter"
 
 }  // namespace
@@ -23,18 +25,16 @@ RunFilter::RunFilter(std::uint64_t records, std::uint64_t bitsPerRecord) {
   probes_ = std::clamp(static_cast<int>(std::lround(static_cast<double>(bitsPerRecord) * 0.69)), 1, 7);
 }
 
-std::uint64_t RunFilter::BlockOf(std::uint64_t mixed) const {
+std::uint64_t RunFilter::BlockOf(std::uint64_t hash) const {
   const std::uint64_t blocks = words_.size() / WordsPerBlock;
-  // The top bits pick the block (as a fraction of the count); the low ones
-  // the bits within it.
-  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(mixed) * blocks) >> 64) * WordsPerBlock;
+  // The hash's share of all hashes picks the block.
+  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(hash) * blocks) >> 64) * WordsPerBlock;
 }
 
 void RunFilter::Add(std::uint64_t hash) {
   if (words_.empty()) return;
-  const std::uint64_t mixed = Mix64(hash ^ FilterSalt);
-  const std::uint64_t block = BlockOf(mixed);
-  std::uint64_t bits = Mix64(mixed);  // apart from the bits that chose the block
+  const std::uint64_t block = BlockOf(hash);
+  std::uint64_t bits = Mix64(hash ^ FilterSalt);
   for (int probe = 0; probe < probes_; ++probe, bits >>= 9) {
     words_[block + ((bits >> 6) & 7)] |= std::uint64_t{1} << (bits & 63);
   }
@@ -42,9 +42,8 @@ void RunFilter::Add(std::uint64_t hash) {
 
 bool RunFilter::MayHold(std::uint64_t hash) const {
   if (words_.empty()) return true;
-  const std::uint64_t mixed = Mix64(hash ^ FilterSalt);
-  const std::uint64_t block = BlockOf(mixed);
-  std::uint64_t bits = Mix64(mixed);
+  const std::uint64_t block = BlockOf(hash);
+  std::uint64_t bits = Mix64(hash ^ FilterSalt);
   for (int probe = 0; probe < probes_; ++probe, bits >>= 9) {
     if ((words_[block + ((bits >> 6) & 7)] & (std::uint64_t{1} << (bits & 63))) == 0) return false;
   }

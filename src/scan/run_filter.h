@@ -22,7 +22,7 @@ class RunFilter {
 
  private:
   static constexpr std::uint64_t WordsPerBlock = 8;  // 64 bytes
-  std::uint64_t BlockOf(std::uint64_t mixed) const;
+  std::uint64_t BlockOf(std::uint64_t hash) const;
 
   std::vector<std::uint64_t> words_;
   int probes_ = 0;

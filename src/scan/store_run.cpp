@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cerrno>
 #include <stdexcept>
 
@@ -26,6 +25,12 @@ constexpr std::size_t WriteBufferBytes = 256 * 1024;  // a new run's writes
 constexpr std::uint64_t MinSlots = 1024;
 
 std::uint64_t SlotOffset(std::uint64_t slot) { return HeaderBytes + slot * RecordBytes; }
+
+// The home slot of hash among homes: in hash order, so that the records of
+// a run, written in hash order, go in slot order.
+std::uint64_t HomeOf(std::uint64_t hash, std::uint64_t homes) {
+  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(hash) * homes) >> 64);
+}
 
 }  // namespace
 
@@ -87,19 +92,19 @@ bool StreamWriter::Flush() {
   return true;
 }
 
-StoreRun::StoreRun(platform::UniqueFd file, std::string path, std::uint64_t count, std::uint64_t slots, int bits,
-                   RunFilter filter)
+StoreRun::StoreRun(platform::UniqueFd file, std::string path, std::uint64_t count, std::uint64_t slots,
+                   std::uint64_t homes, RunFilter filter)
     : file_(std::move(file)),
       path_(std::move(path)),
       count_(count),
       slots_(slots),
-      bits_(bits),
+      homes_(homes),
       filter_(std::move(filter)) {}
 
 std::optional<StoreRun::Found> StoreRun::Find(const StoreRecord& key, std::uint64_t hash, std::uint64_t seed) const {
   if (!filter_.MayHold(hash)) return std::nullopt;
   StoreRecord window[LookupWindow];
-  for (std::uint64_t slot = hash >> (64 - bits_); slot < slots_;) {
+  for (std::uint64_t slot = HomeOf(hash, homes_); slot < slots_;) {
     const std::uint64_t wanted = std::min<std::uint64_t>(LookupWindow, slots_ - slot);
     const ssize_t got = ReadAt(file_.Get(), window, wanted * RecordBytes, SlotOffset(slot));
     if (got < 0) FailStoreFile("Can not read the store file", path_, errno);
@@ -149,9 +154,10 @@ RunWriter::RunWriter(int directory, const std::string& directoryPath, std::strin
       path_(directoryPath + name_),
       count_(count),
       filter_(count, filterBitsPerRecord) {
-  // At most three slots in four used, which keeps the clusters short.
-  const std::uint64_t capacity = std::bit_ceil(std::max(MinSlots, count + count / 3 + 1));
-  bits_ = std::countr_zero(capacity);
+  // Four slots in five used: the clusters stay short (a lookup mostly
+  // finds its key in its first read), and a merge reads and writes little
+  // more than the records (the empty slots between them are written too).
+  homes_ = std::max(MinSlots, count + count / 4 + 1);
   file_ =
       platform::UniqueFd(openat(directory_, name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!file_.IsOpen()) FailStoreFile("Can not write the store file", path_, errno);
@@ -168,7 +174,7 @@ RunWriter::~RunWriter() {
 }
 
 std::uint64_t RunWriter::Add(const StoreRecord& record, std::uint64_t hash) {
-  const std::uint64_t slot = std::max(hash >> (64 - bits_), nextSlot_);
+  const std::uint64_t slot = std::max(HomeOf(hash, homes_), nextSlot_);
   if (!out_->Skip((slot - nextSlot_) * RecordBytes) || !out_->Write(&record, RecordBytes)) {
     FailStoreFile("Can not write the store file", path_, errno);
   }
@@ -179,7 +185,7 @@ std::uint64_t RunWriter::Add(const StoreRecord& record, std::uint64_t hash) {
 
 StoreRun RunWriter::Finish() {
   if (!out_->Flush()) FailStoreFile("Can not write the store file", path_, errno);
-  return StoreRun(std::move(file_), path_, count_, nextSlot_, bits_, std::move(filter_));
+  return StoreRun(std::move(file_), path_, count_, nextSlot_, homes_, std::move(filter_));
 }
 
 }  // namespace veldrano

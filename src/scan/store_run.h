@@ -44,15 +44,16 @@ class StreamWriter {
 };
 
 // One sorted run of the store on disk: a file of the work directory holding
-// records in a hash table of 2^k slots, ordered by hash, after the header. A
-// record sits at the slot its hash's top k bits name, or just after the
-// records before it when that slot is taken, so a lookup reads a few
-// neighbouring slots with one pread, and runs merge in one sequential pass.
+// records in a hash table ordered by hash, after the header. A record sits
+// at its home slot, the share of the table its hash is of all hashes, or
+// just after the records before it when that slot is taken, so a lookup
+// reads a few neighbouring slots with one pread, and runs merge in one
+// sequential pass.
 // A run is written once, whole (RunWriter); afterwards only its records
 // change, in place. Failures throw std::runtime_error naming the file.
 class StoreRun {
  public:
-  StoreRun(platform::UniqueFd file, std::string path, std::uint64_t count, std::uint64_t slots, int bits,
+  StoreRun(platform::UniqueFd file, std::string path, std::uint64_t count, std::uint64_t slots, std::uint64_t homes,
            RunFilter filter = {});
 
   // The file's path, for messages, and its name in the work directory.
@@ -77,7 +78,7 @@ class StoreRun {
   std::string path_;
   std::uint64_t count_;  // records
   std::uint64_t slots_;  // slots the file holds
-  int bits_;             // the table has 2^bits_ home slots
+  std::uint64_t homes_;  // home slots (the records past the last spill over)
   RunFilter filter_;
 };
 
@@ -118,7 +119,7 @@ class RunWriter {
   std::string name_, path_;
   platform::UniqueFd file_;
   std::uint64_t count_;
-  int bits_;
+  std::uint64_t homes_;
   std::uint64_t nextSlot_ = 0;
   std::optional<StreamWriter> out_;
   RunFilter filter_;
