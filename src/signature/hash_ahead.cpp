@@ -362,10 +362,10 @@ void HashAhead::Work() {
     // job that waits to be taken.
     job->Where = {};
     if (other) other->Where = {};
-    const auto publishOf = [&](Job& of) {
-      return [&](std::uint64_t done) {
+    const auto publishOf = [this, &lock](Job& of) {
+      return [this, &lock, read = &of.Read](std::uint64_t done) {
         lock.lock();
-        of.Read = done;
+        *read = done;
         const bool goOn = !ending_;
         const bool wake = scanWaiting_;
         lock.unlock();
