@@ -626,10 +626,11 @@ TEST_F(ScanRun, PseudoFilesListedAsEmptyAreNeverGroupedTogether) {
 // Copies compared byte by byte share the MD5 of the first, taken from the
 // blocks compared (below 1 MiB) or by the worker hashing ahead meanwhile
 // when it is free (a large first file of a size counted again is read
-// whole ahead, whichever file of its size comes first): either way the MD5
-// of their bytes, whole, the last partial block included.
+// whole ahead, whichever file of its size comes first, two such side by
+// side): either way the MD5 of their bytes, whole, the last partial block
+// included.
 TEST_F(ScanRun, CopiesComparedByteByByteGetTheMD5OfTheirBytes) {
-  for (const std::size_t size : {std::size_t{20000}, (std::size_t{3} << 20) + 12345}) {
+  for (const std::size_t size : {std::size_t{20000}, (std::size_t{3} << 20) + 12345, (std::size_t{2} << 20) + 7}) {
     const std::string bytes = testing::PatternBytes(size);
     for (const char* copy : {"1", "2", "3"}) File(std::to_string(size) + "/" + copy, bytes);
     std::string other = bytes;
@@ -638,7 +639,7 @@ TEST_F(ScanRun, CopiesComparedByteByByteGetTheMD5OfTheirBytes) {
   }
   List(tree);
   ASSERT_TRUE(sbStartClick());
-  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 2u);
+  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 3u);
   for (const SignatureGroup& group : ScanContext.ResultsRoot->Groups) {
     EXPECT_EQ(group.Files.size(), 3u);
     EXPECT_EQ(group.Signature, ComputeFileSignature(group.Files[0], group.Size)) << group.Size;
