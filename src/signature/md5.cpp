@@ -79,26 +79,40 @@ inline std::uint32_t RotateLeft(std::uint32_t x, int n) { return (x << n) | (x >
   /* end */
 // clang-format on
 
+// The four chaining values, named as the steps name them.
+struct Chain {
+  std::uint32_t a, b, c, d;
+  static Chain Of(const std::uint32_t words[4]) { return {words[0], words[1], words[2], words[3]}; }
+  void StoreIn(std::uint32_t words[4]) const {
+    words[0] = a;
+    words[1] = b;
+    words[2] = c;
+    words[3] = d;
+  }
+  // A block's result is added to the values it began with.
+  void Add(const Chain& before) {
+    a += before.a;
+    b += before.b;
+    c += before.c;
+    d += before.d;
+  }
+};
+
 // Folds blocks consecutive 64-byte blocks into words, keeping the chaining
 // values in registers across blocks.
 void TransformBlocks(std::uint32_t words[4], const std::uint8_t* data, std::size_t blocks) {
-  std::uint32_t a = words[0], b = words[1], c = words[2], d = words[3];
+  Chain chain = Chain::Of(words);
+  auto& [a, b, c, d] = chain;
   for (; blocks > 0; --blocks, data += 64) {
     std::uint32_t x[16];
     for (int i = 0; i < 16; ++i) x[i] = LoadLittleEndian(data + 4 * i);
-    const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
+    const Chain before = chain;
 #define MD5_ONE(R, a, b, c, d, i, s, t) MD5_##R(a, b, c, d, x[i], s, t)
     MD5_STEPS(MD5_ONE)
 #undef MD5_ONE
-    a += a0;
-    b += b0;
-    c += c0;
-    d += d0;
+    chain.Add(before);
   }
-  words[0] = a;
-  words[1] = b;
-  words[2] = c;
-  words[3] = d;
+  chain.StoreIn(words);
 }
 
 // The same for two messages at once, step by step side by side: each step
@@ -106,36 +120,24 @@ void TransformBlocks(std::uint32_t words[4], const std::uint8_t* data, std::size
 // processor meanwhile, so two take little more time than one.
 void TransformBlocksTwice(std::uint32_t words[4], const std::uint8_t* data, std::uint32_t otherWords[4],
                           const std::uint8_t* other, std::size_t blocks) {
-  std::uint32_t a = words[0], b = words[1], c = words[2], d = words[3];
-  std::uint32_t a2 = otherWords[0], b2 = otherWords[1], c2 = otherWords[2], d2 = otherWords[3];
+  Chain chain = Chain::Of(words), otherChain = Chain::Of(otherWords);
+  auto& [a, b, c, d] = chain;
+  auto& [a2, b2, c2, d2] = otherChain;
   for (; blocks > 0; --blocks, data += 64, other += 64) {
     std::uint32_t x[16], y[16];
     for (int i = 0; i < 16; ++i) {
       x[i] = LoadLittleEndian(data + 4 * i);
       y[i] = LoadLittleEndian(other + 4 * i);
     }
-    const std::uint32_t a0 = a, b0 = b, c0 = c, d0 = d;
-    const std::uint32_t a20 = a2, b20 = b2, c20 = c2, d20 = d2;
+    const Chain before = chain, otherBefore = otherChain;
 #define MD5_TWO(R, a, b, c, d, i, s, t) MD5_##R(a, b, c, d, x[i], s, t) MD5_##R(a##2, b##2, c##2, d##2, y[i], s, t)
     MD5_STEPS(MD5_TWO)
 #undef MD5_TWO
-    a += a0;
-    b += b0;
-    c += c0;
-    d += d0;
-    a2 += a20;
-    b2 += b20;
-    c2 += c20;
-    d2 += d20;
+    chain.Add(before);
+    otherChain.Add(otherBefore);
   }
-  words[0] = a;
-  words[1] = b;
-  words[2] = c;
-  words[3] = d;
-  otherWords[0] = a2;
-  otherWords[1] = b2;
-  otherWords[2] = c2;
-  otherWords[3] = d2;
+  chain.StoreIn(words);
+  otherChain.StoreIn(otherWords);
 }
 
 #undef MD5_F
