@@ -49,7 +49,7 @@ class WholeReader {
   // Bytes read so far.
   std::uint64_t Done() const { return read_.Read; }
   // Whether blocks are left to read (none after a failure).
-  bool More() const { return failed_ ? false : read_.Read < total_; }
+  bool More() const { return !failed_ && read_.Read < total_; }
   // The next block; empty when it could not be read (Finish tells why).
   std::span<const unsigned char> Next();
   // How the read ended, once More() is false (or to drop it: Dropped).

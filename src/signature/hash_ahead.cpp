@@ -297,6 +297,15 @@ std::optional<HashAhead::Finished> HashAhead::TakeFinished(const std::string& pa
   return Finished{job->Seen, job->Hashes};
 }
 
+std::shared_ptr<HashAhead::Job> HashAhead::LargestForeseen() const {
+  std::shared_ptr<Job> largest;
+  for (const auto& job : jobs_) {
+    if (job->Turn == Turn::Foreseen && job->Stage == Job::Stage::Waiting && (!largest || job->Size > largest->Size))
+      largest = job;
+  }
+  return largest;
+}
+
 void HashAhead::Work() {
   std::unique_lock lock(mutex_);
   for (;;) {
@@ -315,10 +324,7 @@ void HashAhead::Work() {
         job = *urgent;
         return true;
       }
-      for (const auto& j : jobs_) {
-        if (j->Turn == Turn::Foreseen && j->Stage == Job::Stage::Waiting && (!job || j->Size > job->Size)) job = j;
-      }
-      if (job) return true;
+      if ((job = LargestForeseen())) return true;
       const auto waiting = [](const auto& j) { return j->Stage == Job::Stage::Waiting; };
       if (inOrder_) {
         const auto next = std::find_if(jobs_.begin(), jobs_.end(), waiting);
@@ -333,18 +339,11 @@ void HashAhead::Work() {
     });
     workerIdle_ = false;
     if (ending_) return;
-    // Two files foreseen whole are read side by side, their MD5s taken
-    // together (in little more time than one alone).
-    std::shared_ptr<Job> other;
-    if (job->Turn == Turn::Foreseen) {
-      for (const auto& j : jobs_) {
-        if (j != job && j->Turn == Turn::Foreseen && j->Stage == Job::Stage::Waiting &&
-            (!other || j->Size > other->Size))
-          other = j;
-      }
-    }
     job->Stage = Job::Stage::Reading;
     reading_ = job;
+    // Two files foreseen whole are read side by side, their MD5s taken
+    // together (in little more time than one alone).
+    const std::shared_ptr<Job> other = job->Turn == Turn::Foreseen ? LargestForeseen() : nullptr;
     if (other) {
       other->Stage = Job::Stage::Reading;
       readingOther_ = other;

@@ -120,6 +120,8 @@ class HashAhead {
   // The announcement of path to depth not taken yet, or jobs_.end(); under
   // mutex_.
   std::deque<std::shared_ptr<Job>>::iterator FindJob(const std::string& path, Depth depth);
+  // The largest foreseen job not begun, if any; under mutex_.
+  std::shared_ptr<Job> LargestForeseen() const;
   // Takes the job found out of the queue, with the files announced before
   // it, which the scan passed over (an urgent or foreseen job goes alone;
   // those, and the first of its size announced with it, stay).
