@@ -259,9 +259,7 @@ TEST(RepeatedSizesTest, KeepsTheFirstFileOfEachLargeSizeCountedAgain) {
       {100, "/t/e"},       {Large + 2, "/t/f"}, {Large + 3, "/t/g"}, {100, "/t/h"}};
   std::uint64_t inode = 0;
   for (const auto& [size, path] : counted) sizes.Count(size, path, 1, ++inode);
-  EXPECT_TRUE(sizes.Repeated(Large + 2));
-  EXPECT_FALSE(sizes.Repeated(Large));
-  EXPECT_FALSE(sizes.Repeated(100));  // small files are not counted
+  EXPECT_EQ(sizes.IndexOf(100), RepeatedSizes::NotRepeated);  // small files are not counted
   const std::vector<RepeatedSizes::First>& firsts = sizes.Firsts();
   ASSERT_EQ(firsts.size(), 2u);
   EXPECT_EQ(firsts[0].Path, "/t/a");
@@ -271,7 +269,7 @@ TEST(RepeatedSizesTest, KeepsTheFirstFileOfEachLargeSizeCountedAgain) {
   EXPECT_EQ(sizes.IndexOf(Large + 2), 1u);
   EXPECT_EQ(sizes.IndexOf(Large), RepeatedSizes::NotRepeated);
   sizes.Clear();
-  EXPECT_FALSE(sizes.Repeated(Large + 2));
+  EXPECT_EQ(sizes.IndexOf(Large + 2), RepeatedSizes::NotRepeated);
   EXPECT_TRUE(sizes.Firsts().empty());
 }
 

@@ -12,11 +12,6 @@ void RepeatedSizes::Count(std::int64_t size, const std::string& path, std::uint6
   }
 }
 
-bool RepeatedSizes::Repeated(std::int64_t size) const {
-  const auto found = tallies_.find(size);
-  return found != tallies_.end() && found->second.Files > 1;
-}
-
 void RepeatedSizes::Seal() {
   if (sealed_) return;
   sealed_ = true;

@@ -30,8 +30,6 @@ class RepeatedSizes {
   };
 
   void Count(std::int64_t size, const std::string& path, std::uint64_t device, std::uint64_t inode);
-  // Whether size was counted more than once.
-  bool Repeated(std::int64_t size) const;
   // The first file counted of each repeated size, in the order counted.
   const std::vector<First>& Firsts();
   // The index in Firsts() of size's first file; NotRepeated when it has

@@ -277,7 +277,10 @@ SizeStore::Head SizeStore::FindHead(std::int64_t size) {
 
 bool SizeStore::HasEntry(std::int64_t size) { return FindRecord(StoreRecord::HeadKey(size), nullptr).has_value(); }
 
-void SizeStore::AddEntry(std::int64_t size, const StoredFile& first) { Add(StoreRecord::HeadKey(size), &first); }
+void SizeStore::AddEntry(std::int64_t size, const StoredFile& first) {
+  Add(StoreRecord::HeadKey(size), &first);
+  EnteredFirstOf(size);
+}
 
 std::optional<SizeStore::Node> SizeStore::Find(const StoreRecord& key) {
   Node node;
@@ -712,7 +715,6 @@ bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t si
   store.AddEntry(size,
                  StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}});
   ScanContext.StoreEntries += 1;
-  store.EnteredFirstOf(size);
   return true;
 }
 
@@ -798,7 +800,6 @@ void ProcessFile(const std::string& path, std::int64_t size, const FileIdentity&
     // The first file of this size: it is read only if a second one comes.
     store.AddEntry(size, current);
     ctx.StoreEntries += 1;
-    store.EnteredFirstOf(size);
     return;
   }
   Side me;

@@ -53,7 +53,8 @@ class SizeStore {
   Head FindHead(std::int64_t size);
   // Whether the store has an entry of size (without reading its file).
   bool HasEntry(std::int64_t size);
-  // A new entry holding the first file of its size, unhashed.
+  // A new entry holding the first file of its size, unhashed (see
+  // ForeseeFirstFiles).
   void AddEntry(std::int64_t size, const StoredFile& first);
 
   // The record of key (a head or a line), with the file it names, if any.
@@ -96,8 +97,6 @@ class SizeStore {
   // again could change nothing.
   bool HintRead(const std::string& folderPath, const std::shared_ptr<const platform::UniqueFd>& folder,
                 const std::string& name, std::int64_t size, std::uint64_t device = 0, std::uint64_t inode = 0);
-  // The first file of size was entered now: see ForeseeFirstFiles.
-  void EnteredFirstOf(std::int64_t size);
   // The file at path is to be hashed whole, while the scan reads another:
   // the worker hashing ahead takes it up at once, unless it is hashing
   // another file whole (or the disk rotates). False when it does not: the
@@ -148,6 +147,8 @@ class SizeStore {
   // rotating disk, nor for a file whose hashes the cache of earlier runs
   // holds.
   void ForeseeFirstFiles();
+  // The first file of size was entered now: the firsts foreseen go on.
+  void EnteredFirstOf(std::int64_t size);
   static constexpr std::size_t ForeseenAhead = 16;
   std::size_t foreseenHinted_ = 0;   // firsts announced (or passed over)
   std::size_t foreseenReached_ = 0;  // firsts up to the last one entered
