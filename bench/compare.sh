@@ -27,7 +27,9 @@
 # with the cache a first run left (made once per tree, untimed), and
 # veldrano@nocache, with --no-cache (neither read nor written).
 #
-# Warm cache by default: every tree is read once before the timed runs.
+# Warm cache by default: every tree is read before each timed run of every
+# tool (a kernel that pages out idle memory, as DAMON's "pageout" does on
+# some virtual machines, takes the page cache back between runs otherwise).
 # --cold drops the page cache (and the cached inodes and directories) before
 # every run of every tool instead, which needs root (or sudo); compare the
 # medians then, as single cold runs vary.
@@ -125,10 +127,15 @@ drop_caches() {
   fi
 }
 
+# Reads every file of a tree, so that the next run finds it in memory.
+warm_tree() {
+  find "$1" -type f -exec cat {} + >/dev/null
+}
+
 # timed_run TREE_NAME TOOL RUN TREE: appends one line to $results.
 timed_run() {
   local name="$1" tool="$2" run="$3" tree="$4"
-  [ "$cold" -eq 0 ] || drop_caches
+  if [ "$cold" -eq 1 ]; then drop_caches; else warm_tree "$tree"; fi
   local output="$work/out/$name.$tool.out" tv="$work/out/time.txt" status=0 t0 t1
   t0=$(date +%s%N)
   run_tool "$tool" "$tree" "$output" || status=$?
@@ -151,7 +158,7 @@ echo "machine:       $(nproc) cores, $(awk '/MemTotal/ {printf "%.0f GiB", $2 / 
 for scheme in /sys/kernel/mm/damon/admin/kdamonds/*/contexts/*/schemes/*; do
   kdamond=${scheme%%/contexts/*}
   if [ "$(cat "$scheme/action" 2>/dev/null)" = pageout ] && [ "$(cat "$kdamond/state" 2>/dev/null)" = on ]; then
-    echo "warning:       DAMON pages out idle memory here: warm runs are partly cold, and times spread"
+    echo "warning:       DAMON pages out idle memory here: each warm run reads its tree first, and times spread"
     break
   fi
 done
@@ -170,8 +177,8 @@ for name in "${tree_names[@]}"; do
   make_tree "$name" "${args[@]}"
   printf '%s\t%s\t%s\n' "$name" "${args[*]}" "$(cat "$work/out/tree-$name.json")" >>"$tree_list"
   if [ "$cold" -eq 0 ]; then
-    echo "Tree '$name': warming the page cache (reading every file once)..." >&2
-    find "$tree" -type f -exec cat {} + >/dev/null
+    echo "Tree '$name': warming the page cache (reading every file)..." >&2
+    warm_tree "$tree"
   fi
   if [ $cached -eq 1 ]; then
     echo "Tree '$name': a first run of veldrano-scan to fill the cache of veldrano@cached..." >&2
@@ -188,7 +195,7 @@ for name in "${tree_names[@]}"; do
     times=()
     for ((run = 1; run <= back_to_back; run++)); do
       echo "Tree '$name': back-to-back run $run/$back_to_back of veldrano-scan..." >&2
-      [ "$cold" -eq 0 ] || drop_caches
+      if [ "$cold" -eq 1 ]; then drop_caches; else warm_tree "$tree"; fi
       t0=$(date +%s%N)
       TMPDIR="$work/tmp" XDG_CACHE_HOME="$work/cache-none" "$scanner" --no-cache "$tree" >/dev/null 2>&1 || true
       t1=$(date +%s%N)
@@ -210,7 +217,7 @@ echo
 if [ "$cold" -eq 1 ]; then
   echo "Cold page cache: dropped before every run of every tool (compare the medians)."
 else
-  echo "Warm page cache (every tree read once before timing)."
+  echo "Warm page cache (the tree read before every timed run)."
 fi
 echo "Wall time: best of $runs runs, tools interleaved round by round. CPU: user+sys of that run."
 echo "Peak RSS: the largest 'Maximum resident set size' of /usr/bin/time -v over the runs."

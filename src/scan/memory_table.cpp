@@ -19,21 +19,29 @@ MemoryTable::MemoryTable(std::size_t byteBudget, std::uint64_t seed)
     : seed_(seed), maxRecords_(std::max(MinRecords, byteBudget / BytesPerRecord)) {
   // At most half the slots are ever used, which keeps the probes short.
   slots_.assign(std::bit_ceil(2 * maxRecords_), 0);
+  const int indexBits = std::bit_width(maxRecords_);
+  tagMask_ = indexBits < 32 ? ~std::uint32_t{0} << indexBits : 0;
   records_.reserve(maxRecords_);
   const std::size_t fixed = maxRecords_ * sizeof(StoreRecord) + slots_.size() * sizeof(std::uint32_t);
   paths_.reserve(byteBudget > fixed + 4096 ? byteBudget - fixed : 4096);
 }
 
-std::size_t MemoryTable::SlotOf(const StoreRecord& key) const {
+std::size_t MemoryTable::SlotOf(const StoreRecord& key, std::uint32_t& tag) const {
+  const std::uint64_t hash = HashOf(key, seed_);
   const std::size_t mask = slots_.size() - 1;
-  std::size_t slot = static_cast<std::size_t>(HashOf(key, seed_)) & mask;
-  while (slots_[slot] != 0 && !records_[slots_[slot] - 1].SameKey(key)) slot = (slot + 1) & mask;
+  tag = static_cast<std::uint32_t>(hash >> 32) & tagMask_;
+  std::size_t slot = static_cast<std::size_t>(hash) & mask;
+  // A slot of another tag holds another key: its record is not read.
+  while (slots_[slot] != 0 && ((slots_[slot] & tagMask_) != tag || !records_[IndexIn(slots_[slot])].SameKey(key))) {
+    slot = (slot + 1) & mask;
+  }
   return slot;
 }
 
 StoreRecord* MemoryTable::Find(const StoreRecord& key) {
-  const std::uint32_t index = slots_[SlotOf(key)];
-  return index == 0 ? nullptr : &records_[index - 1];
+  std::uint32_t tag = 0;
+  const std::uint32_t found = slots_[SlotOf(key, tag)];
+  return found == 0 ? nullptr : &records_[IndexIn(found)];
 }
 
 bool MemoryTable::HasRoomFor(std::size_t pathBytes) const {
@@ -45,7 +53,9 @@ void MemoryTable::Add(StoreRecord record, const StoredFile& file) {
     record.SetPath(paths_.size());
     AppendBlob(paths_, file);
   }
-  slots_[SlotOf(record)] = static_cast<std::uint32_t>(records_.size() + 1);
+  std::uint32_t tag = 0;
+  const std::size_t slot = SlotOf(record, tag);
+  slots_[slot] = tag | static_cast<std::uint32_t>(records_.size() + 1);
   records_.push_back(record);
 }
 

@@ -53,13 +53,21 @@ class MemoryTable {
   }
 
  private:
-  std::size_t SlotOf(const StoreRecord& key) const;
+  // The slot of key, or the free one where it goes; tag: the bits of its
+  // hash a slot keeps beside the record's index.
+  std::size_t SlotOf(const StoreRecord& key, std::uint32_t& tag) const;
+  std::size_t IndexIn(std::uint32_t slot) const { return (slot & ~tagMask_) - 1; }
 
   std::uint64_t seed_;
   std::size_t maxRecords_;
   std::vector<StoreRecord> records_;  // in the order they were added
-  std::vector<std::uint32_t> slots_;  // index + 1 into records_, 0 when free
-  std::string paths_;                 // the files records name, one blob each (AppendBlob)
+  // A slot holds a record's index + 1 into records_ in its low bits (0:
+  // free), and in the bits tagMask_ leaves them bits of its key's hash, by
+  // which most other keys met on the way are told apart without reading
+  // their records.
+  std::vector<std::uint32_t> slots_;
+  std::uint32_t tagMask_ = 0;
+  std::string paths_;  // the files records name, one blob each (AppendBlob)
 };
 
 }  // namespace veldrano
