@@ -5,12 +5,17 @@
 
 #include <cerrno>
 #include <csignal>
+#include <future>
+#include <optional>
+#include <string>
 
 #include "platform/local_time.h"
+#include "platform/same_bytes.h"
 #include "platform/system_error.h"
 #include "platform/termination_signals.h"
 #include "platform/tick_count.h"
 #include "support/compiled_locale.h"
+#include "support/temp_dir.h"
 
 namespace veldrano {
 namespace {
@@ -90,6 +95,49 @@ TEST(LongTimeFormat, FollowsTheLocale) {
   testing::CompiledLocale american("en_US");
   if (!american.Available()) GTEST_SKIP() << "localedef cannot build en_US here";
   EXPECT_EQ(LongTimeFormat::ForLocale(american.Name()).Format(14, 5, 9), "02:05:09 PM");
+}
+
+// Two large files compared in two halves at once, the second on a helper,
+// get the verdict of one comparison from end to end: a byte apart in either
+// half, or a stop, is told as it would be, and equal halves are equal only
+// when both are.
+TEST(ByteComparer, HalvesOnAHelperGetTheVerdictOfOneComparison) {
+  using platform::ByteComparer;
+  const testing::TempDir dir;
+  const std::size_t size = ByteComparer::HalvedFromBytes + 12345;
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>(i * 131 % 251);
+  const std::string a = dir.Write("a", bytes);
+  int helped = 0;
+  const ByteComparer::Helper helper = [&helped](std::function<void()> task) -> std::optional<std::future<void>> {
+    ++helped;
+    return std::async(std::launch::async, std::move(task));
+  };
+  ByteComparer comparer(65536);
+  for (const bool withHelper : {false, true}) {
+    for (const std::size_t apart : {std::size_t{0}, size / 4, size - 1, std::string::npos}) {
+      SCOPED_TRACE(std::to_string(withHelper) + " " + std::to_string(apart));
+      std::string other = bytes;
+      if (apart != std::string::npos) other[apart] ^= 1;
+      const std::string b = dir.Write("b", other);
+      const platform::ReadOnlyFile fa(a), fb(b);
+      std::uint64_t shown = 0;
+      const auto verdict = comparer.Compare(
+          fa, fb, [&shown](std::uint64_t done) { return (shown = done) <= size; }, {},
+          withHelper ? helper : ByteComparer::Helper{});
+      EXPECT_EQ(verdict, apart == std::string::npos ? ByteComparer::Verdict::Equal : ByteComparer::Verdict::Different);
+      // The progress shown counts both halves, and never beyond the files.
+      EXPECT_LE(shown, size);
+      if (apart == std::string::npos && !withHelper) {
+        EXPECT_EQ(shown, size);
+      }
+      // Stopped in its first half, whatever the other half holds.
+      const auto stopped = comparer.Compare(
+          fa, fb, [](std::uint64_t) { return false; }, {}, withHelper ? helper : ByteComparer::Helper{});
+      EXPECT_EQ(stopped, apart == 0 ? ByteComparer::Verdict::Different : ByteComparer::Verdict::Stopped);
+    }
+  }
+  EXPECT_EQ(helped, 8);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
+#include <optional>
 #include <vector>
 
 #include "platform/read_only_file.h"
@@ -21,13 +23,30 @@ class ByteComparer {
   // fails or a file changes while it is read. keepGoing is asked after each
   // block; false ends the comparison as Stopped.
   Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool()>& keepGoing = {});
+  // Runs a task on another thread when one is free (its future then tells
+  // when it is done); nothing when none is.
+  using Helper = std::function<std::optional<std::future<void>>(std::function<void()>)>;
   // The same, with afterBlock(bytes compared so far) asked instead; each
   // block of b, once found equal, is shown to sawOfB (when given), in order:
-  // what reading b whole would see, when the verdict is Equal.
+  // what reading b whole would see, when the verdict is Equal. Without
+  // sawOfB, two large files are compared in two halves at once when helper
+  // takes the second.
   Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool(std::uint64_t)>& afterBlock,
-                  const std::function<void(const char*, std::size_t)>& sawOfB = {});
+                  const std::function<void(const char*, std::size_t)>& sawOfB = {}, const Helper& helper = {});
+
+  // From this size on, a comparison is worth halving: each half still
+  // takes a millisecond or more, against the few microseconds of handing
+  // one over.
+  static constexpr std::uint64_t HalvedFromBytes = std::uint64_t{4} << 20;
 
  private:
+  // Compares the bytes in [from, to) a block at a time; onBlock(b's block,
+  // its bytes, bytes of the range done so far) after each equal block,
+  // false to stop.
+  using OnBlock = std::function<bool(const char*, std::size_t, std::uint64_t)>;
+  static Verdict CompareRange(const ReadOnlyFile& a, const ReadOnlyFile& b, std::uint64_t from, std::uint64_t to,
+                              std::vector<char>& first, std::vector<char>& second, const OnBlock& onBlock);
+
   std::size_t blockBytes_;
   std::vector<char> first_, second_;  // kept from one comparison to the next
 };

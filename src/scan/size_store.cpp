@@ -433,6 +433,11 @@ void SizeStore::EnteredFirstOf(std::int64_t size) {
   ForeseeFirstFiles();
 }
 
+std::optional<std::future<void>> SizeStore::RunOnIdleWorker(std::function<void()> task) {
+  if (!hashAhead_ || InOrder()) return std::nullopt;
+  return hashAhead_->RunIfIdle(std::move(task));
+}
+
 bool SizeStore::HintWhole(const std::string& path, std::int64_t size) {
   if (InOrder()) return false;  // two files read at once would make the disk seek between them
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
@@ -542,7 +547,10 @@ Compared TakeSignatureOfSameBytes(SizeStore& store, Side& me, StoredSide& first,
       },
       hashHere
           ? [&context](const char* data, std::size_t n) { MD5Update(context, data, static_cast<std::uint32_t>(n)); }
-          : std::function<void(const char*, std::size_t)>{});
+          : std::function<void(const char*, std::size_t)>{},
+      // Bytes not hashed here are compared in two halves at once when the
+      // worker has nothing to read: at the end of a scan, it mostly has not.
+      [&store](std::function<void()> task) { return store.RunOnIdleWorker(std::move(task)); });
   Display().SetFileProgress(0);
   if (verdict == platform::ByteComparer::Verdict::Stopped) return Compared::Stopped;
   if (verdict != platform::ByteComparer::Verdict::Equal) return Compared::NotSo;

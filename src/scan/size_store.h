@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <memory>
 #include <optional>
 #include <string>
@@ -118,6 +119,9 @@ class SizeStore {
   // reads wait for a rotating disk.
   bool MayCompareBytes() const { return !InOrder(); }
   platform::ByteComparer& Comparer() { return comparer_; }
+  // Has the worker hashing ahead run task, when it has nothing to read
+  // (nor while reads wait for a rotating disk): see HashAhead::RunIfIdle.
+  std::optional<std::future<void>> RunOnIdleWorker(std::function<void()> task);
 
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);

@@ -200,6 +200,18 @@ bool HashAhead::HintWholeUnlessBusy(const std::string& path, const platform::Anc
   return true;
 }
 
+std::optional<std::future<void>> HashAhead::RunIfIdle(std::function<void()> task) {
+  std::future<void> done;
+  {
+    const std::lock_guard lock(mutex_);
+    if (!workerIdle_ || ending_ || task_.valid()) return std::nullopt;
+    task_ = std::packaged_task<void()>(std::move(task));
+    done = task_.get_future();
+  }
+  changed_.notify_all();
+  return done;
+}
+
 void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
                          Turn turn, const std::string& partner) {
   bool wake = false;
@@ -312,7 +324,7 @@ void HashAhead::Work() {
     std::shared_ptr<Job> job;
     workerIdle_ = true;
     changed_.wait(lock, [&] {
-      if (ending_) return true;
+      if (ending_ || task_.valid()) return true;
       // What the scan waits for first, then what it will likely wait for
       // (the foreseen, largest first); then the farthest announced file:
       // the scan reads the near ones itself when it reaches them, so the two
@@ -339,6 +351,13 @@ void HashAhead::Work() {
     });
     workerIdle_ = false;
     if (ending_) return;
+    if (task_.valid()) {
+      std::packaged_task<void()> task = std::move(task_);
+      lock.unlock();
+      task();
+      lock.lock();
+      continue;
+    }
     job->Stage = Job::Stage::Reading;
     reading_ = job;
     // Two files foreseen whole are read side by side, their MD5s taken

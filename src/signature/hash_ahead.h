@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -74,6 +75,11 @@ class HashAhead {
   // or now).
   bool HintWholeUnlessBusy(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
 
+  // Has the worker run task, when it has nothing of its own to read: its
+  // future tells when it is done. Nothing when the worker is busy (the
+  // caller then does the work itself).
+  std::optional<std::future<void>> RunIfIdle(std::function<void()> task);
+
   // In order, the worker takes the nearest announced file first (while a
   // rotating disk serves the reads, so that its reads and the scan's go one
   // way); else the farthest (the scan reads the near ones itself).
@@ -137,6 +143,7 @@ class HashAhead {
   // side wakes the other only when it waits.
   bool workerIdle_ = false;
   bool scanWaiting_ = false;
+  std::packaged_task<void()> task_;          // RunIfIdle's, for the worker to take first
   std::deque<std::shared_ptr<Job>> jobs_;    // announced, not taken, in order
   std::shared_ptr<const Job> reading_;       // the job the worker is at
   std::shared_ptr<const Job> readingOther_;  // and the one read beside it, if any
