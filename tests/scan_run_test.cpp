@@ -630,7 +630,7 @@ TEST_F(ScanRun, PseudoFilesListedAsEmptyAreNeverGroupedTogether) {
 // side): either way the MD5 of their bytes, whole, the last partial block
 // included.
 TEST_F(ScanRun, CopiesComparedByteByByteGetTheMD5OfTheirBytes) {
-  for (const std::size_t size : {std::size_t{20000}, (std::size_t{3} << 20) + 12345, (std::size_t{2} << 20) + 7}) {
+  for (const std::size_t size : {std::size_t{20000}, (std::size_t{5} << 20) + 12345, (std::size_t{2} << 20) + 7}) {
     const std::string bytes = testing::PatternBytes(size);
     for (const char* copy : {"1", "2", "3"}) File(std::to_string(size) + "/" + copy, bytes);
     std::string other = bytes;

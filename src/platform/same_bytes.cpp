@@ -48,65 +48,85 @@ ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnl
   second_.resize(blockBytes_);
   const std::uint64_t size = a.Size();
 
-  // The second half on the helper, when it takes it: each side stops as
-  // soon as the other found its half apart.
-  struct Upper {
-    std::atomic<std::uint64_t> Done{0};
-    std::atomic<bool> Abandon{false};  // the first half is not equal
-    std::atomic<bool> Differs{false};  // the second half is not equal
+  // What the helper takes, if it does: the second half of the comparison,
+  // or, when b's bytes are to be shown, the showing of the rest of b, read
+  // anew. Each side stops as soon as the other found the files apart.
+  struct Part {
+    std::atomic<std::uint64_t> Compared{0};  // of the second half
+    std::atomic<bool> Abandon{false};        // this side found them apart
+    std::atomic<bool> Apart{false};          // the helper did
     Verdict Found = Verdict::Equal;
-  } upper;
-  std::optional<std::future<void>> upperDone;
-  std::uint64_t half = size;
-  if (!sawOfB && helper && size >= HalvedFromBytes) {
-    half = size / 2 / blockBytes_ * blockBytes_;
-    upperDone = helper([&a, &b, &upper, half, size, block = blockBytes_] {
-      std::vector<char> first(block), second(block);
-      upper.Found =
-          CompareRange(a, b, half, size, first, second, [&upper](const char*, std::size_t, std::uint64_t done) {
-            upper.Done.store(done, std::memory_order_relaxed);
-            return !upper.Abandon.load(std::memory_order_relaxed);
-          });
-      if (upper.Found != Verdict::Equal) upper.Differs.store(true, std::memory_order_relaxed);
-    });
-    if (!upperDone) half = size;
-  }
-  // Waited for on every way out: the helper reads the files and upper.
-  struct Join {
-    std::optional<std::future<void>>& Done;
-    std::atomic<bool>& Abandon;
-    ~Join() {
-      if (!Done) return;
-      Abandon = true;
-      Done->wait();
+    std::optional<std::future<void>> Done;
+    void Finish(Verdict found) {
+      Found = found;
+      if (found != Verdict::Equal) Apart.store(true, std::memory_order_relaxed);
     }
-  } join{upperDone, upper.Abandon};
+  } part;
+  // Waited for on every way out: the helper reads the files and part.
+  struct Join {
+    Part& Of;
+    ~Join() {
+      if (!Of.Done) return;
+      Of.Abandon = true;
+      Of.Done->wait();
+    }
+  } join{part};
+  const auto goOn = [&part](std::uint64_t) { return !part.Abandon.load(std::memory_order_relaxed); };
+
+  std::uint64_t half = size;
+  if (!sawOfB && helper && size >= 2 * HandedPartBytes) {
+    half = size / 2 / blockBytes_ * blockBytes_;
+    part.Done = helper([&a, &b, &part, &goOn, half, size, block = blockBytes_] {
+      std::vector<char> first(block), second(block);
+      part.Finish(CompareRange(a, b, half, size, first, second, [&](const char*, std::size_t, std::uint64_t done) {
+        part.Compared.store(done, std::memory_order_relaxed);
+        return goOn(done);
+      }));
+    });
+    if (!part.Done) half = size;
+  }
+  const auto showRest = [&b, &part, &goOn, &sawOfB, size, block = blockBytes_](std::uint64_t from) {
+    return [&b, &part, &goOn, &sawOfB, size, block, from] {
+      std::vector<char> bytes(block);
+      for (std::uint64_t offset = from; offset < size && goOn(offset); offset += block) {
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, size - offset));
+        if (!ReadFull(b, bytes.data(), n, offset)) return part.Finish(Verdict::Failed);
+        sawOfB(bytes.data(), n);
+      }
+      part.Finish(Verdict::Equal);
+    };
+  };
 
   bool stoppedHere = false;
   Verdict verdict =
       CompareRange(a, b, 0, half, first_, second_, [&](const char* data, std::size_t n, std::uint64_t done) {
-        if (sawOfB) sawOfB(data, n);
-        if (!afterBlock(done + upper.Done.load(std::memory_order_relaxed))) {
+        if (sawOfB && !part.Done) {
+          sawOfB(data, n);
+          // The rest is shown by the helper once it is free, if it is worth
+          // it: this side then only compares.
+          if (helper && size - done >= HandedPartBytes) part.Done = helper(showRest(done));
+        }
+        if (!afterBlock(done + part.Compared.load(std::memory_order_relaxed))) {
           stoppedHere = true;
           return false;
         }
-        return !upper.Differs.load(std::memory_order_relaxed);
+        return !part.Apart.load(std::memory_order_relaxed);
       });
-  if (upperDone) {
-    if (verdict != Verdict::Equal) upper.Abandon = true;
+  if (part.Done) {
+    if (verdict != Verdict::Equal) part.Abandon = true;
     // Meanwhile the progress goes on, and a stop is still heard.
-    while (upperDone->wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
-      if (!upper.Abandon && !afterBlock(half + upper.Done.load(std::memory_order_relaxed))) {
+    while (part.Done->wait_for(std::chrono::milliseconds(50)) != std::future_status::ready) {
+      if (!part.Abandon && !afterBlock(half + part.Compared.load(std::memory_order_relaxed))) {
         stoppedHere = true;
         verdict = Verdict::Stopped;
-        upper.Abandon = true;
+        part.Abandon = true;
       }
     }
-    std::future<void> done = std::move(*upperDone);
-    upperDone.reset();
+    std::future<void> done = std::move(*part.Done);
+    part.Done.reset();
     done.get();  // a failure of the helper's own is the comparison's
-    // Stopped here for the other half's difference: that is the verdict.
-    if (verdict == Verdict::Equal || (verdict == Verdict::Stopped && !stoppedHere)) verdict = upper.Found;
+    // Stopped here because the helper found them apart: that is the verdict.
+    if (verdict == Verdict::Equal || (verdict == Verdict::Stopped && !stoppedHere)) verdict = part.Found;
   }
   if (verdict != Verdict::Equal) return verdict;
   // A file grown past its size, or written behind our reads, proves nothing.

@@ -28,16 +28,17 @@ class ByteComparer {
   using Helper = std::function<std::optional<std::future<void>>(std::function<void()>)>;
   // The same, with afterBlock(bytes compared so far) asked instead; each
   // block of b, once found equal, is shown to sawOfB (when given), in order:
-  // what reading b whole would see, when the verdict is Equal. Without
-  // sawOfB, two large files are compared in two halves at once when helper
-  // takes the second.
+  // what reading b whole would see, when the verdict is Equal (sawOfB may
+  // then be called on helper's thread: never on two at once).
+  // With a helper that takes a part of HandedPartBytes or more, two files
+  // are compared in two halves at once; or, with sawOfB, the rest of b is
+  // shown to it there, while this side only compares.
   Verdict Compare(const ReadOnlyFile& a, const ReadOnlyFile& b, const std::function<bool(std::uint64_t)>& afterBlock,
                   const std::function<void(const char*, std::size_t)>& sawOfB = {}, const Helper& helper = {});
 
-  // From this size on, a comparison is worth halving: each half still
-  // takes a millisecond or more, against the few microseconds of handing
-  // one over.
-  static constexpr std::uint64_t HalvedFromBytes = std::uint64_t{4} << 20;
+  // A part worth handing over: a millisecond or more of work, against the
+  // few microseconds of handing it over.
+  static constexpr std::uint64_t HandedPartBytes = std::uint64_t{2} << 20;
 
  private:
   // Compares the bytes in [from, to) a block at a time; onBlock(b's block,
