@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -91,7 +92,10 @@ DiskTable::LookUp& DiskTable::RecentPlace(const StoreRecord& key, std::uint64_t 
     recent_.resize(RecentLookUps);
     recentHeads_.resize(RecentHeads);
   }
-  return key.IsHead() ? recentHeads_[hash & (RecentHeads - 1)] : recent_[hash & (RecentLookUps - 1)];
+  // By the hash's top bits: a merge, which writes in hash order, then
+  // follows the places in order too.
+  return key.IsHead() ? recentHeads_[hash >> (64 - std::countr_zero(RecentHeads))]
+                      : recent_[hash >> (64 - std::countr_zero(RecentLookUps))];
 }
 
 std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
