@@ -548,8 +548,8 @@ Compared TakeSignatureOfSameBytes(SizeStore& store, Side& me, StoredSide& first,
       hashHere
           ? [&context](const char* data, std::size_t n) { MD5Update(context, data, static_cast<std::uint32_t>(n)); }
           : std::function<void(const char*, std::size_t)>{},
-      // Bytes not hashed here are compared in two halves at once when the
-      // worker has nothing to read: at the end of a scan, it mostly has not.
+      // The worker, when it has nothing to read (at the end of a scan,
+      // mostly), takes a part: the second half, or the hashing of the rest.
       [&store](std::function<void()> task) { return store.RunOnIdleWorker(std::move(task)); });
   Display().SetFileProgress(0);
   if (verdict == platform::ByteComparer::Verdict::Stopped) return Compared::Stopped;
