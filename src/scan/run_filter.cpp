@@ -28,7 +28,7 @@ RunFilter::RunFilter(std::uint64_t records, std::uint64_t bitsPerRecord) {
 std::uint64_t RunFilter::BlockOf(std::uint64_t hash) const {
   const std::uint64_t blocks = words_.size() / WordsPerBlock;
   // The hash's share of all hashes picks the block.
-  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(hash) * blocks) >> 64) * WordsPerBlock;
+  return ShareOf(hash, blocks) * WordsPerBlock;
 }
 
 void RunFilter::Add(std::uint64_t hash) {

@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "platform/system_error.h"
+#include "signature/mix64.h"
 
 namespace veldrano {
 
@@ -25,12 +26,6 @@ constexpr std::size_t WriteBufferBytes = 256 * 1024;  // a new run's writes
 constexpr std::uint64_t MinSlots = 1024;
 
 std::uint64_t SlotOffset(std::uint64_t slot) { return HeaderBytes + slot * RecordBytes; }
-
-// The home slot of hash among homes: in hash order, so that the records of
-// a run, written in hash order, go in slot order.
-std::uint64_t HomeOf(std::uint64_t hash, std::uint64_t homes) {
-  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(hash) * homes) >> 64);
-}
 
 }  // namespace
 
@@ -104,7 +99,7 @@ StoreRun::StoreRun(platform::UniqueFd file, std::string path, std::uint64_t coun
 std::optional<StoreRun::Found> StoreRun::Find(const StoreRecord& key, std::uint64_t hash, std::uint64_t seed) const {
   if (!filter_.MayHold(hash)) return std::nullopt;
   StoreRecord window[LookupWindow];
-  for (std::uint64_t slot = HomeOf(hash, homes_); slot < slots_;) {
+  for (std::uint64_t slot = ShareOf(hash, homes_); slot < slots_;) {
     const std::uint64_t wanted = std::min<std::uint64_t>(LookupWindow, slots_ - slot);
     const ssize_t got = ReadAt(file_.Get(), window, wanted * RecordBytes, SlotOffset(slot));
     if (got < 0) FailStoreFile("Can not read the store file", path_, errno);
@@ -174,7 +169,7 @@ RunWriter::~RunWriter() {
 }
 
 std::uint64_t RunWriter::Add(const StoreRecord& record, std::uint64_t hash) {
-  const std::uint64_t slot = std::max(HomeOf(hash, homes_), nextSlot_);
+  const std::uint64_t slot = std::max(ShareOf(hash, homes_), nextSlot_);
   if (!out_->Skip((slot - nextSlot_) * RecordBytes) || !out_->Write(&record, RecordBytes)) {
     FailStoreFile("Can not write the store file", path_, errno);
   }

@@ -14,6 +14,12 @@ constexpr std::uint64_t Mix64(std::uint64_t x) {
   return x ^ (x >> 31);
 }
 
+// The hash's share of n, in [0, n): a well-mixed hash placed by its order
+// among all hashes, so that things kept in hash order keep that order.
+constexpr std::uint64_t ShareOf(std::uint64_t hash, std::uint64_t n) {
+  return static_cast<std::uint64_t>((static_cast<unsigned __int128>(hash) * n) >> 64);
+}
+
 namespace mix64_detail {
 
 // The inverse of an odd number modulo 2^64 (Newton's iteration).
