@@ -57,6 +57,7 @@ ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnl
     std::atomic<bool> Apart{false};          // the helper did
     Verdict Found = Verdict::Equal;
     std::optional<std::future<void>> Done;
+    bool Going() const { return !Abandon.load(std::memory_order_relaxed); }
     void Finish(Verdict found) {
       Found = found;
       if (found != Verdict::Equal) Apart.store(true, std::memory_order_relaxed);
@@ -71,31 +72,19 @@ ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnl
       Of.Done->wait();
     }
   } join{part};
-  const auto goOn = [&part](std::uint64_t) { return !part.Abandon.load(std::memory_order_relaxed); };
 
   std::uint64_t half = size;
   if (!sawOfB && helper && size >= 2 * HandedPartBytes) {
     half = size / 2 / blockBytes_ * blockBytes_;
-    part.Done = helper([&a, &b, &part, &goOn, half, size, block = blockBytes_] {
+    part.Done = helper([&a, &b, &part, half, size, block = blockBytes_] {
       std::vector<char> first(block), second(block);
-      part.Finish(CompareRange(a, b, half, size, first, second, [&](const char*, std::size_t, std::uint64_t done) {
+      part.Finish(CompareRange(a, b, half, size, first, second, [&part](const char*, std::size_t, std::uint64_t done) {
         part.Compared.store(done, std::memory_order_relaxed);
-        return goOn(done);
+        return part.Going();
       }));
     });
     if (!part.Done) half = size;
   }
-  const auto showRest = [&b, &part, &goOn, &sawOfB, size, block = blockBytes_](std::uint64_t from) {
-    return [&b, &part, &goOn, &sawOfB, size, block, from] {
-      std::vector<char> bytes(block);
-      for (std::uint64_t offset = from; offset < size && goOn(offset); offset += block) {
-        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, size - offset));
-        if (!ReadFull(b, bytes.data(), n, offset)) return part.Finish(Verdict::Failed);
-        sawOfB(bytes.data(), n);
-      }
-      part.Finish(Verdict::Equal);
-    };
-  };
 
   bool stoppedHere = false;
   Verdict verdict =
@@ -104,7 +93,17 @@ ByteComparer::Verdict ByteComparer::Compare(const ReadOnlyFile& a, const ReadOnl
           sawOfB(data, n);
           // The rest is shown by the helper once it is free, if it is worth
           // it: this side then only compares.
-          if (helper && size - done >= HandedPartBytes) part.Done = helper(showRest(done));
+          if (helper && size - done >= HandedPartBytes) {
+            part.Done = helper([&b, &part, &sawOfB, size, from = done, block = blockBytes_] {
+              std::vector<char> bytes(block);
+              for (std::uint64_t offset = from; offset < size && part.Going(); offset += block) {
+                const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(block, size - offset));
+                if (!ReadFull(b, bytes.data(), n, offset)) return part.Finish(Verdict::Failed);
+                sawOfB(bytes.data(), n);
+              }
+              part.Finish(Verdict::Equal);
+            });
+          }
         }
         if (!afterBlock(done + part.Compared.load(std::memory_order_relaxed))) {
           stoppedHere = true;
