@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,10 +11,12 @@
 #include <string>
 
 #include "platform/local_time.h"
+#include "platform/look_ahead.h"
 #include "platform/same_bytes.h"
 #include "platform/system_error.h"
 #include "platform/termination_signals.h"
 #include "platform/tick_count.h"
+#include "platform/unique_fd.h"
 #include "support/compiled_locale.h"
 #include "support/temp_dir.h"
 
@@ -144,6 +147,41 @@ TEST(ByteComparer, AHelperTakingPartChangesNoVerdict) {
     }
   }
   EXPECT_GT(helped, 8);
+}
+
+// Looks taken ahead answer for the file asked, as it was when looked at:
+// taken in order or skipping some (those skipped are dropped), more than
+// the depth asked at once, a missing file with its error; a file never
+// asked, or asked before Forget, has none.
+TEST(LookAhead, AnswersForTheFileAskedAndNoOther) {
+  using platform::LookAhead;
+  const testing::TempDir dir;
+  const platform::UniqueFd folder(open(dir.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  ASSERT_TRUE(folder.IsOpen());
+  constexpr std::size_t Files = 2 * LookAhead::Depth + 3;
+  for (std::size_t i = 0; i < Files; ++i) dir.Write(std::to_string(i), std::string(i, 'x'));
+  LookAhead ahead;
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    for (std::size_t i = 0; i < Files; ++i) ahead.Ask(folder.Get(), std::to_string(i));
+    ahead.Ask(folder.Get(), "missing");
+    EXPECT_FALSE(ahead.Take(folder.Get(), "0"));  // dropped: more were asked after it than the depth
+    std::string taken;
+    for (std::size_t i = Files - LookAhead::Depth + 1; i < Files; i += round + 1) {
+      const auto look = ahead.Take(folder.Get(), taken = std::to_string(i));
+      ASSERT_TRUE(look);
+      EXPECT_EQ(look->Error, 0);
+      EXPECT_EQ(look->Status.st_size, static_cast<off_t>(i));
+    }
+    EXPECT_FALSE(ahead.Take(folder.Get(), taken));  // taken already
+    const auto missing = ahead.Take(folder.Get(), "missing");
+    ASSERT_TRUE(missing);
+    EXPECT_EQ(missing->Error, ENOENT);
+    ahead.Ask(folder.Get(), "1");
+    EXPECT_FALSE(ahead.Take(folder.Get() + 1000, "1"));  // another folder
+    ahead.Forget();
+    EXPECT_FALSE(ahead.Take(folder.Get(), "1"));
+  }
 }
 
 }  // namespace

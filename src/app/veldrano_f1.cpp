@@ -694,16 +694,17 @@ void TForm1::DuplicateRecorded(std::uint32_t group, bool newGroup) {
   if (newGroup) TreeView1->expand(treeModel->RootIndex());
 }
 
-void TForm1::ProcessMessages() {
+bool TForm1::ProcessMessages() {
   // The engine asks many times a millisecond. Letting the window run every
   // 50 ms keeps it repainting 20 times a second and a click on Stop answered
   // well within a tenth of a second, without spending the scan's time on
   // empty event queues and repaints nobody can see.
   const qint64 now = pumpClock_.elapsed();
-  if (now - lastPump_ < 50) return;
+  if (now - lastPump_ < 50) return false;
   lastPump_ = now;
   ShowProgress();
   QCoreApplication::processEvents();
+  return true;
 }
 
 // ---- Handlers -------------------------------------------------------------

@@ -66,7 +66,7 @@ class TForm1 : public QMainWindow, public WindowPort {
   void ResultsRootCreated() override;
   void DuplicateRecorded(std::uint32_t group, bool newGroup) override;
   void ResultsReplaced() override;
-  void ProcessMessages() override;
+  bool ProcessMessages() override;
   bool Closing() override { return closing_; }
 
   // A drop of these names (file-system bytes), as from a file manager.

@@ -60,8 +60,10 @@ void TerminalWindow::SetStatusText(int panel, std::string_view text) {
   DrawStatus();
 }
 
-void TerminalWindow::ProcessMessages() {
-  if (platform::TakeTerminationRequest()) sbStopClick();
+bool TerminalWindow::ProcessMessages() {
+  if (!platform::TakeTerminationRequest()) return false;
+  sbStopClick();
+  return true;
 }
 
 void TerminalWindow::DrawStatus() {

@@ -22,7 +22,7 @@ class TerminalWindow : public WindowPort {
 
   void AppendLogRow(const LogRow& row) override;
   void SetStatusText(int panel, std::string_view text) override;
-  void ProcessMessages() override;
+  bool ProcessMessages() override;
   int DirectoryCount() override { return static_cast<int>(directories.size()); }
   std::string Directory(int index) override { return directories[static_cast<std::size_t>(index)]; }
   void ClearDirectories() override { directories.clear(); }

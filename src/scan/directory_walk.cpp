@@ -272,6 +272,20 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
   const auto hintUpTo = [&](std::size_t last) {
     for (; hinted < entries.size() && hinted <= last; ++hinted) hint(hinted);
   };
+  // While most files are taken as listed, the files a little further on
+  // that will likely need a look (see SizeStore::LookAheadAt) are looked at
+  // on another thread, in order, ahead of the scan.
+  constexpr std::size_t LookAheadFiles = 8;
+  std::size_t lookedAt = 0;
+  const bool looksAhead = !countingPass && !metBefore && RunStore().LooksAhead();
+  const auto lookUpTo = [&](std::size_t last) {
+    for (; lookedAt < entries.size() && lookedAt <= last; ++lookedAt) {
+      const DirectoryEntry& file = entries[lookedAt];
+      if (file.Kind != DirectoryEntry::Type::File || file.Links == 0 || !kept(lookedAt)) continue;
+      RunStore().LookAheadAt(reader.Descriptor(), file.Name, static_cast<std::int64_t>(file.Size),
+                             cacheRows && ScanContext.Cache->LikelyWhole(*cacheRows, lookedAt));
+    }
+  };
 
   // A listing begins with "." and ".."; like every entry, each lets the
   // window run first, so a Stop that came while the directory was being
@@ -280,11 +294,20 @@ void Walk(DirectoryReader& reader, const std::string& path, bool topOfFileSystem
     if (ScanContext.StopRequested) return;
     ProcessMessages();
   }
+  // A file looked at ahead is looked at in this folder, by its name here:
+  // what is left of it goes with the folder, however the walk leaves it.
+  struct LooksEndHere {
+    bool Looking;
+    ~LooksEndHere() {
+      if (Looking && ScanContext.Store) ScanContext.Store->ForgetLooks();
+    }
+  } looksEndHere{looksAhead};
   for (std::size_t index = 0; index < entries.size(); ++index) {
     const DirectoryEntry& entry = entries[index];
     if (ScanContext.StopRequested) return;
     if (!countingPass) {
       hintUpTo(index + ReadAheadFiles);
+      if (looksAhead) lookUpTo(index + LookAheadFiles);
       if (const std::size_t near = index + SecondChanceFiles; near < entries.size()) hint(near);
     }
     ProcessMessages();

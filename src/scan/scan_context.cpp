@@ -16,7 +16,9 @@ WindowPort& Attached() {
 
 ScanDisplay& Display() { return Attached(); }
 DirectoryListPort& Directories() { return Attached(); }
-void ProcessMessages() { Attached().ProcessMessages(); }
+void ProcessMessages() {
+  if (Attached().ProcessMessages()) ScanContext.WindowTurns += 1;
+}
 bool WindowClosing() { return Attached().Closing(); }
 
 }  // namespace veldrano

@@ -67,6 +67,7 @@ struct TScanContext {
   std::int64_t TrashFoldersLeftOut = 0;  // Trash folders the processing pass left out
   std::int32_t DigitsPerLevel = 0;       // size digits per directory level of the store
   std::unique_ptr<SizeStore> Store;      // the size-keyed store, from the processing pass to the release
+  std::uint64_t WindowTurns = 0;         // times the window ran (ProcessMessages), from the start
 
   // Whether runs keep the hashes they compute in the user's cache and reuse
   // those of earlier runs; the front end sets it. HashCacheFolder empty:

@@ -94,6 +94,15 @@ struct FileToHash {
   }
 };
 
+// The file of listed as a look in its folder shows it now: the look taken
+// ahead, when one was asked for, else one made here.
+platform::LookAhead::Look LookAt(SizeStore& store, const FileIdentity& listed) {
+  if (std::optional<platform::LookAhead::Look> ahead = store.TakeLook(listed.Folder, listed.Name)) return *ahead;
+  platform::LookAhead::Look look;
+  if (fstatat(listed.Folder, listed.Name.c_str(), &look.Status, AT_SYMLINK_NOFOLLOW) != 0) look.Error = errno;
+  return look;
+}
+
 // One side of a comparison: a file, what is known of its contents, and how
 // to learn more.
 struct Side {
@@ -147,18 +156,18 @@ struct Side {
   // Whether the file is still as it was taken (logged when not): a file
   // taken as listed, and not opened since (an open checks it), is looked at
   // again in its folder.
-  bool StillAsTaken() const {
+  bool StillAsTaken(SizeStore& store) const {
     if (Listed == nullptr || Opened == nullptr || Opened->File || !Opened->Ahead) return true;
-    struct stat now {};
-    if (fstatat(Listed->Folder, Listed->Name.c_str(), &now, AT_SYMLINK_NOFOLLOW) != 0) {
-      LogCannotAccess(File.Path, *Listed, errno);
+    const platform::LookAhead::Look now = LookAt(store, *Listed);
+    if (now.Error != 0) {
+      LogCannotAccess(File.Path, *Listed, now.Error);
       return false;
     }
-    if (now.st_dev != Opened->Ahead->Seen.st_dev || now.st_ino != Opened->Ahead->Seen.st_ino) {
+    if (now.Status.st_dev != Opened->Ahead->Seen.st_dev || now.Status.st_ino != Opened->Ahead->Seen.st_ino) {
       LogFileChanged(File.Path, ReplacedText);
       return false;
     }
-    if (!S_ISREG(now.st_mode) || !platform::SameFileState(now, Opened->Ahead->Seen)) {
+    if (!S_ISREG(now.Status.st_mode) || !platform::SameFileState(now.Status, Opened->Ahead->Seen)) {
       LogFileChanged(File.Path, "Modified since it was listed");
       return false;
     }
@@ -438,6 +447,35 @@ std::optional<std::future<void>> SizeStore::RunOnIdleWorker(std::function<void()
   return hashAhead_->RunIfIdle(std::move(task));
 }
 
+bool SizeStore::LooksAhead() const {
+  const HashCache* const cache = ScanContext.Cache.get();
+  return cache != nullptr && cache->ReadsAhead();
+}
+
+void SizeStore::LookAheadAt(int folder, const std::string& name, std::int64_t size, bool likelyCopy) {
+  if (!likelyCopy && HasEntry(size)) return;
+  if (!lookAhead_) lookAhead_ = std::make_unique<platform::LookAhead>();
+  // Looks asked for before the window ran are not taken.
+  if (lookAskedAt_ != ScanContext.WindowTurns) lookAhead_->Forget();
+  lookAhead_->Ask(folder, name);
+  lookAskedAt_ = ScanContext.WindowTurns;
+}
+
+std::optional<platform::LookAhead::Look> SizeStore::TakeLook(int folder, const std::string& name) {
+  if (!lookAhead_) return std::nullopt;
+  // Once the window has run, anything may have changed: the file is looked
+  // at anew.
+  if (ScanContext.WindowTurns != lookAskedAt_) {
+    lookAhead_->Forget();
+    return std::nullopt;
+  }
+  return lookAhead_->Take(folder, name);
+}
+
+void SizeStore::ForgetLooks() {
+  if (lookAhead_) lookAhead_->Forget();
+}
+
 bool SizeStore::HintWhole(const std::string& path, std::int64_t size) {
   if (InOrder()) return false;  // two files read at once would make the disk seek between them
   if (!hashAhead_) hashAhead_ = std::make_unique<HashAhead>();
@@ -663,7 +701,7 @@ void MatchWithStore(SizeStore& store, Side& me, std::int64_t size) {
   }
   ProcessMessages();
   KeepWhatWasFound(store, key, node->File, first.File);
-  if (!me.StillAsTaken()) return;
+  if (!me.StillAsTaken(store)) return;
   RecordDuplicate(signature, me.File.Path, IdOf(me.File), first.File.Path, IdOf(first.File), size);
 }
 
@@ -693,6 +731,19 @@ bool CouldBeRead(int folder, const std::string& name, uid_t owner, mode_t mode) 
   return (owner == self && (mode & S_IRUSR) != 0) || AskedReadable(folder, name);
 }
 
+// Whether the file of listed is still there and could be opened for
+// reading, as an open would tell (errno set when not): its look ahead, when
+// one was asked for, tells most of it.
+bool StillReadable(SizeStore& store, const FileIdentity& listed) {
+  const std::optional<platform::LookAhead::Look> look = store.TakeLook(listed.Folder, listed.Name);
+  if (!look) return AskedReadable(listed.Folder, listed.Name);
+  if (look->Error != 0) {
+    errno = look->Error;
+    return false;
+  }
+  return CouldBeRead(listed.Folder, listed.Name, look->Status.st_uid, look->Status.st_mode);
+}
+
 // What an open would tell of a file entered without one, told the same way:
 // that it cannot be read (readable false, errno why: logged), or that it
 // was met before under another name (counted). True when it goes on into
@@ -717,8 +768,7 @@ bool AdmitUnopened(SizeStore& store, const std::string& path, const FileIdentity
 bool EnterFirstOfSize(SizeStore& store, const std::string& path, std::int64_t size, const FileIdentity& listed) {
   if (listed.Folder < 0 || listed.Links == 0 || listed.InFolderMetBefore) return false;
   if (store.HasEntry(size)) return false;
-  // Whether it is still there and could be read, as an open would tell.
-  const bool readable = AskedReadable(listed.Folder, listed.Name);
+  const bool readable = StillReadable(store, listed);
   if (!AdmitUnopened(store, path, listed, readable, listed.Links)) return true;
   store.AddEntry(size,
                  StoredFile{path, FileState{listed.Device, listed.Inode, listed.ModifiedNs, listed.ChangedNs}, {}});

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/look_ahead.h"
 #include "platform/read_ahead.h"
 #include "platform/read_only_file.h"
 #include "platform/same_bytes.h"
@@ -123,6 +124,22 @@ class SizeStore {
   // (nor while reads wait for a rotating disk): see HashAhead::RunIfIdle.
   std::optional<std::future<void>> RunOnIdleWorker(std::function<void()> task);
 
+  // Whether files are looked at ahead (LookAheadAt): while the cache of
+  // earlier runs holds files, most files are matched as listed, and a look
+  // is most of what the scan asks the system for each.
+  bool LooksAhead() const;
+  // The file at name in folder, of size bytes, comes within a few files:
+  // when it will likely need a look (the first of its size, or, by the
+  // cache, likelyCopy), it is looked at on another thread, in the scan's
+  // order, to be taken (TakeLook) when the scan comes to it. folder stays
+  // open until ForgetLooks.
+  void LookAheadAt(int folder, const std::string& name, std::int64_t size, bool likelyCopy);
+  // The look asked for at name in folder, if it was, and the window has
+  // not run since (whatever it did may have changed the file).
+  std::optional<platform::LookAhead::Look> TakeLook(int folder, const std::string& name);
+  // Drops the looks not taken: their folder is being closed.
+  void ForgetLooks();
+
   // Calls visit(size) once for every entry.
   void ForEachEntry(const std::function<void(std::int64_t)>& visit);
   // Deletes what the store has on disk, and its work directory.
@@ -172,6 +189,8 @@ class SizeStore {
   std::unique_ptr<DiskTable> disk_;
   std::unique_ptr<HashAhead> hashAhead_;            // made on the first hint
   std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint while reads wait
+  std::unique_ptr<platform::LookAhead> lookAhead_;  // made on the first look asked for
+  std::uint64_t lookAskedAt_ = 0;                   // ScanContext.WindowTurns when it was
   // The share of recent reads that had to wait for the disk: at first all
   // are taken to.
   double coldShare_ = 1.0;

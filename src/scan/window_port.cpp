@@ -17,7 +17,7 @@ void ScanDisplay::ResultsReplaced() {}
 int DirectoryListPort::DirectoryCount() { return 0; }
 std::string DirectoryListPort::Directory(int) { return {}; }
 void DirectoryListPort::ClearDirectories() {}
-void MessagePump::ProcessMessages() {}
+bool MessagePump::ProcessMessages() { return false; }
 bool MessagePump::Closing() { return false; }
 
 }  // namespace veldrano

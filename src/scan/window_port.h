@@ -68,7 +68,9 @@ class DirectoryListPort {
 class MessagePump {
  public:
   virtual ~MessagePump() = default;
-  virtual void ProcessMessages();
+  // True when the window did run: whatever it did (a test's hook may change
+  // files too) happened meanwhile.
+  virtual bool ProcessMessages();
   // True once the window is going away during a run: the run stops as
   // after Stop, and the file being read is dropped rather than finished,
   // since nothing of it would be shown.

@@ -32,6 +32,12 @@ bool HashCache::LikelyHeld(const RowsAhead& ahead, std::size_t index) {
   return index < ahead.Slots.size() && ahead.Slots[index].Now != RowsAhead::Skipped;
 }
 
+bool HashCache::LikelyWhole(const RowsAhead& ahead, std::size_t index) const {
+  if (ahead.Held.empty()) return LikelyHeld(ahead, index);
+  const std::uint32_t row = HeldRowAt(ahead, index);
+  return row != NoRow && heldRows_[row].Hashes.Full.has_value();
+}
+
 std::uint32_t HashCache::HeldRowAt(const RowsAhead& ahead, std::size_t index) {
   return index < ahead.Held.size() ? ahead.Held[index] : NoRow;
 }

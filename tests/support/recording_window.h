@@ -14,9 +14,11 @@ class RecordingWindow : public WindowPort {
   void SetOverallProgress(int position) override { overallProgress.push_back(position); }
   void SetFileProgress(int position) override { fileProgress.push_back(position); }
   void AppendLogRow(const LogRow& row) override { log.push_back(row); }
-  void ProcessMessages() override {
+  bool ProcessMessages() override {
     ++pumps;
-    if (onPump) onPump(pumps);
+    if (!onPump) return false;
+    onPump(pumps);
+    return true;
   }
   bool Closing() override { return closing; }
   void SetTopCaption(std::string_view text) override { topCaption = text; }
