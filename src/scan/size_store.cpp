@@ -449,7 +449,7 @@ std::optional<std::future<void>> SizeStore::RunOnIdleWorker(std::function<void()
 
 bool SizeStore::LooksAhead() const {
   const HashCache* const cache = ScanContext.Cache.get();
-  return cache != nullptr && cache->ReadsAhead();
+  return cache != nullptr && cache->HeldWhole();
 }
 
 void SizeStore::LookAheadAt(int folder, const std::string& name, std::int64_t size, bool likelyCopy) {

@@ -126,7 +126,10 @@ class SizeStore {
 
   // Whether files are looked at ahead (LookAheadAt): while the cache of
   // earlier runs holds files, most files are matched as listed, and a look
-  // is most of what the scan asks the system for each.
+  // is most of what the scan asks the system for each. Only while it is
+  // held whole: a larger one reads its rows on a thread of its own, which
+  // needs the other core (measured on a million files: 7.6 s against 8.7 s
+  // with looks ahead).
   bool LooksAhead() const;
   // The file at name in folder, of size bytes, comes within a few files:
   // when it will likely need a look (the first of its size, or, by the

@@ -92,6 +92,9 @@ class HashCache {
   std::shared_ptr<RowsAhead> ReadAhead(std::vector<std::pair<std::uint64_t, std::uint64_t>> keys);
   // Whether ReadAhead would ask for anything: the cache holds files.
   bool ReadsAhead() const;
+  // Whether the cache holds files and was read whole when it was opened:
+  // its rows are then found without a thread of their own.
+  bool HeldWhole() const { return !heldRows_.empty(); }
   // Whether the file at index of ahead is likely held (then it is likely
   // not read at all).
   static bool LikelyHeld(const RowsAhead& ahead, std::size_t index);
