@@ -27,6 +27,12 @@ void Pause() {
 
 }  // namespace
 
+LookAhead::Look LookAhead::At(int folder, const std::string& name) {
+  Look look;
+  if (fstatat(folder, name.c_str(), &look.Status, AT_SYMLINK_NOFOLLOW) != 0) look.Error = errno;
+  return look;
+}
+
 LookAhead::LookAhead() : thread_([this] { Work(); }) {}
 
 LookAhead::~LookAhead() {
@@ -93,9 +99,7 @@ void LookAhead::Work() {
     if (ending_.load()) return;
     for (; answered < asked; ++answered) {
       Question& question = questions_[answered % Depth];
-      Look look;
-      if (fstatat(question.Folder, question.Name.c_str(), &look.Status, AT_SYMLINK_NOFOLLOW) != 0) look.Error = errno;
-      question.Answer = look;
+      question.Answer = At(question.Folder, question.Name);
       done_.store(answered + 1, std::memory_order_release);
     }
   }

@@ -31,6 +31,8 @@ class LookAhead {
     int Error = 0;  // errno of a look that failed
     struct stat Status {};
   };
+  // The look at name in folder, made here and now.
+  static Look At(int folder, const std::string& name);
   // Asks for a look at name in folder, after those asked before. folder
   // must stay open until Forget (or the look is taken).
   void Ask(int folder, const std::string& name);

@@ -98,9 +98,7 @@ struct FileToHash {
 // ahead, when one was asked for, else one made here.
 platform::LookAhead::Look LookAt(SizeStore& store, const FileIdentity& listed) {
   if (std::optional<platform::LookAhead::Look> ahead = store.TakeLook(listed.Folder, listed.Name)) return *ahead;
-  platform::LookAhead::Look look;
-  if (fstatat(listed.Folder, listed.Name.c_str(), &look.Status, AT_SYMLINK_NOFOLLOW) != 0) look.Error = errno;
-  return look;
+  return platform::LookAhead::At(listed.Folder, listed.Name);
 }
 
 // One side of a comparison: a file, what is known of its contents, and how
@@ -452,23 +450,22 @@ bool SizeStore::LooksAhead() const {
   return cache != nullptr && cache->HeldWhole();
 }
 
+void SizeStore::ForgetLooksIfWindowRan() {
+  if (lookAskedAt_ == ScanContext.WindowTurns) return;
+  lookAhead_->Forget();
+  lookAskedAt_ = ScanContext.WindowTurns;
+}
+
 void SizeStore::LookAheadAt(int folder, const std::string& name, std::int64_t size, bool likelyCopy) {
   if (!likelyCopy && HasEntry(size)) return;
   if (!lookAhead_) lookAhead_ = std::make_unique<platform::LookAhead>();
-  // Looks asked for before the window ran are not taken.
-  if (lookAskedAt_ != ScanContext.WindowTurns) lookAhead_->Forget();
+  ForgetLooksIfWindowRan();
   lookAhead_->Ask(folder, name);
-  lookAskedAt_ = ScanContext.WindowTurns;
 }
 
 std::optional<platform::LookAhead::Look> SizeStore::TakeLook(int folder, const std::string& name) {
   if (!lookAhead_) return std::nullopt;
-  // Once the window has run, anything may have changed: the file is looked
-  // at anew.
-  if (ScanContext.WindowTurns != lookAskedAt_) {
-    lookAhead_->Forget();
-    return std::nullopt;
-  }
+  ForgetLooksIfWindowRan();
   return lookAhead_->Take(folder, name);
 }
 

@@ -193,7 +193,10 @@ class SizeStore {
   std::unique_ptr<HashAhead> hashAhead_;            // made on the first hint
   std::unique_ptr<platform::ReadAhead> readAhead_;  // made on the first hint while reads wait
   std::unique_ptr<platform::LookAhead> lookAhead_;  // made on the first look asked for
-  std::uint64_t lookAskedAt_ = 0;                   // ScanContext.WindowTurns when it was
+  std::uint64_t lookAskedAt_ = 0;                   // ScanContext.WindowTurns of the looks asked for
+  // Once the window has run, anything may have changed: the looks asked
+  // for before are dropped, and their files looked at anew.
+  void ForgetLooksIfWindowRan();
   // The share of recent reads that had to wait for the disk: at first all
   // are taken to.
   double coldShare_ = 1.0;

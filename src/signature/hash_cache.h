@@ -98,9 +98,9 @@ class HashCache {
   // Whether the file at index of ahead is likely held (then it is likely
   // not read at all).
   static bool LikelyHeld(const RowsAhead& ahead, std::size_t index);
-  // Whether the file at index of ahead likely has the hash of its whole
-  // bytes kept (then it is likely a duplicate: a file is hashed whole only
-  // when another of its size is like it in its parts).
+  // Whether the file at index of ahead, in a cache held whole, has the hash
+  // of its whole bytes kept (then it is likely a duplicate: a file is
+  // hashed whole only when another of its size is like it in its parts).
   bool LikelyWhole(const RowsAhead& ahead, std::size_t index) const;
 
   // The hashes kept for a file in exactly this state, if any; ahead: its

@@ -33,7 +33,6 @@ bool HashCache::LikelyHeld(const RowsAhead& ahead, std::size_t index) {
 }
 
 bool HashCache::LikelyWhole(const RowsAhead& ahead, std::size_t index) const {
-  if (ahead.Held.empty()) return LikelyHeld(ahead, index);
   const std::uint32_t row = HeldRowAt(ahead, index);
   return row != NoRow && heldRows_[row].Hashes.Full.has_value();
 }
