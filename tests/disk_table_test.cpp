@@ -11,7 +11,9 @@
 
 #include "scan/disk_table.h"
 #include "scan/memory_table.h"
+#include "scan/run_filter.h"
 #include "scan/work_dir.h"
+#include "signature/mix64.h"
 #include "support/mount_namespace.h"
 #include "support/scan_fixture.h"
 
@@ -156,6 +158,28 @@ TEST_F(DiskTableTest, AFailedWriteGivesTheFileAndTheCauseAndKeepsWhatWasThere) {
       });
   ASSERT_TRUE(outcome);
   EXPECT_EQ(*outcome, "Can not write the store file " + work.Path() + "index.2 (File too large)\nindex.1\nfound");
+}
+
+// A run's filter never rules out a key it holds, and rules out others about
+// as often as its bits per record allow, whole or not (large stores give
+// their largest runs a few bits per record, their small ones many).
+TEST(RunFilterTest, HoldsEveryKeyAddedAndRulesOutOthersAsItsBitsAllow) {
+  constexpr std::uint64_t Keys = 50000;
+  const struct {
+    double Bits;
+    double MostInVain;
+  } cases[] = {{1.0, 0.7}, {2.5, 0.4}, {7.3, 0.06}, {16.0, 0.003}};
+  for (const auto& [bits, mostInVain] : cases) {
+    RunFilter filter(Keys, bits);
+    EXPECT_GE(filter.Bits(), static_cast<std::uint64_t>(Keys * bits)) << bits;
+    EXPECT_LE(filter.Bits(), static_cast<std::uint64_t>(Keys * bits) + 512) << bits;
+    for (std::uint64_t key = 0; key < Keys; ++key) filter.Add(Mix64(key));
+    std::uint64_t held = 0, inVain = 0;
+    for (std::uint64_t key = 0; key < Keys; ++key) held += filter.MayHold(Mix64(key));
+    for (std::uint64_t key = Keys; key < 3 * Keys; ++key) inVain += filter.MayHold(Mix64(key));
+    EXPECT_EQ(held, Keys) << bits;
+    EXPECT_LT(static_cast<double>(inVain) / (2 * Keys), mostInVain) << bits;
+  }
 }
 
 }  // namespace

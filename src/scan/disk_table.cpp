@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <bit>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <optional>
 #include <span>
@@ -35,15 +36,35 @@ constexpr std::size_t MinReadRecords = 256;
 // records, so fewer runs win: 4 halves the runs of 1, and 8 gains nothing
 // more.
 constexpr std::uint64_t MergeRatio = 4;
-// The runs' filters: bits per record, and about what they take together,
+// The runs' filters: bits per record, and what they take together,
 // whatever the records. Up to a few million records each has the most;
 // beyond, fewer (answering in vain more often), so that the store's memory
 // does not grow with its records.
-constexpr std::uint64_t MaxFilterBitsPerRecord = 16;
-constexpr std::uint64_t FilterBudgetBits = std::uint64_t{64} << 20;  // 8 MiB
+constexpr double MaxFilterBitsPerRecord = 16;
+constexpr double FilterBudgetBits = 64 << 20;  // 8 MiB
 // A record found is placed by its run (the top byte) and its slot.
 constexpr int RunShift = 56;
 constexpr std::uint64_t SlotMask = (std::uint64_t{1} << RunShift) - 1;
+
+// The bits per record of the filter of a new run of records, when the runs
+// hold held records in all and the filters of the other runs take
+// othersBits. A key met for the first time is asked of every run's filter,
+// and each false answer costs a read of its run, whatever the run's size;
+// the fewest reads in all come when each run answers falsely in proportion
+// to its records. So the smaller a run, the more bits per record it gets:
+// a Bloom filter's false answers fall by e for each 2.08 bits more, and a
+// run e times smaller than all the records gets 2.08 bits more than what
+// the records share. What they share is four fifths of the budget; the
+// rest goes to the small runs, which take few bits in all. Older filters
+// were sized when there were fewer records, so the budget may be passed,
+// by half at most; past that, a run still gets a bit per record, which
+// spares it most lookups in vain (a run with no filter is read by each).
+double FilterBitsPerRecord(std::uint64_t records, std::uint64_t held, std::uint64_t othersBits) {
+  const double share = FilterBudgetBits * 0.8 / static_cast<double>(held);
+  const double bits = share + 2.08 * std::log(static_cast<double>(held) / static_cast<double>(records));
+  const double left = (FilterBudgetBits * 1.5 - static_cast<double>(othersBits)) / static_cast<double>(records);
+  return std::max(1.0, std::min({bits, MaxFilterBitsPerRecord, left}));
+}
 
 bool AllDigits(std::string_view text) {
   return !text.empty() && text.size() <= 20 &&
@@ -189,12 +210,19 @@ void DiskTable::Merge(std::span<StoreRecord> sortedByHash, const MemoryTable& me
   sources.back().Batch = sortedByHash;
   for (MergeSource& source : sources) source.Advance(seed_);
 
-  // The filter of the new run is sized for the records held once it is in.
-  // Older runs keep theirs, sized when there were fewer: the oldest, the
-  // largest, takes about the budget, and the newer ones a share of it that
-  // shrinks as they do.
-  const std::uint64_t held = count_ + sortedByHash.size();
-  const std::uint64_t filterBits = std::min(MaxFilterBitsPerRecord, FilterBudgetBits / held);
+  // The filter of the new run is sized for the records held once it is in,
+  // beside the runs that stay. Nothing is looked up during a merge: the
+  // filters of the runs it joins go first, so that they and the new one
+  // are never held together.
+  std::uint64_t othersBits = 0;
+  for (std::size_t i = 0; i < runs_.size(); ++i) {
+    if (i < first) {
+      othersBits += runs_[i].FilterBits();
+    } else {
+      runs_[i].DropFilter();
+    }
+  }
+  const double filterBits = FilterBitsPerRecord(total, count_ + sortedByHash.size(), othersBits);
   RunWriter out(directory_, directoryPath_, std::string(RunPrefix) + std::to_string(nextRun_++), total, filterBits);
   for (;;) {
     MergeSource* next = nullptr;

@@ -35,9 +35,10 @@ bool IsStoreFileName(std::string_view name);
 // exactly one run: batches bring only new keys, and records change in place,
 // so a merge never meets two versions of a key and a lookup stops at the
 // first run that holds it. Nothing is read whole for one file: a lookup
-// costs one read per run (and one of paths when a record matches). Memory
-// does not grow with the records: a run costs its descriptor, a merge a
-// fixed buffer. Failures of the files throw std::runtime_error.
+// costs one read per run (and one of paths when a record matches), unless
+// the run's filter rules it out. Memory does not grow with the records: a
+// run costs its descriptor and its filter (the filters share a fixed
+// budget), a merge a fixed buffer. Failures of the files throw std::runtime_error.
 class DiskTable {
  public:
   // Keeps its files in the directory open as directory, named directoryPath

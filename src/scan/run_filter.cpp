@@ -17,12 +17,12 @@ constexpr std::uint64_t FilterSalt = 0x66696C746572ull;  // "filter"
 
 }  // namespace
 
-RunFilter::RunFilter(std::uint64_t records, std::uint64_t bitsPerRecord) {
-  if (records == 0 || bitsPerRecord == 0) return;
-  const std::uint64_t blocks = std::max<std::uint64_t>(1, (records * bitsPerRecord + 511) / 512);
-  words_.assign(blocks * WordsPerBlock, 0);
+RunFilter::RunFilter(std::uint64_t records, double bitsPerRecord) {
+  if (records == 0 || !(bitsPerRecord > 0)) return;
+  const auto blocks = static_cast<std::uint64_t>(std::ceil(static_cast<double>(records) * bitsPerRecord / 512));
+  words_.assign(std::max<std::uint64_t>(1, blocks) * WordsPerBlock, 0);
   // Probes per key: bits per key times ln 2, the fewest false answers.
-  probes_ = std::clamp(static_cast<int>(std::lround(static_cast<double>(bitsPerRecord) * 0.69)), 1, 7);
+  probes_ = std::clamp(static_cast<int>(std::lround(bitsPerRecord * 0.69)), 1, 7);
 }
 
 std::uint64_t RunFilter::BlockOf(std::uint64_t hash) const {

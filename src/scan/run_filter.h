@@ -12,13 +12,14 @@ namespace veldrano {
 class RunFilter {
  public:
   RunFilter() = default;
-  // Room for records keys at bitsPerRecord bits each (none: no filter).
-  RunFilter(std::uint64_t records, std::uint64_t bitsPerRecord);
+  // Room for records keys at about bitsPerRecord bits each (none: no
+  // filter).
+  RunFilter(std::uint64_t records, double bitsPerRecord);
 
   void Add(std::uint64_t hash);
   // False when the key of hash is surely not among those added.
   bool MayHold(std::uint64_t hash) const;
-  std::uint64_t Bytes() const { return words_.size() * sizeof(std::uint64_t); }
+  std::uint64_t Bits() const { return words_.size() * 64; }
 
  private:
   static constexpr std::uint64_t WordsPerBlock = 8;  // 64 bytes

@@ -143,7 +143,7 @@ bool RunReader::Next(StoreRecord& record) {
 }
 
 RunWriter::RunWriter(int directory, const std::string& directoryPath, std::string name, std::uint64_t count,
-                     std::uint64_t filterBitsPerRecord)
+                     double filterBitsPerRecord)
     : directory_(directory),
       name_(std::move(name)),
       path_(directoryPath + name_),

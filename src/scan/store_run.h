@@ -62,6 +62,10 @@ class StoreRun {
   std::uint64_t Count() const { return count_; }
   std::uint64_t Slots() const { return slots_; }
   int Descriptor() const { return file_.Get(); }
+  std::uint64_t FilterBits() const { return filter_.Bits(); }
+  // Frees the filter, once the run is being merged into another: lookups
+  // then read the run itself.
+  void DropFilter() { filter_ = {}; }
 
   struct Found {
     StoreRecord Record;
@@ -103,9 +107,9 @@ class RunReader {
 // (a failure) removes its file.
 class RunWriter {
  public:
-  // With a filter of filterBitsPerRecord bits per record (none: 0).
+  // With a filter of about filterBitsPerRecord bits per record (none: 0).
   RunWriter(int directory, const std::string& directoryPath, std::string name, std::uint64_t count,
-            std::uint64_t filterBitsPerRecord = 0);
+            double filterBitsPerRecord = 0);
   ~RunWriter();
   RunWriter(const RunWriter&) = delete;
   RunWriter& operator=(const RunWriter&) = delete;
