@@ -549,20 +549,31 @@ void KeepWhatWasFound(SizeStore& store, const StoreRecord& key, const StoredFile
 // (the other file's bytes are most often still in memory). Below it, the
 // comparison's second open costs more than it spares.
 constexpr std::int64_t CompareFromBytes = std::int64_t{16} << 10;
+// Where reads wait for a rotating disk, up to this size a file just read
+// whole stays in memory while another is compared with it.
+constexpr std::int64_t CompareAfterReadingBytes = std::int64_t{256} << 20;
 
 enum class Compared { Same, NotSo, Stopped, FirstUnreadable };
 
 // Gives me the MD5 of first when their bytes are equal, hashing only first:
 // Same. Its MD5 is known, or taken from its blocks as they are compared,
 // or, for a large file, read by the worker hashing ahead meanwhile (when it
-// is not hashing another file whole, for a later match). Not done (NotSo)
-// where reads wait for a rotating disk (the two files would make it seek
-// between them), for small files, for a file whose MD5 is known already,
-// and when the bytes differ or a file could not be read whole or changed
-// meanwhile: both are then hashed, as ever, which logs why a file could
-// not be.
+// is not hashing another file whole, for a later match). Where reads wait
+// for a rotating disk, two files read at once would make it seek between
+// them: first is hashed whole first, as it would be, and me is compared
+// with it then, first's bytes being in memory by now, so the disk reads
+// one file at a time, in order, and me's MD5 is spared. Not done (NotSo)
+// for small files, for a file whose MD5 is known already, on a rotating
+// disk for a file too large to stay in memory or a first whose MD5 was
+// known (its bytes may be on disk alone), and when the bytes differ or a
+// file could not be read whole or changed meanwhile: both are then hashed,
+// as ever, which logs why a file could not be.
 Compared TakeSignatureOfSameBytes(SizeStore& store, Side& me, StoredSide& first, std::int64_t size) {
-  if (size < CompareFromBytes || !store.MayCompareBytes() || me.Knows(size, HashStep::Full)) return Compared::NotSo;
+  if (size < CompareFromBytes || me.Knows(size, HashStep::Full)) return Compared::NotSo;
+  if (!store.MayCompareBytes()) {
+    if (size > CompareAfterReadingBytes || first.Knows(size, HashStep::Full)) return Compared::NotSo;
+    if (!first.Hash(store, size, HashStep::Full)) return Compared::FirstUnreadable;
+  }
   const bool firstKnown = first.Knows(size, HashStep::Full);
   const platform::ReadOnlyFile* const mine = me.Opened->Open(store, me.File.Path);
   if (mine == nullptr) return Compared::NotSo;

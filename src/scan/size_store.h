@@ -117,7 +117,8 @@ class SizeStore {
                   const std::function<const platform::ReadOnlyFile*()>& open, FileHashes& hashes);
 
   // Whether two files may be read side by side to compare them: not while
-  // reads wait for a rotating disk.
+  // reads wait for a rotating disk (a file may still be compared with one
+  // just read whole, whose bytes are in memory).
   bool MayCompareBytes() const { return !InOrder(); }
   platform::ByteComparer& Comparer() { return comparer_; }
   // Has the worker hashing ahead run task, when it has nothing to read
