@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,6 +9,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/file_system.h"
+#include "platform/unique_fd.h"
 #include "scan/disk_table.h"
 #include "scan/scan_context.h"
 #include "scan/scan_driver.h"
@@ -629,20 +632,38 @@ TEST_F(ScanRun, PseudoFilesListedAsEmptyAreNeverGroupedTogether) {
 // whole ahead, whichever file of its size comes first, two such side by
 // side): either way the MD5 of their bytes, whole, the last partial block
 // included.
+// On a rotating disk, with the files out of memory, reads wait for the disk
+// and no two files are read side by side: a copy is compared with the first
+// once that one is hashed whole. The groups and MD5s are the same.
 TEST_F(ScanRun, CopiesComparedByteByByteGetTheMD5OfTheirBytes) {
+  std::vector<std::string> files;
   for (const std::size_t size : {std::size_t{20000}, (std::size_t{5} << 20) + 12345, (std::size_t{2} << 20) + 7}) {
     const std::string bytes = testing::PatternBytes(size);
-    for (const char* copy : {"1", "2", "3"}) File(std::to_string(size) + "/" + copy, bytes);
+    // The file that differs comes second: compared with the first before
+    // any copy is.
+    for (const char* copy : {"a", "c", "d"}) files.push_back(File(std::to_string(size) + "/" + copy, bytes));
     std::string other = bytes;
     other[size / 2] ^= 1;
-    File(std::to_string(size) + "/other", other);
+    files.push_back(File(std::to_string(size) + "/b", other));
   }
+  const platform::UniqueFd folder(open(tree.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   List(tree);
-  ASSERT_TRUE(sbStartClick());
-  ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 3u);
-  for (const SignatureGroup& group : ScanContext.ResultsRoot->Groups) {
-    EXPECT_EQ(group.Files.size(), 3u);
-    EXPECT_EQ(group.Signature, ComputeFileSignature(group.Files[0], group.Size)) << group.Size;
+  for (const bool cold : {false, true}) {
+    SCOPED_TRACE(cold ? "out of memory, on a rotating disk" : "in memory");
+    if (cold) {
+      if (!platform::OnRotatingDisk(folder.Get())) GTEST_SKIP() << "the tree is not on a rotating disk";
+      for (const std::string& path : files) {
+        const platform::UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(fdatasync(file.Get()), 0);
+        ASSERT_EQ(posix_fadvise(file.Get(), 0, 0, POSIX_FADV_DONTNEED), 0);
+      }
+    }
+    ASSERT_TRUE(sbStartClick());
+    ASSERT_EQ(ScanContext.ResultsRoot->Groups.size(), 3u);
+    for (const SignatureGroup& group : ScanContext.ResultsRoot->Groups) {
+      EXPECT_EQ(group.Files.size(), 3u);
+      EXPECT_EQ(group.Signature, ComputeFileSignature(group.Files[0], group.Size)) << group.Size;
+    }
   }
 }
 
