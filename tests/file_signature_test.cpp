@@ -260,18 +260,24 @@ TEST_F(FileSignature, AheadTheFirstOfASizeStaysForTheFileAnnouncedWithIt) {
 
 // First files foreseen to be wanted whole stay announced while the files
 // announced after them are taken (the scan passes over them), until the
-// scan takes their MD5s, each its own (two foreseen files are read side by
-// side). The worker reads them before those files' parts, so they are done
-// by the time the last of those is.
+// scan takes their MD5s, each its own: more of them than are read side by
+// side, of sizes that end them at different blocks, so that lanes are
+// refilled and handed from one thread to the other midway. The worker reads
+// them before those files' parts, so they are done by the time the last of
+// those is.
 TEST_F(FileSignature, AheadForeseenFilesStayAnnouncedWhileTheFilesAfterThemAreTaken) {
-  const std::string bytes = testing::PatternBytes(3 * 65536 + 5);
-  const std::string first = dir.Write("first", bytes);
-  const std::string second = dir.Write("second", std::string(bytes.rbegin(), bytes.rend()).substr(0, 65536 + 70));
+  const std::string bytes = testing::PatternBytes(3 << 20);
+  std::vector<std::string> foreseen;
+  for (std::size_t i = 0; i < MD5MaxLanes + 3; ++i) {
+    std::string mine = bytes.substr(i * 131, (1 << 20) + i * 197'000 + (i % 3) * 64 + i);
+    mine[mine.size() / 3] ^= static_cast<char>(i + 1);  // no two alike
+    foreseen.push_back(dir.Write("foreseen" + std::to_string(i), mine));
+  }
   const std::string later = dir.Write("later", testing::PatternBytes(70000));
   const std::string last = dir.Write("last", testing::PatternBytes(70001));
   HashAhead ahead;
-  ahead.HintForeseen(first, {nullptr, first}, static_cast<std::int64_t>(bytes.size()));
-  ahead.HintForeseen(second, {nullptr, second}, 65536 + 70);
+  for (const std::string& path : foreseen)
+    ahead.HintForeseen(path, {nullptr, path}, static_cast<std::int64_t>(std::filesystem::file_size(path)));
   ahead.Hint(later, {nullptr, later}, 70000);
   ahead.Hint(last, {nullptr, last}, 70001);
   std::optional<HashAhead::Finished> lastDone;
@@ -280,12 +286,20 @@ TEST_F(FileSignature, AheadForeseenFilesStayAnnouncedWhileTheFilesAfterThemAreTa
     if (!lastDone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   ASSERT_TRUE(lastDone);
-  for (const std::string& path : {first, second}) {
+  for (const std::string& path : foreseen) {
     const platform::ReadOnlyFile file(path);
+    std::uint64_t shown = 0;
     const std::optional<FileHashes> hashes = ahead.Take(
-        path, HashAhead::Depth::Whole, file.Status(), [](std::uint64_t) { return true; }, [] { return true; });
+        path, HashAhead::Depth::Whole, file.Status(),
+        [&shown](std::uint64_t offset) {
+          EXPECT_EQ(offset, shown);
+          shown = offset + 65536;
+          return true;
+        },
+        [] { return true; });
     ASSERT_TRUE(hashes && hashes->Full) << path;
     EXPECT_EQ(DigestToText(*hashes->Full), SignatureOf(path)) << path;
+    EXPECT_GE(shown, std::filesystem::file_size(path)) << path;
   }
 }
 

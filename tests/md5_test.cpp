@@ -90,27 +90,38 @@ TEST(MD5, TransformFoldsOneBlockIntoTheWords) {
   EXPECT_EQ(words[3], 0x7e42f8ecu);
 }
 
-// Two messages fed side by side, in pieces of any lengths (whole blocks of
-// both, a piece left over in one, the shorter message ended), each get the
-// digest they would alone.
-TEST(MD5, TwoMessagesFedTogetherGetTheirOwnDigests) {
-  const std::string first = testing::PatternBytes(200000);
-  const std::string second = std::string(first.rbegin(), first.rend()).substr(0, 150001);
-  for (const std::vector<std::size_t>& pieces : std::vector<std::vector<std::size_t>>{{65536}, {64, 100}, {7, 4096}}) {
-    TMD5Context one, two;
-    MD5Init(one);
-    MD5Init(two);
-    std::size_t at = 0, otherAt = 0;
-    for (std::size_t i = 0; at < first.size() || otherAt < second.size(); ++i) {
-      const std::size_t n = std::min(pieces[i % pieces.size()], first.size() - at);
-      const std::size_t m = std::min(pieces[(i + 1) % pieces.size()], second.size() - otherAt);
-      MD5UpdateTwo(one, first.data() + at, static_cast<std::uint32_t>(n), two, second.data() + otherAt,
-                   static_cast<std::uint32_t>(m));
-      at += n;
-      otherAt += m;
+// Up to nine messages fed side by side, in pieces of any lengths (whole
+// blocks of all, a piece left over in some, pieces of few blocks beside
+// pieces of many, the shorter messages ended), each get the digest they
+// would alone, whichever lanes fold them.
+TEST(MD5, MessagesFedTogetherGetTheirOwnDigests) {
+  const std::string pattern = testing::PatternBytes(200000);
+  for (std::size_t count = 1; count <= MD5MaxLanes + 1; ++count) {
+    std::vector<std::string> messages;
+    for (std::size_t i = 0; i < count; ++i) {
+      std::string message = pattern.substr(i * 977, 150001 - i * 4099);
+      message[message.size() / 2] ^= static_cast<char>(i + 1);  // no two alike
+      messages.push_back(std::move(message));
     }
-    EXPECT_EQ(Hex(MD5Final(one)), Digest(first));
-    EXPECT_EQ(Hex(MD5Final(two)), Digest(second));
+    for (const std::vector<std::size_t>& pieces :
+         std::vector<std::vector<std::size_t>>{{65536}, {64, 100}, {7, 4096}, {65536, 200}}) {
+      std::vector<TMD5Context> contexts(count);
+      for (TMD5Context& context : contexts) MD5Init(context);
+      std::vector<std::size_t> at(count, 0);
+      for (std::size_t turn = 0;; ++turn) {
+        std::vector<MD5Piece> fed;
+        for (std::size_t i = 0; i < count; ++i) {
+          const std::size_t n = std::min(pieces[(turn + i) % pieces.size()], messages[i].size() - at[i]);
+          if (n == 0) continue;
+          fed.push_back({&contexts[i], messages[i].data() + at[i], static_cast<std::uint32_t>(n)});
+          at[i] += n;
+        }
+        if (fed.empty()) break;
+        MD5UpdateMany(fed);
+      }
+      for (std::size_t i = 0; i < count; ++i)
+        EXPECT_EQ(Hex(MD5Final(contexts[i])), Digest(messages[i])) << count << " messages, message " << i;
+    }
   }
 }
 

@@ -353,8 +353,13 @@ void SizeStore::NoteRead(bool cached) {
   // another thread holds) soon fades.
   // Until 64 reads were made, the share of all of them.
   constexpr int Window = 64;
+  const bool wasInOrder = InOrder();
   if (readsNoted_ < Window) ++readsNoted_;
   coldShare_ += ((cached ? 0.0 : 1.0) - coldShare_) / readsNoted_;
+  // Reads no longer wait for a rotating disk (the files are in memory, as
+  // the first read found): the first files foreseen are hashed from now,
+  // not from the next one the scan enters.
+  if (wasInOrder && !InOrder()) ForeseeFirstFiles();
 }
 
 void SizeStore::AddTreeRoot(const std::string& path, std::shared_ptr<const platform::UniqueFd> folder) {

@@ -4,8 +4,8 @@
 #include <chrono>
 #include <cstring>
 #include <span>
-#include <tuple>
 #include <utility>
+#include <vector>
 
 #include "platform/read_only_file.h"
 #include "signature/file_signature.h"
@@ -55,33 +55,6 @@ bool ReadMD5(const platform::ReadOnlyFile& file, std::int64_t size, FileHashes& 
   if (ReadWhole(file, size, context, publish).How != WholeRead::Ending::Whole) return false;
   hashes.Full = MD5Final(context);
   return true;
-}
-
-// Reads two files whole side by side, folding their blocks into their MD5s
-// two at a time; whether each was read whole (see ReadWhole).
-std::pair<bool, bool> ReadTwoMD5(const platform::ReadOnlyFile& file, std::int64_t size, FileHashes& hashes,
-                                 const std::function<bool(std::uint64_t)>& publish,
-                                 const platform::ReadOnlyFile& otherFile, std::int64_t otherSize,
-                                 FileHashes& otherHashes, const std::function<bool(std::uint64_t)>& otherPublish) {
-  WholeReader reader(file, size), otherReader(otherFile, otherSize);
-  TMD5Context context, otherContext;
-  MD5Init(context);
-  MD5Init(otherContext);
-  bool goOn = true, otherGoOn = true;  // false: dropped
-  for (;;) {
-    const bool next = goOn && reader.More(), otherNext = otherGoOn && otherReader.More();
-    if (!next && !otherNext) break;
-    std::span<const unsigned char> block, otherBlock;
-    if (next && (goOn = publish(reader.Done()))) block = reader.Next();
-    if (otherNext && (otherGoOn = otherPublish(otherReader.Done()))) otherBlock = otherReader.Next();
-    MD5UpdateTwo(context, block.data(), static_cast<std::uint32_t>(block.size()), otherContext, otherBlock.data(),
-                 static_cast<std::uint32_t>(otherBlock.size()));
-  }
-  const bool whole = reader.Finish(!goOn).How == WholeRead::Ending::Whole;
-  const bool otherWhole = otherReader.Finish(!otherGoOn).How == WholeRead::Ending::Whole;
-  if (whole) hashes.Full = MD5Final(context);
-  if (otherWhole) otherHashes.Full = MD5Final(otherContext);
-  return {whole, otherWhole};
 }
 
 }  // namespace
@@ -147,7 +120,10 @@ void HashAhead::Drop(std::deque<std::shared_ptr<Job>>::iterator found) {
   jobs_.erase(kept, found + 1);
 }
 
-HashAhead::HashAhead() : worker_([this] { Work(); }) {}
+HashAhead::HashAhead()
+    : twoWorkers_(std::thread::hardware_concurrency() > 1),
+      worker_([this] { Work(); }),
+      solo_(twoWorkers_ ? std::thread([this] { WorkAlone(); }) : std::thread()) {}
 
 void HashAhead::SetInOrder(bool inOrder) {
   if (inOrder == inOrderSet_) return;  // asked before every hint: the lock only for a change
@@ -163,6 +139,7 @@ HashAhead::~HashAhead() {
   }
   changed_.notify_all();
   worker_.join();
+  if (solo_.joinable()) solo_.join();
 }
 
 void HashAhead::Hint(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth) {
@@ -181,7 +158,8 @@ void HashAhead::HintFirstOf(const std::string& path, const std::string& firstPat
 bool HashAhead::HintWholeUnlessBusy(const std::string& path, const platform::AnchoredPath& where, std::int64_t size) {
   {
     const std::lock_guard lock(mutex_);
-    const bool busy = reading_ && reading_->Depth == Depth::Whole;  // (and readingOther_, if any)
+    const bool lanesFull = (reading_ && reading_->Depth == Depth::Whole) || readingWhole_ >= MD5Lanes();
+    const bool busy = lanesFull && (!soloIdle_ || inOrder_);
     if (const auto found = FindJob(path, Depth::Whole); found != jobs_.end()) {
       if ((*found)->Stage != Job::Stage::Waiting) return true;
       if (!busy) {
@@ -230,7 +208,7 @@ void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& 
       const auto foreseen = [](const auto& job) { return job->Turn == Turn::Foreseen; };
       if (static_cast<std::size_t>(std::count_if(jobs_.begin(), jobs_.end(), foreseen)) >= MaxForeseen) {
         const auto oldest = std::find_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
-          return foreseen(job) && job != reading_ && job != readingOther_;
+          return foreseen(job) && job->Stage != Job::Stage::Reading;
         });
         if (oldest != jobs_.end()) jobs_.erase(oldest);
       }
@@ -244,7 +222,7 @@ void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& 
     job->Turn = turn;
     job->Partner = partner;
     jobs_.push_back(std::move(job));
-    wake = workerIdle_;
+    wake = workerIdle_ || soloIdle_;
   }
   if (wake) changed_.notify_all();
 }
@@ -309,13 +287,151 @@ std::optional<HashAhead::Finished> HashAhead::TakeFinished(const std::string& pa
   return Finished{job->Seen, job->Hashes};
 }
 
-std::shared_ptr<HashAhead::Job> HashAhead::LargestForeseen() const {
-  std::shared_ptr<Job> largest;
+std::shared_ptr<HashAhead::Job> HashAhead::NextWhole(bool leaveFirst) const {
+  // The files the scan waits for, in the order it asked; then the
+  // foreseen, largest first.
+  const auto before = [](const Job& a, const Job& b) {
+    if ((a.Turn == Turn::Urgent) != (b.Turn == Turn::Urgent)) return a.Turn == Turn::Urgent;
+    return a.Turn == Turn::Foreseen && a.Size > b.Size;
+  };
+  std::shared_ptr<Job> first, second;
   for (const auto& job : jobs_) {
-    if (job->Turn == Turn::Foreseen && job->Stage == Job::Stage::Waiting && (!largest || job->Size > largest->Size))
-      largest = job;
+    if (job->Turn == Turn::InTurn || job->Stage != Job::Stage::Waiting) continue;
+    if (!first || before(*job, *first)) {
+      second = std::move(first);
+      first = job;
+    } else if (!second || before(*job, *second)) {
+      second = job;
+    }
   }
-  return largest;
+  return leaveFirst ? second : first;
+}
+
+bool HashAhead::LeavesFirstWhole() const { return twoWorkers_ && soloIdle_ && !inOrder_; }
+
+void HashAhead::ReadAlone(std::unique_lock<platform::AdaptiveMutex>& lock, std::shared_ptr<Job> job,
+                          std::shared_ptr<const Job>& slot) {
+  job->Stage = Job::Stage::Reading;
+  slot = job;
+  const bool firstOfSize = !job->Partner.empty();
+  lock.unlock();
+
+  // What the scan's own reading would take: the whole file, as listed,
+  // unchanged from open to end. Each block read is published for the
+  // scan, which may be waiting to show it.
+  const platform::ReadOnlyFile file(job->Where);
+  // Only a worker looks at Where: the folder need not stay open for a job
+  // that waits to be taken.
+  job->Where = {};
+  const auto publish = [this, &lock, &job](std::uint64_t done) { return Publish(lock, job->Read, done); };
+  FileHashes hashes;
+  const bool whole = file.IsOpen() && ReadAsScan(file, *job, firstOfSize, hashes, publish);
+
+  lock.lock();
+  if (whole) {
+    job->Seen = file.Status();
+    job->Hashes = hashes;
+  }
+  job->Stage = whole ? Job::Stage::Done : Job::Stage::Failed;
+  slot.reset();
+  if (scanWaiting_) changed_.notify_all();
+}
+
+bool HashAhead::Publish(std::unique_lock<platform::AdaptiveMutex>& lock, std::uint64_t& read, std::uint64_t done) {
+  lock.lock();
+  read = done;
+  const bool goOn = !ending_;
+  const bool wake = scanWaiting_;
+  lock.unlock();
+  if (wake) changed_.notify_all();
+  return goOn;
+}
+
+void HashAhead::Complete(Lane& lane) {
+  Job& job = *lane.Of;
+  if (lane.Whole) {
+    job.Seen = lane.File->Status();
+    job.Hashes.Full = MD5Final(lane.Context);
+  }
+  job.Stage = lane.Whole ? Job::Stage::Done : Job::Stage::Failed;
+}
+
+void HashAhead::ReadWholeSideBySide(std::unique_lock<platform::AdaptiveMutex>& lock, std::shared_ptr<Job> first) {
+  std::vector<std::unique_ptr<Lane>> lanes;
+  std::size_t joining = 0;  // the last lanes, not opened yet
+  const auto join = [&](std::shared_ptr<Job> job) {
+    job->Stage = Job::Stage::Reading;
+    ++readingWhole_;
+    lanes.push_back(std::make_unique<Lane>());
+    lanes.back()->Of = std::move(job);
+    ++joining;
+  };
+  join(std::move(first));
+  std::vector<MD5Piece> pieces;
+  for (;;) {
+    lock.unlock();
+    // Only the worker looks at Where: the folder need not stay open for a
+    // job that waits to be taken.
+    for (auto lane = lanes.end() - static_cast<std::ptrdiff_t>(joining); lane != lanes.end(); ++lane) {
+      Lane& opening = **lane;
+      opening.File.emplace(opening.Of->Where);
+      opening.Of->Where = {};
+      if (opening.File->IsOpen()) {
+        opening.Reader.emplace(*opening.File, opening.Of->Size);
+        MD5Init(opening.Context);
+      }
+    }
+    joining = 0;
+    // A block of each, their MD5s taken side by side.
+    pieces.clear();
+    for (const auto& lane : lanes) {
+      if (!lane->Reader || !lane->Reader->More()) continue;
+      const std::span<const unsigned char> block = lane->Reader->Next();
+      if (!block.empty()) pieces.push_back({&lane->Context, block.data(), static_cast<std::uint32_t>(block.size())});
+    }
+    MD5UpdateMany(pieces);
+    for (const auto& lane : lanes) {
+      if (lane->Reader && lane->Reader->More()) continue;
+      lane->Ended = true;
+      lane->Whole = lane->Reader && lane->Reader->Finish().How == WholeRead::Ending::Whole;
+    }
+
+    lock.lock();
+    // Each block is published for the scan, which may be waiting to show
+    // it; the files read to their end are done.
+    const bool stop = ending_;
+    for (auto lane = lanes.begin(); lane != lanes.end();) {
+      if ((*lane)->Reader) (*lane)->Of->Read = (*lane)->Reader->Done();
+      if (!(*lane)->Ended && !stop) {
+        ++lane;
+        continue;
+      }
+      Complete(**lane);
+      --readingWhole_;
+      lane = lanes.erase(lane);
+    }
+    // With nothing else to read whole, the second thread, idle, takes the
+    // lane with the most left to read, at the speed of one MD5: the last
+    // files end sooner than side by side.
+    if (!stop && LeavesFirstWhole() && !handed_ && lanes.size() > 1 && !NextWhole(false)) {
+      const auto left = [](const auto& lane) { return lane->Of->Size - static_cast<std::int64_t>(lane->Of->Read); };
+      const auto most =
+          std::max_element(lanes.begin(), lanes.end(), [&](const auto& a, const auto& b) { return left(a) < left(b); });
+      handed_ = std::move(*most);
+      lanes.erase(most);
+      --readingWhole_;
+      changed_.notify_all();
+    }
+    // The lanes freed go to the files the scan waits for, then to the
+    // largest foreseen, while lanes are free.
+    while (!stop && !inOrder_ && lanes.size() < MD5Lanes()) {
+      std::shared_ptr<Job> next = NextWhole(LeavesFirstWhole());
+      if (!next) break;
+      join(std::move(next));
+    }
+    if (scanWaiting_) changed_.notify_all();
+    if (lanes.empty()) return;
+  }
 }
 
 void HashAhead::Work() {
@@ -326,17 +442,11 @@ void HashAhead::Work() {
     changed_.wait(lock, [&] {
       if (ending_ || task_.valid()) return true;
       // What the scan waits for first, then what it will likely wait for
-      // (the foreseen, largest first); then the farthest announced file:
+      // (the foreseen, largest first; the first of these left to the second
+      // thread when it is idle); then the farthest announced file:
       // the scan reads the near ones itself when it reaches them, so the two
       // rarely wait for each other.
-      const auto urgent = std::find_if(jobs_.begin(), jobs_.end(), [](const auto& j) {
-        return j->Turn == Turn::Urgent && j->Stage == Job::Stage::Waiting;
-      });
-      if (urgent != jobs_.end()) {
-        job = *urgent;
-        return true;
-      }
-      if ((job = LargestForeseen())) return true;
+      if ((job = NextWhole(LeavesFirstWhole()))) return true;
       const auto waiting = [](const auto& j) { return j->Stage == Job::Stage::Waiting; };
       if (inOrder_) {
         const auto next = std::find_if(jobs_.begin(), jobs_.end(), waiting);
@@ -358,62 +468,43 @@ void HashAhead::Work() {
       lock.lock();
       continue;
     }
-    job->Stage = Job::Stage::Reading;
-    reading_ = job;
-    // Two files foreseen whole are read side by side, their MD5s taken
-    // together (in little more time than one alone).
-    const std::shared_ptr<Job> other = job->Turn == Turn::Foreseen ? LargestForeseen() : nullptr;
-    if (other) {
-      other->Stage = Job::Stage::Reading;
-      readingOther_ = other;
+    // Files read whole go side by side, their MD5s taken together; not
+    // while reads wait for a rotating disk, which would seek between them.
+    if (job->Depth == Depth::Whole && !inOrder_) {
+      ReadWholeSideBySide(lock, std::move(job));
+      continue;
     }
-    const bool firstOfSize = !job->Partner.empty();
+    ReadAlone(lock, std::move(job), reading_);
+  }
+}
+
+void HashAhead::WorkAlone() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    std::shared_ptr<Job> job;
+    soloIdle_ = true;
+    changed_.wait(lock, [&] { return ending_ || handed_ || (!inOrder_ && (job = NextWhole(false))); });
+    soloIdle_ = false;
+    if (ending_) return;
+    if (!handed_) {
+      ReadAlone(lock, std::move(job), readingAlone_);
+      continue;
+    }
+    // A lane handed over: read on from where the first worker left it.
+    const std::unique_ptr<Lane> lane = std::move(handed_);
+    readingAlone_ = lane->Of;
     lock.unlock();
-
-    // What the scan's own reading would take: the whole file, as listed,
-    // unchanged from open to end. Each block read is published for the
-    // scan, which may be waiting to show it.
-    const platform::ReadOnlyFile file(job->Where);
-    std::optional<platform::ReadOnlyFile> otherFile;
-    if (other) otherFile.emplace(other->Where);
-    // Only the worker looks at Where: the folder need not stay open for a
-    // job that waits to be taken.
-    job->Where = {};
-    if (other) other->Where = {};
-    const auto publishOf = [this, &lock](Job& of) {
-      return [this, &lock, read = &of.Read](std::uint64_t done) {
-        lock.lock();
-        *read = done;
-        const bool goOn = !ending_;
-        const bool wake = scanWaiting_;
-        lock.unlock();
-        if (wake) changed_.notify_all();
-        return goOn;
-      };
-    };
-    FileHashes hashes, otherHashes;
-    bool whole = false, otherWhole = false;
-    if (other && file.IsOpen() && otherFile->IsOpen()) {
-      std::tie(whole, otherWhole) =
-          ReadTwoMD5(file, job->Size, hashes, publishOf(*job), *otherFile, other->Size, otherHashes, publishOf(*other));
-    } else {
-      whole = file.IsOpen() && ReadAsScan(file, *job, firstOfSize, hashes, publishOf(*job));
-      otherWhole =
-          other && otherFile->IsOpen() && ReadAsScan(*otherFile, *other, false, otherHashes, publishOf(*other));
+    bool goOn = true;
+    while (goOn && lane->Reader->More()) {
+      const std::span<const unsigned char> block = lane->Reader->Next();
+      if (block.empty()) break;
+      MD5Update(lane->Context, block.data(), static_cast<std::uint32_t>(block.size()));
+      goOn = Publish(lock, lane->Of->Read, lane->Reader->Done());
     }
-
+    lane->Whole = lane->Reader->Finish(!goOn).How == WholeRead::Ending::Whole;
     lock.lock();
-    const auto finish = [](Job& done, const platform::ReadOnlyFile& read, bool readWhole, const FileHashes& found) {
-      if (readWhole) {
-        done.Seen = read.Status();
-        done.Hashes = found;
-      }
-      done.Stage = readWhole ? Job::Stage::Done : Job::Stage::Failed;
-    };
-    finish(*job, file, whole, hashes);
-    if (other) finish(*other, *otherFile, otherWhole, otherHashes);
-    reading_.reset();
-    readingOther_.reset();
+    Complete(*lane);
+    readingAlone_.reset();
     if (scanWaiting_) changed_.notify_all();
   }
 }

@@ -16,6 +16,7 @@
 #include "platform/adaptive_mutex.h"
 #include "platform/read_only_file.h"
 #include "signature/file_parts.h"
+#include "signature/file_signature.h"
 #include "signature/md5.h"
 
 namespace veldrano {
@@ -29,7 +30,11 @@ inline constexpr std::int64_t SideBySideFromBytes = std::int64_t{1} << 20;
 // the order they were announced, so that the scan finds the hashes of a
 // file computed while it dealt with the files before: their parts (the
 // first steps of StepsFor) for the files the walk announces, the whole file
-// for the ones the scan asks for urgently while it reads another. It changes nothing
+// for the ones the scan asks for urgently while it reads another. Files
+// read whole go side by side, their MD5s folded together in vector lanes;
+// where there is a second core, a second thread reads the largest alone,
+// at the speed of one MD5, and takes over a lane when it has nothing else
+// to read. It changes nothing
 // the scan shows: the worker logs nothing and touches nothing of the scan's;
 // the scan opens and checks each file itself, takes a signature only when
 // the worker read the very same file whole, unchanged, and otherwise reads
@@ -75,7 +80,7 @@ class HashAhead {
   // or now).
   bool HintWholeUnlessBusy(const std::string& path, const platform::AnchoredPath& where, std::int64_t size);
 
-  // Has the worker run task, when it has nothing of its own to read: its
+  // Has the worker (its first thread) run task, when it has nothing of its own to read: its
   // future tells when it is done. Nothing when the worker is busy (the
   // caller then does the work itself).
   std::optional<std::future<void>> RunIfIdle(std::function<void()> task);
@@ -126,8 +131,39 @@ class HashAhead {
   // The announcement of path to depth not taken yet, or jobs_.end(); under
   // mutex_.
   std::deque<std::shared_ptr<Job>>::iterator FindJob(const std::string& path, Depth depth);
-  // The largest foreseen job not begun, if any; under mutex_.
-  std::shared_ptr<Job> LargestForeseen() const;
+  // The next file to read whole, not begun: the first the scan waits for,
+  // else the largest foreseen; or the one after it, leaveFirst, when the
+  // first is left to the second thread. Under mutex_.
+  std::shared_ptr<Job> NextWhole(bool leaveFirst) const;
+  // Whether the second thread, idle, will take the next file to read
+  // whole; under mutex_.
+  bool LeavesFirstWhole() const;
+  // Reads job on its own, as the scan would (see ReadAsScan), holding it in
+  // slot meanwhile. Under lock on entry and exit.
+  void ReadAlone(std::unique_lock<platform::AdaptiveMutex>& lock, std::shared_ptr<Job> job,
+                 std::shared_ptr<const Job>& slot);
+  // A file read whole side by side: its reading and MD5 so far.
+  struct Lane {
+    std::shared_ptr<Job> Of;
+    std::optional<platform::ReadOnlyFile> File;
+    std::optional<WholeReader> Reader;  // none when the file could not be opened
+    TMD5Context Context;
+    bool Ended = false;  // read to its end, or failed: Whole tells which
+    bool Whole = false;
+  };
+  // Shows the scan that read bytes of a job are done (lock is not held);
+  // false when the worker must stop.
+  bool Publish(std::unique_lock<platform::AdaptiveMutex>& lock, std::uint64_t& read, std::uint64_t done);
+  // Finishes the job of a lane ended; under mutex_.
+  void Complete(Lane& lane);
+  // The second thread's: the next file to read whole, alone, at the speed
+  // of one MD5 (the first worker's lanes each go slower).
+  void WorkAlone();
+  // Reads first whole and, as lanes free up, the next files to read whole,
+  // up to MD5Lanes() side by side, their MD5s taken together: one block of
+  // each in turn, all folded at once. Returns, under lock as on entry, when
+  // none is left to read.
+  void ReadWholeSideBySide(std::unique_lock<platform::AdaptiveMutex>& lock, std::shared_ptr<Job> first);
   // Takes the job found out of the queue, with the files announced before
   // it, which the scan passed over (an urgent or foreseen job goes alone;
   // those, and the first of its size announced with it, stay).
@@ -145,15 +181,21 @@ class HashAhead {
   bool scanWaiting_ = false;
   std::packaged_task<void()> task_;          // RunIfIdle's, for the worker to take first
   std::deque<std::shared_ptr<Job>> jobs_;    // announced, not taken, in order
-  std::shared_ptr<const Job> reading_;       // the job the worker is at
-  std::shared_ptr<const Job> readingOther_;  // and the one read beside it, if any
+  std::shared_ptr<const Job> reading_;       // the job the worker reads on its own, if any
+  std::size_t readingWhole_ = 0;             // the files it reads whole side by side
+  std::shared_ptr<const Job> readingAlone_;  // the second thread's job, if any
+  bool soloIdle_ = false;                    // the second thread waits for a job
+  std::unique_ptr<Lane> handed_;             // a lane handed to it, not taken yet
   bool ending_ = false;
   bool inOrder_ = false;
   bool inOrderSet_ = false;  // the caller's copy of inOrder_, read without the lock
   // The worker's alone: the parts of the files it read, with the inode of
   // the first file met with them.
   std::unordered_map<std::uint64_t, std::uint64_t> partsSeen_;
+  // A second thread reads a file alone where a second core can run it.
+  const bool twoWorkers_;
   std::thread worker_;
+  std::thread solo_;
 };
 
 }  // namespace veldrano

@@ -1,6 +1,8 @@
 #pragma once
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <span>
 
 namespace veldrano {
 
@@ -32,11 +34,21 @@ MD5Digest MD5Final();
 void MD5Init(TMD5Context& ctx);
 void MD5Update(TMD5Context& ctx, const void* data, std::uint32_t length);
 MD5Digest MD5Final(TMD5Context& ctx);
-// Feeds two messages at once: ctx gets length bytes of data, other gets
-// otherLength of otherData, as two MD5Updates would give them, in little
-// more time than one takes where both have whole blocks to fold.
-void MD5UpdateTwo(TMD5Context& ctx, const void* data, std::uint32_t length, TMD5Context& other, const void* otherData,
-                  std::uint32_t otherLength);
+// A piece of a message, for its context.
+struct MD5Piece {
+  TMD5Context* Context;
+  const void* Data;
+  std::uint32_t Length;
+};
+// How many messages MD5UpdateMany folds at once at most, on this processor
+// (4, or 8 where it has 256-bit integer vectors).
+std::size_t MD5Lanes();
+inline constexpr std::size_t MD5MaxLanes = 8;
+// Feeds several messages at once, each piece to its context, as MD5Updates
+// one after another would give them. The whole blocks they have in common
+// are folded side by side, one message per lane of the processor's vector
+// registers, up to MD5Lanes() of them in little more time than one.
+void MD5UpdateMany(std::span<const MD5Piece> pieces);
 
 // The compression function: folds one 64-byte block into words.
 void MD5Transform(std::uint32_t words[4], const std::uint8_t block[64]);
