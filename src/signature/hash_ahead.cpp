@@ -130,6 +130,7 @@ void HashAhead::SetInOrder(bool inOrder) {
   inOrderSet_ = inOrder;
   const std::lock_guard lock(mutex_);
   inOrder_ = inOrder;
+  if (!inOrder && soloIdle_) soloChanged_.notify_one();
 }
 
 HashAhead::~HashAhead() {
@@ -138,6 +139,7 @@ HashAhead::~HashAhead() {
     ending_ = true;
   }
   changed_.notify_all();
+  soloChanged_.notify_all();
   worker_.join();
   if (solo_.joinable()) solo_.join();
 }
@@ -164,6 +166,7 @@ bool HashAhead::HintWholeUnlessBusy(const std::string& path, const platform::Anc
       if ((*found)->Stage != Job::Stage::Waiting) return true;
       if (!busy) {
         (*found)->Turn = Turn::Urgent;  // before other foreseen files
+        if (soloIdle_) soloChanged_.notify_one();
         return true;
       }
       // Foreseen, and not begun: the caller reads it now, while the worker
@@ -192,7 +195,7 @@ std::optional<std::future<void>> HashAhead::RunIfIdle(std::function<void()> task
 
 void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& where, std::int64_t size, Depth depth,
                          Turn turn, const std::string& partner) {
-  bool wake = false;
+  bool wake = false, wakeSolo = false;
   {
     const std::lock_guard lock(mutex_);
     // A file announced whole is announced to its parts as well.
@@ -222,9 +225,11 @@ void HashAhead::Announce(const std::string& path, const platform::AnchoredPath& 
     job->Turn = turn;
     job->Partner = partner;
     jobs_.push_back(std::move(job));
-    wake = workerIdle_ || soloIdle_;
+    wake = workerIdle_;
+    wakeSolo = soloIdle_ && turn != Turn::InTurn;  // it takes only files read whole
   }
   if (wake) changed_.notify_all();
+  if (wakeSolo) soloChanged_.notify_one();
 }
 
 bool HashAhead::WaitUntil(std::unique_lock<platform::AdaptiveMutex>& lock, const std::function<bool()>& ready,
@@ -420,7 +425,7 @@ void HashAhead::ReadWholeSideBySide(std::unique_lock<platform::AdaptiveMutex>& l
       handed_ = std::move(*most);
       lanes.erase(most);
       --readingWhole_;
-      changed_.notify_all();
+      soloChanged_.notify_one();
     }
     // The lanes freed go to the files the scan waits for, then to the
     // largest foreseen, while lanes are free.
@@ -483,7 +488,7 @@ void HashAhead::WorkAlone() {
   for (;;) {
     std::shared_ptr<Job> job;
     soloIdle_ = true;
-    changed_.wait(lock, [&] { return ending_ || handed_ || (!inOrder_ && (job = NextWhole(false))); });
+    soloChanged_.wait(lock, [&] { return ending_ || handed_ || (!inOrder_ && (job = NextWhole(false))); });
     soloIdle_ = false;
     if (ending_) return;
     if (!handed_) {

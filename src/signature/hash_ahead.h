@@ -175,6 +175,10 @@ class HashAhead {
 
   platform::AdaptiveMutex mutex_;
   std::condition_variable_any changed_;
+  // The second thread's own, woken only for what it takes (files read
+  // whole, a lane handed over): woken at every announcement, it would
+  // cost a switch of threads per file.
+  std::condition_variable_any soloChanged_;
   // Who sleeps on changed_: a wake-up costs a switch of threads, so each
   // side wakes the other only when it waits.
   bool workerIdle_ = false;
