@@ -127,6 +127,7 @@ std::optional<DiskTable::Found> DiskTable::Find(const StoreRecord& key) {
     if (recent.Now == LookUp::Kind::Absent) return std::nullopt;
     return Found{recent.Record, recent.Slot};
   }
+  for (const StoreRun& run : runs_) run.PrefetchFilter(hash);
   std::optional<Found> result;
   // Largest first: a key met before is most likely in the largest run.
   for (std::size_t run = 0; run < runs_.size() && !result; ++run) {

@@ -66,6 +66,7 @@ class StoreRun {
   // Frees the filter, once the run is being merged into another: lookups
   // then read the run itself.
   void DropFilter() { filter_ = {}; }
+  void PrefetchFilter(std::uint64_t hash) const { filter_.Prefetch(hash); }
 
   struct Found {
     StoreRecord Record;
