@@ -5,7 +5,7 @@
 
 #include "signature/md5_steps.h"
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__)  // SSE2 is always there; AVX2 is checked at run time
 #include <immintrin.h>
 #define VELDRANO_MD5_X86 1
 #endif
