@@ -90,6 +90,10 @@ WholeRead WholeReader::Finish(bool dropped) {
 WholeRead ReadWhole(const platform::ReadOnlyFile& file, std::int64_t size, TMD5Context& context,
                     const std::function<bool(std::uint64_t)>& beforeBlock, bool* cached) {
   WholeReader reader(file, size, cached);
+  return ReadOn(reader, context, beforeBlock);
+}
+
+WholeRead ReadOn(WholeReader& reader, TMD5Context& context, const std::function<bool(std::uint64_t)>& beforeBlock) {
   while (reader.More()) {
     if (!beforeBlock(reader.Done())) return reader.Finish(true);
     const std::span<const unsigned char> block = reader.Next();

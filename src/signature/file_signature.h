@@ -64,6 +64,10 @@ class WholeReader {
   std::unique_ptr<unsigned char[]> buffer_;
 };
 
+// Reads on with reader to the end of its file, as ReadWhole does from the
+// start (a read begun elsewhere, its blocks so far folded into context).
+WholeRead ReadOn(WholeReader& reader, TMD5Context& context, const std::function<bool(std::uint64_t)>& beforeBlock);
+
 // Hashes the part of step (Prefix or Suffix) of the open file into hashes,
 // showing its reading as HashFileThroughViews does. False, with the failure
 // logged as a whole read would log it, when the part could not be read.

@@ -333,11 +333,7 @@ void HashAhead::ReadAlone(std::unique_lock<platform::AdaptiveMutex>& lock, std::
   const bool whole = file.IsOpen() && ReadAsScan(file, *job, firstOfSize, hashes, publish);
 
   lock.lock();
-  if (whole) {
-    job->Seen = file.Status();
-    job->Hashes = hashes;
-  }
-  job->Stage = whole ? Job::Stage::Done : Job::Stage::Failed;
+  Finish(*job, whole ? &file : nullptr, hashes);
   slot.reset();
   if (scanWaiting_) changed_.notify_all();
 }
@@ -352,13 +348,18 @@ bool HashAhead::Publish(std::unique_lock<platform::AdaptiveMutex>& lock, std::ui
   return goOn;
 }
 
-void HashAhead::Complete(Lane& lane) {
-  Job& job = *lane.Of;
-  if (lane.Whole) {
-    job.Seen = lane.File->Status();
-    job.Hashes.Full = MD5Final(lane.Context);
+void HashAhead::Finish(Job& job, const platform::ReadOnlyFile* readWhole, const FileHashes& hashes) {
+  if (readWhole != nullptr) {
+    job.Seen = readWhole->Status();
+    job.Hashes = hashes;
   }
-  job.Stage = lane.Whole ? Job::Stage::Done : Job::Stage::Failed;
+  job.Stage = readWhole != nullptr ? Job::Stage::Done : Job::Stage::Failed;
+}
+
+void HashAhead::Complete(Lane& lane) {
+  FileHashes hashes;
+  if (lane.Whole) hashes.Full = MD5Final(lane.Context);
+  Finish(*lane.Of, lane.Whole ? &*lane.File : nullptr, hashes);
 }
 
 void HashAhead::ReadWholeSideBySide(std::unique_lock<platform::AdaptiveMutex>& lock, std::shared_ptr<Job> first) {
@@ -499,14 +500,9 @@ void HashAhead::WorkAlone() {
     const std::unique_ptr<Lane> lane = std::move(handed_);
     readingAlone_ = lane->Of;
     lock.unlock();
-    bool goOn = true;
-    while (goOn && lane->Reader->More()) {
-      const std::span<const unsigned char> block = lane->Reader->Next();
-      if (block.empty()) break;
-      MD5Update(lane->Context, block.data(), static_cast<std::uint32_t>(block.size()));
-      goOn = Publish(lock, lane->Of->Read, lane->Reader->Done());
-    }
-    lane->Whole = lane->Reader->Finish(!goOn).How == WholeRead::Ending::Whole;
+    lane->Whole = ReadOn(*lane->Reader, lane->Context, [&](std::uint64_t done) {
+                    return Publish(lock, lane->Of->Read, done);
+                  }).How == WholeRead::Ending::Whole;
     lock.lock();
     Complete(*lane);
     readingAlone_.reset();

@@ -154,6 +154,9 @@ class HashAhead {
   // Shows the scan that read bytes of a job are done (lock is not held);
   // false when the worker must stop.
   bool Publish(std::unique_lock<platform::AdaptiveMutex>& lock, std::uint64_t& read, std::uint64_t done);
+  // Finishes job, done when it was readWhole (the file as read) with
+  // hashes, else failed; under mutex_.
+  static void Finish(Job& job, const platform::ReadOnlyFile* readWhole, const FileHashes& hashes);
   // Finishes the job of a lane ended; under mutex_.
   void Complete(Lane& lane);
   // The second thread's: the next file to read whole, alone, at the speed
